@@ -1,0 +1,9 @@
+#include <memory>
+
+#include "app/run_checks.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  std::unique_ptr<quorvex::SystemPlatform> system = quorvex::OpenSystemPlatform(argc, argv);
+  return quorvex::RunChecks(system->CommandText(), system->Services());
+}

@@ -1,0 +1,26 @@
+// What every stage is handed, and how an early stage says stop or go on.
+#pragma once
+
+#include <cstdint>
+
+#include "app/output.h"
+#include "platform/platform.h"
+
+namespace quorvex {
+
+struct RunEnv {
+  Platform& System;
+  Output& Out;
+};
+
+// The verdict of a stage that may end the run (resolution up to the domain
+// check). A late check returns the value it adds to the outcome instead.
+struct Verdict {
+  bool EndsRun = false;
+  std::uint16_t Code = 0;
+
+  static Verdict GoOn() { return {}; }
+  static Verdict End(std::uint16_t code) { return {true, code}; }
+};
+
+}  // namespace quorvex

@@ -1,0 +1,12 @@
+// With /V: what the host told about itself. Never fails.
+#pragma once
+
+#include "app/run_settings.h"
+#include "app/stage.h"
+#include "netinfo/net_queries.h"
+
+namespace quorvex {
+
+void ReportServerDetails(RunEnv& env, const RunSettings& settings, const NetInfoRecords& records);
+
+}  // namespace quorvex

@@ -1,0 +1,182 @@
+// The services the checks need from the operating system, and nothing more.
+//
+// Each operation answers exactly what a stage relies on: a status, a handle, a
+// record, a byte count. Everything that owns an OS resource (an echo handle, a
+// find handle, a registry key, a network management record) is a small object
+// whose destructor releases it, so a stage can never forget or repeat the
+// release; the test fake counts those destructors to prove it.
+//
+// All text crossing this seam is 8-bit ANSI bytes, except the UTF-16 strings
+// inside network management records, which the core turns into ANSI text
+// through NetManagementService::WideToAnsiText. Names here avoid the Win32 API
+// names on purpose: <windows.h> turns many of them into macros.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// Four bytes in network order: Bytes[0] belongs to the first dotted field.
+using Ipv4Address = std::array<std::uint8_t, 4>;
+
+class ConsoleService {
+ public:
+  virtual ~ConsoleService() = default;
+  // Writes the bytes to standard output as they are (no newline translation).
+  virtual void WriteOutput(std::string_view bytes) = 0;
+  // Replaces the console window title; never writes to standard output.
+  virtual void SetTitle(const std::string& title) = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+class LookupService {
+ public:
+  virtual ~LookupService() = default;
+  // First IPv4 address of the name; nullopt when the library does not start,
+  // there is no entry, or the entry has no address.
+  virtual std::optional<Ipv4Address> FirstAddressOf(const std::string& name) = 0;
+  // Official name of the address; nullopt when the library does not start or
+  // there is no entry.
+  virtual std::optional<std::string> OfficialNameOf(const Ipv4Address& address) = 0;
+  // This computer's own host name; empty when it cannot be had.
+  virtual std::string LocalHostName() = 0;
+  // The platform's inet_addr: nullopt stands for INADDR_NONE, which is also
+  // what 255.255.255.255 gives.
+  virtual std::optional<Ipv4Address> InetAddr(const std::string& text) = 0;
+};
+
+// What one echo attempt left in the first reply record.
+struct EchoReply {
+  std::int32_t Status = 0;  // 0, or an IP_* status value (11001..11255)
+  std::uint32_t RoundTripTime = 0;
+};
+
+class EchoHandle {
+ public:
+  virtual ~EchoHandle() = default;  // IcmpCloseHandle
+  // One echo request with no payload, TTL 255, waiting at most timeoutMs.
+  virtual EchoReply SendEcho(const Ipv4Address& destination, std::uint32_t timeoutMs) = 0;
+};
+
+class EchoService {
+ public:
+  virtual ~EchoService() = default;
+  // IcmpCreateFile; null when no handle can be had.
+  virtual std::unique_ptr<EchoHandle> CreateEchoHandle() = 0;
+};
+
+// Views of WKSTA_INFO_102 and SERVER_INFO_102: the fields the checks read.
+// String pointers may be null and point into memory the record owns.
+struct WorkstationInfo {
+  const char16_t* ComputerName = nullptr;
+  const char16_t* LanGroup = nullptr;
+  std::uint32_t VerMajor = 0;
+  std::uint32_t VerMinor = 0;
+  std::uint32_t LoggedOnUsers = 0;
+};
+
+struct ServerInfo {
+  std::uint32_t Type = 0;
+  const char16_t* Comment = nullptr;
+  std::uint32_t Hidden = 0;
+};
+
+// A record the network API allocated; the destructor is NetApiBufferFree.
+class WorkstationRecord {
+ public:
+  virtual ~WorkstationRecord() = default;
+  WorkstationInfo Info;
+};
+
+class ServerRecord {
+ public:
+  virtual ~ServerRecord() = default;
+  ServerInfo Info;
+};
+
+class NetManagementService {
+ public:
+  virtual ~NetManagementService() = default;
+  // NetWkstaGetInfo / NetServerGetInfo at level 102. The server name is ANSI
+  // text beginning with "\\". Returns 0 (NERR_Success) or a failure status;
+  // a record may be left behind even on failure.
+  virtual std::uint32_t GetWorkstationInfo(const std::string& uncServerName,
+                                           std::unique_ptr<WorkstationRecord>& record) = 0;
+  virtual std::uint32_t GetServerInfo(const std::string& uncServerName,
+                                      std::unique_ptr<ServerRecord>& record) = 0;
+  // WideCharToMultiByte(CP_ACP) of exactly these code units.
+  virtual std::string WideToAnsiText(std::u16string_view text) = 0;
+};
+
+class FindHandle {
+ public:
+  virtual ~FindHandle() = default;  // FindClose
+};
+
+// The four counters GetDiskFreeSpaceA reports.
+struct DiskFreeSpace {
+  std::uint64_t SectorsPerCluster = 0;
+  std::uint64_t BytesPerSector = 0;
+  std::uint64_t FreeClusters = 0;
+  std::uint64_t TotalClusters = 0;
+};
+
+class UncFileService {
+ public:
+  virtual ~UncFileService() = default;
+  // FindFirstFileA; null stands for INVALID_HANDLE_VALUE.
+  virtual std::unique_ptr<FindHandle> FindFirst(const std::string& path) = 0;
+  // GetDiskFreeSpaceA with critical-error dialogs suppressed for the call;
+  // nullopt when the call fails.
+  virtual std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) = 0;
+};
+
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;  // RegCloseKey
+  // RegOpenKeyExA(this, path, 0, KEY_READ). Returns 0 and sets subKey, or a
+  // non-zero status and leaves subKey null.
+  virtual std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) = 0;
+  // RegQueryValueExA. On success writes at most `size` bytes into buffer and
+  // sets size and type; on failure leaves the buffer untouched.
+  virtual std::int32_t QueryValue(const std::string& valueName, std::uint32_t& type,
+                                  std::uint8_t* buffer, std::uint32_t& size) = 0;
+};
+
+class RegistryService {
+ public:
+  virtual ~RegistryService() = default;
+  // RegConnectRegistryA(uncMachineName, HKEY_LOCAL_MACHINE). Returns 0
+  // (ERROR_SUCCESS) and sets rootKey, or a non-zero status.
+  virtual std::int32_t ConnectRegistry(const std::string& uncMachineName,
+                                       std::unique_ptr<RegistryKey>& rootKey) = 0;
+};
+
+// Everything a run may call, grouped as the services are.
+struct Platform {
+  ConsoleService& Console;
+  LookupService& Lookup;
+  EchoService& Echo;
+  NetManagementService& Net;
+  UncFileService& Files;
+  RegistryService& Registry;
+};
+
+// The running process's platform. The build picks exactly one backend that
+// defines OpenSystemPlatform.
+class SystemPlatform {
+ public:
+  virtual ~SystemPlatform() = default;
+  // The process command line without the program name.
+  virtual std::string CommandText() = 0;
+  virtual Platform& Services() = 0;
+};
+
+std::unique_ptr<SystemPlatform> OpenSystemPlatform(int argc, char** argv);
+
+}  // namespace quorvex

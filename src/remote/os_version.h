@@ -1,0 +1,20 @@
+// Last check: the OS version over the registry connection the role check left open.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/run_settings.h"
+#include "app/stage.h"
+#include "host/host_identity.h"
+
+namespace quorvex {
+
+// Returns 0, 64 or 128; the root key is closed on every path.
+std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
+                             std::unique_ptr<RegistryKey> rootKey);
+
+// Byte-string order: true when version sorts at or above "5.0".
+bool IsW2kOrGreater(const std::string& version);
+
+}  // namespace quorvex
