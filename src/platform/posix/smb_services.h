@@ -1,0 +1,22 @@
+// The services that reach a remote Windows host over SMB: network management,
+// the admin$ share and the remote registry. They share one SMB session per
+// host for the whole run, so they are made together.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace quorvex {
+
+class SmbServices {
+ public:
+  virtual ~SmbServices() = default;
+  virtual NetManagementService& Net() = 0;
+  virtual UncFileService& Files() = 0;
+  virtual RegistryService& Registry() = 0;
+};
+
+std::unique_ptr<SmbServices> OpenSmbServices();
+
+}  // namespace quorvex
