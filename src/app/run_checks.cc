@@ -1,0 +1,74 @@
+#include "app/run_checks.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "app/command_line.h"
+#include "app/output.h"
+#include "app/stage.h"
+#include "host/echo_probe.h"
+#include "host/host_identity.h"
+#include "netinfo/identity_checks.h"
+#include "netinfo/net_queries.h"
+#include "netinfo/server_report.h"
+#include "remote/admin_share.h"
+#include "remote/computer_role.h"
+#include "remote/os_version.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr int UsageShownCode = 9;
+constexpr int LargestExitCode = 255;
+
+// The stages that talk to the host itself. Returns CheckOutcome: the code of
+// the first early failure, or the sum of the late failures. Whatever records
+// the queries obtained stay in `records` for the caller to release.
+std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
+                              NetInfoRecords& records) {
+  std::string uncServerName;
+  if (Verdict v = QueryNetInfo(env, settings, identity, records, uncServerName); v.EndsRun) return v.Code;
+  if (Verdict v = CheckNetBiosName(env, settings, identity, records); v.EndsRun) return v.Code;
+  if (Verdict v = CheckDomain(env, settings, identity, records); v.EndsRun) return v.Code;
+  ReportServerDetails(env, settings, records);
+
+  // From here on a failure is recorded and the run goes on.
+  std::uint16_t checkOutcome = CheckAdminShare(env, settings, identity, uncServerName);
+  RoleVerdict role = CheckComputerRole(env, settings, identity, uncServerName);
+  checkOutcome = static_cast<std::uint16_t>(checkOutcome + role.Added);
+  if (role.RootKey) {
+    checkOutcome = static_cast<std::uint16_t>(
+        checkOutcome + CheckOsVersion(env, settings, identity, std::move(role.RootKey)));
+  }
+  return checkOutcome;
+}
+
+}  // namespace
+
+int RunChecks(const std::string& commandText, Platform& system) {
+  Output out(system.Console);
+  out.OutputEnabled = true;
+
+  ParsedCommandLine parsed = ParseCommandLine(commandText, out);
+  if (NeedsUsage(parsed.Settings, parsed.TokenCount)) {
+    PrintUsage(out);
+    return UsageShownCode;
+  }
+  RunSettings settings = std::move(parsed.Settings);
+  if (const int code = ValidateRunSettings(settings, out); code != 0) return code;
+
+  // Nothing is held from the host before the network queries, so the early
+  // stages return their code directly.
+  RunEnv env{system, out};
+  HostIdentity identity;
+  if (Verdict v = IdentifyHost(env, settings.Host, identity); v.EndsRun) return v.Code;
+  if (Verdict v = CheckReachability(env, settings, identity); v.EndsRun) return v.Code;
+
+  NetInfoRecords records;
+  const std::uint16_t checkOutcome = CheckRemoteHost(env, settings, identity, records);
+  records.Release();
+  return checkOutcome > LargestExitCode ? LargestExitCode : checkOutcome;
+}
+
+}  // namespace quorvex
