@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The decision core: unit and scenario tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the release binary with warnings as errors, and
+# a bounded run of every fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+fuzz_seconds=${QUORVEX_FUZZ_SECONDS:-30}
+
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON
+cmake --build build-test
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-test --output-on-failure -j2
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
+cmake --build build
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUORVEX_FUZZ=ON -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
+fuzzers=(command_line_fuzz host_text_fuzz)
+[ -f fuzz/ndr_fuzz.cc ] && fuzzers+=(ndr_fuzz)
+cmake --build build-fuzz --target "${fuzzers[@]}"
+for f in "${fuzzers[@]}"; do
+  corpus=$(mktemp -d)
+  echo "fuzzing $f for ${fuzz_seconds}s"
+  ./build-fuzz/fuzz/"$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+  rm -rf "$corpus"
+done
