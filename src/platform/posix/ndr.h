@@ -70,6 +70,9 @@ struct RegistryValue {
   Bytes Data;  // exactly the value's bytes as the reply's length says
 };
 
+// Encoders of requests that carry a text answer an empty stub when the text
+// is too long for the 16-bit byte length of a registry string.
+
 // Level 102 with a null server name pointer (the pipe already names the host).
 Bytes EncodeNetWkstaGetInfo(std::uint32_t level);
 std::optional<Reply<WorkstationInfo102>> DecodeNetWkstaGetInfo(const std::uint8_t* data, std::size_t size);
