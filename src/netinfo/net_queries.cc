@@ -1,0 +1,84 @@
+#include "netinfo/net_queries.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace quorvex {
+
+namespace {
+
+constexpr char UncPrefix[] = "\\\\";
+constexpr char TitleHeading[] = ": Checking NetBIOS name...";
+constexpr std::uint32_t Success = 0;
+constexpr std::uint16_t ExitNoAccess = 2;
+
+constexpr char RetryByAddressPrefix[] = " ! Retrying NetWkstaGetInfo call with IP Address: ";
+constexpr char RetryByHostNamePrefix[] = " ! Retrying NetWkstaGetInfo call with: ";
+constexpr char RetryWorkstationLine[] = " ! Retrying NetWkstaGetInfo call...";
+constexpr char RetryServerLine[] = " ! Retrying NetServerGetInfo call...";
+constexpr char WorkstationFailedLine[] = " - Can not access. NetWkstaGetInfo call failed.";
+constexpr char ServerFailedLine[] = " - Can not access. NetServerGetInfo call failed.";
+
+// The server name for the second workstation query, and the line that says so.
+void PrepareWorkstationRetry(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
+                             std::string& uncServerName) {
+  if (!settings.RetryAlternateName) {
+    if (settings.Verbose) env.Out.PrintStatus(RetryWorkstationLine);
+    return;
+  }
+  if (identity.GivenAsAddress) {
+    if (settings.Verbose) env.Out.PrintStatus(RetryByAddressPrefix + identity.AddressText);
+    // The text as typed may carry leading zeros, which resolvers read as
+    // octal; the normalised form names the address that was meant.
+    uncServerName = UncPrefix + identity.DottedAddress;
+    return;
+  }
+  if (settings.Verbose) env.Out.PrintStatus(RetryByHostNamePrefix + identity.HostName);
+  uncServerName = UncPrefix + identity.HostName;
+}
+
+}  // namespace
+
+void NetInfoRecords::Release() {
+  Workstation.reset();
+  Server.reset();
+}
+
+Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
+                     NetInfoRecords& records, std::string& uncServerName) {
+  NetManagementService& net = env.System.Net;
+  uncServerName = UncPrefix + identity.NetBiosName;
+  env.Out.ShowStageTitle(identity.NetBiosName, TitleHeading);
+
+  // A failed call may still leave a record behind; it is freed at once so
+  // that `records` only ever holds what a successful call returned.
+  if (net.GetWorkstationInfo(uncServerName, records.Workstation) != Success) {
+    records.Workstation.reset();
+    PrepareWorkstationRetry(env, settings, identity, uncServerName);
+    if (net.GetWorkstationInfo(uncServerName, records.Workstation) != Success) {
+      records.Workstation.reset();
+      env.Out.PrintStatus(WorkstationFailedLine);
+      return Verdict::End(ExitNoAccess);
+    }
+  }
+
+  if (net.GetServerInfo(uncServerName, records.Server) != Success) {
+    records.Server.reset();
+    if (settings.Verbose) env.Out.PrintStatus(RetryServerLine);
+    if (net.GetServerInfo(uncServerName, records.Server) != Success) {
+      records.Server.reset();
+      env.Out.PrintStatus(ServerFailedLine);
+      return Verdict::End(ExitNoAccess);
+    }
+  }
+  return Verdict::GoOn();
+}
+
+std::string WideToAnsi(NetManagementService& net, const char16_t* text) {
+  if (text == nullptr) return std::string();
+  std::size_t length = 0;
+  while (text[length] != u'\0') ++length;
+  return net.WideToAnsiText(std::u16string_view(text, length));
+}
+
+}  // namespace quorvex

@@ -1,0 +1,68 @@
+#include "remote/admin_share.h"
+
+#include <limits>
+#include <memory>
+
+namespace quorvex {
+
+namespace {
+
+constexpr char TitleHeading[] = ": Checking admin$ share...";
+constexpr char ProbeSuffix[] = "\\admin$\\System32";
+constexpr char RootSuffix[] = "\\admin$\\";
+constexpr std::uint16_t ShareFailed = 16;
+
+constexpr char MissingLine[] = " - Admin$ share does NOT exist or we have no access to it.";
+constexpr char ExistsLine[] = " + Admin$ share exists.";
+constexpr char EnoughPrefix[] = " + Admin$ share exists and has greater than ";
+constexpr char TooLittlePrefix[] = " - Admin$ share exists but has less than ";
+constexpr char MegabytesSuffix[] = "MB free.";
+
+// The counters come from the host; a product too large for 64 bits stays
+// huge instead of wrapping round to a small number.
+std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
+  if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) {
+    return std::numeric_limits<std::uint64_t>::max();
+  }
+  return a * b;
+}
+
+bool HasMoreThan(std::uint64_t freeBytes, std::int64_t requiredBytes) {
+  return requiredBytes < 0 || freeBytes > static_cast<std::uint64_t>(requiredBytes);
+}
+
+}  // namespace
+
+bool PathExists(UncFileService& files, const std::string& path) {
+  const std::unique_ptr<FindHandle> handle = files.FindFirst(path);
+  return handle != nullptr;
+}
+
+std::uint64_t QueryFreeBytes(UncFileService& files, const std::string& rootPath) {
+  const std::optional<DiskFreeSpace> space = files.QueryDiskFreeSpace(rootPath);
+  if (!space) return 0;
+  return SaturatingProduct(SaturatingProduct(space->SectorsPerCluster, space->BytesPerSector),
+                           space->FreeClusters);
+}
+
+std::uint16_t CheckAdminShare(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
+                              const std::string& uncServerName) {
+  env.Out.ShowStageTitle(identity.HostName, TitleHeading);
+  if (!PathExists(env.System.Files, uncServerName + ProbeSuffix)) {
+    env.Out.PrintStatus(MissingLine);
+    return ShareFailed;
+  }
+  if (settings.SkipFreeSpace) {
+    env.Out.PrintStatus(ExistsLine);
+    return 0;
+  }
+  const std::uint64_t freeBytes = QueryFreeBytes(env.System.Files, uncServerName + RootSuffix);
+  if (HasMoreThan(freeBytes, settings.RequiredFreeBytes)) {
+    env.Out.PrintStatus(EnoughPrefix + settings.FreeSpaceText + MegabytesSuffix);
+    return 0;
+  }
+  env.Out.PrintStatus(TooLittlePrefix + settings.FreeSpaceText + MegabytesSuffix);
+  return ShareFailed;
+}
+
+}  // namespace quorvex

@@ -1,0 +1,40 @@
+#include "remote/registry_read.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace quorvex {
+
+namespace {
+
+constexpr std::size_t ValueBufferSize = 1024;
+constexpr std::uint32_t StringType = 1;  // REG_SZ
+constexpr std::int32_t Success = 0;
+
+}  // namespace
+
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath,
+                                      const std::string& valueName) {
+  RegistryRead read;
+  std::unique_ptr<RegistryKey> subKey;
+  if (rootKey.OpenKey(keyPath, subKey) != Success || !subKey) return read;
+  read.KeyOpened = true;
+
+  // The marker is the only failure signal: a read that fails leaves it in
+  // place, so the status of the query is deliberately not looked at.
+  std::array<std::uint8_t, ValueBufferSize> buffer{};
+  std::memcpy(buffer.data(), RegistryFailureMarker, sizeof RegistryFailureMarker);
+  std::uint32_t type = StringType;
+  std::uint32_t size = ValueBufferSize;
+  subKey->QueryValue(valueName, type, buffer.data(), size);
+  subKey.reset();
+
+  const auto end = std::find(buffer.begin(), buffer.end(), std::uint8_t{0});
+  read.Text.assign(buffer.begin(), end);
+  return read;
+}
+
+}  // namespace quorvex

@@ -1,0 +1,144 @@
+// A scripted host living in memory: every service the checks call, no network.
+//
+// A test describes the host by changing one thing of the default script, which
+// passes every check for "/M PC042.SALES.LAN", runs, then looks at what the
+// run wrote, which calls it made and whether it gave everything back:
+//
+//   FakePlatform fake;                                   // a healthy PC042
+//   fake.WorkstationStatuses = {53, 0};                  // first query fails
+//   fake.SetRegistryValue(FakePlatform::VersionKey, "CurrentVersion", "4.0");
+//   int code = RunChecks("/M PC042.SALES.LAN /V", fake.Services());
+//   EXPECT_EQ(fake.Output, " + ...\r\n");
+//   EXPECT_EQ(fake.Unreleased(), "");                    // every handle closed once
+//
+// A test of one stage uses FakeStage, which adds the Output and RunEnv a
+// stage is handed: `FakeStage s; CheckAdminShare(s.Env, settings, id, unc);`.
+//
+// Calls are logged by the name of the Win32 call they stand for and their main
+// argument ("NetWkstaGetInfo \\PC042", "RegQueryValueExA ProductType"), so a
+// test can assert the order of work, including when resources were released.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/output.h"
+#include "app/stage.h"
+#include "platform/platform.h"
+
+namespace quorvex {
+
+class FakePlatform {
+ public:
+  static constexpr char ProductKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+  static constexpr char VersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  static constexpr std::int32_t ErrorFileNotFound = 2;
+  static constexpr std::int32_t ErrorAccessDenied = 5;
+  static constexpr std::int32_t ErrorMoreData = 234;
+
+  FakePlatform();
+  ~FakePlatform();
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
+
+  Platform& Services();
+
+  // --- Console ---------------------------------------------------------------
+  std::string Output;                 // every byte written to standard output
+  std::vector<std::string> Titles;    // every window title, in order
+  std::vector<std::uint32_t> Sleeps;  // requested pauses; the fake never sleeps
+
+  // --- Name lookups ----------------------------------------------------------
+  // Forward answers, looked up case-insensitively like a resolver does. A
+  // dotted quad that is not in the map answers itself, as gethostbyname does.
+  std::map<std::string, Ipv4Address> AddressOfName;
+  // Reverse answers; an address not in the map has no entry.
+  std::map<Ipv4Address, std::string> NameOfAddress;
+  std::string LocalName;  // gethostname; empty means the call fails
+
+  // --- ICMP echo -------------------------------------------------------------
+  std::deque<std::int32_t> EchoStatuses;  // one per attempt; empty: 11010 (timed out)
+  std::uint32_t EchoRoundTripTime = 1;
+  bool EchoHandleUnavailable = false;     // IcmpCreateFile fails
+  std::vector<Ipv4Address> EchoDestinations;
+
+  // --- Network management ----------------------------------------------------
+  std::deque<std::uint32_t> WorkstationStatuses;  // one per call; empty: 0
+  std::deque<std::uint32_t> ServerStatuses;       // one per call; empty: 0
+  bool FailedCallLeavesRecord = false;            // a failed call still hands back a record
+  // Record contents; nullopt makes the record's pointer null.
+  std::optional<std::u16string> ComputerName;
+  std::optional<std::u16string> LanGroup;
+  std::optional<std::u16string> Comment;
+  std::uint32_t VerMajor = 5;
+  std::uint32_t VerMinor = 1;
+  std::uint32_t LoggedOnUsers = 0;
+  std::uint32_t ServerType = 0;
+  std::uint32_t Hidden = 0;
+  std::vector<std::string> WorkstationServerNames;  // server name of each call
+  std::vector<std::string> ServerServerNames;
+
+  // --- Files over UNC paths --------------------------------------------------
+  std::set<std::string> ExistingPaths;
+  bool EveryPathExists = false;
+  std::optional<DiskFreeSpace> FreeSpace;  // nullopt: GetDiskFreeSpaceA fails
+
+  // --- Remote registry -------------------------------------------------------
+  std::int32_t ConnectStatus = 0;
+  // Open status per key path (as the checks spell it); unlisted keys answer
+  // ErrorFileNotFound.
+  std::map<std::string, std::int32_t> KeyOpenStatus;
+  // Stored value bytes per (key path, value name); an absent value makes the
+  // query fail and leave the caller's buffer untouched.
+  std::map<std::pair<std::string, std::string>, std::string> RegistryValues;
+  // Stores text the way the registry keeps a string: with its closing NUL.
+  void SetRegistryValue(const std::string& keyPath, const std::string& valueName,
+                        const std::string& text);
+  void SetRegistryBytes(const std::string& keyPath, const std::string& valueName,
+                        const std::string& bytes);
+  void RemoveRegistryValue(const std::string& keyPath, const std::string& valueName);
+
+  // --- What happened ---------------------------------------------------------
+  std::vector<std::string> Calls;
+  // What was given back, in order: "echo handle", "workstation record",
+  // "server record", "find handle", "registry key <path>" ("registry key \\PC042"
+  // for a root key).
+  std::vector<std::string> Releases;
+
+  struct Counter {
+    int HandedOut = 0;
+    int Released = 0;
+  };
+  Counter EchoHandles;
+  Counter WorkstationRecords;
+  Counter ServerRecords;
+  Counter FindHandles;
+  Counter RegistryKeys;
+
+  // Empty when every resource handed out was released exactly once; otherwise
+  // one "<kind>: <n> handed out, <m> released" per unbalanced kind.
+  std::string Unreleased() const;
+
+  // Where the platform's objects report back. Public for the service classes
+  // in the .cc file; tests use the fields above.
+  struct ServiceSet;
+
+ private:
+  std::unique_ptr<ServiceSet> services_;
+};
+
+// One fake host plus what a single stage is handed.
+struct FakeStage {
+  FakePlatform Fake;
+  Output Out{Fake.Services().Console};
+  RunEnv Env{Fake.Services(), Out};
+};
+
+}  // namespace quorvex
