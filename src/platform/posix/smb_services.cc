@@ -1,52 +1,275 @@
-// Until the SMB client lands, every remote service fails the way an
-// unreachable host fails; none pretends to succeed.
+// Network management, the admin$ share and the remote registry of a Windows
+// host, reached from Linux through Samba's client libraries: DCE/RPC over
+// named pipes for the six calls, libsmbclient for the share. Everything runs
+// with the logon of the user who runs the tool, and every wait is bounded.
 #include "platform/posix/smb_services.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/posix/cp437.h"
+#include "platform/posix/ndr.h"
+#include "platform/posix/samba_rpc.h"
+#include "platform/posix/smb_share.h"
+#include "platform/posix/smb_text.h"
 
 namespace quorvex {
 namespace {
 
-constexpr std::uint32_t BadNetPath = 53;  // ERROR_BAD_NETPATH
+using samba::RpcClient;
+using samba::RpcInterface;
 
-class UnreachableNet : public NetManagementService {
+// Statuses the seam's callers only ever compare with zero; the values are the
+// ones Windows gives for the same failures.
+constexpr std::uint32_t BadNetPath = 53;            // ERROR_BAD_NETPATH
+constexpr std::int32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
+constexpr std::int32_t MoreData = 234;               // ERROR_MORE_DATA
+constexpr std::int32_t InvalidParameter = 87;        // ERROR_INVALID_PARAMETER
+
+constexpr std::uint32_t InfoLevel = 102;
+constexpr std::uint32_t MaximumAllowed = 0x02000000;
+constexpr std::uint32_t KeyRead = 0x00020019;
+// The largest value a caller may ask for in one read; far beyond the 1024
+// bytes the checks use, and small enough to keep a reply in one piece.
+constexpr std::uint32_t LargestValueRequest = 0x10000;
+
+// Owns the decoded strings; Info points into them, or is null for a string
+// the host sent as a null pointer.
+class DecodedWorkstationRecord : public WorkstationRecord {
  public:
-  std::uint32_t GetWorkstationInfo(const std::string&, std::unique_ptr<WorkstationRecord>&) override {
-    return BadNetPath;
+  explicit DecodedWorkstationRecord(ndr::WorkstationInfo102 info) : decoded_(std::move(info)) {
+    Info.ComputerName = decoded_.ComputerName ? decoded_.ComputerName->c_str() : nullptr;
+    Info.LanGroup = decoded_.LanGroup ? decoded_.LanGroup->c_str() : nullptr;
+    Info.VerMajor = decoded_.VerMajor;
+    Info.VerMinor = decoded_.VerMinor;
+    Info.LoggedOnUsers = decoded_.LoggedOnUsers;
   }
-  std::uint32_t GetServerInfo(const std::string&, std::unique_ptr<ServerRecord>&) override {
-    return BadNetPath;
+
+ private:
+  ndr::WorkstationInfo102 decoded_;
+};
+
+class DecodedServerRecord : public ServerRecord {
+ public:
+  explicit DecodedServerRecord(ndr::ServerInfo102 info) : decoded_(std::move(info)) {
+    Info.Type = decoded_.Type;
+    Info.Comment = decoded_.Comment ? decoded_.Comment->c_str() : nullptr;
+    Info.Hidden = decoded_.Hidden;
   }
+
+ private:
+  ndr::ServerInfo102 decoded_;
+};
+
+std::string LoginName() {
+  if (const char* name = std::getenv("LOGNAME"); name != nullptr && *name != '\0') return name;
+  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_name != nullptr) {
+    return entry->pw_name;
+  }
+  return {};
+}
+
+// A Kerberos ticket cache is used when the user has one: the one KRB5CCNAME
+// names, or the default file cache of this user.
+bool HasKerberosCache() {
+  if (const char* name = std::getenv("KRB5CCNAME"); name != nullptr && *name != '\0') return true;
+  std::string defaultCache = "/tmp/krb5cc_" + std::to_string(getuid());
+  struct stat st {};
+  return stat(defaultCache.c_str(), &st) == 0;
+}
+
+std::string OwnHostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+// The pieces every service shares: one RPC client (and with it one SMB
+// session per server name) and one libsmbclient context, made on first use
+// so that a run that ends early never loads a session.
+class SambaClients {
+ public:
+  SambaClients()
+      : logon_(smb::ParseLogon(std::getenv("USER"), std::getenv("PASSWD"), LoginName())),
+        workstation_(smb::WorkstationNameOf(OwnHostName())),
+        kerberos_(HasKerberosCache()),
+        shares_(smb::ShareClient::Open(logon_, workstation_, kerberos_)) {}
+
+  RpcClient* Rpc() {
+    if (!rpcTried_) {
+      rpcTried_ = true;
+      rpc_ = RpcClient::Open(logon_, workstation_, kerberos_);
+    }
+    return rpc_.get();
+  }
+
+  smb::ShareClient* Shares() { return shares_.get(); }
+
+ private:
+  smb::Logon logon_;
+  std::string workstation_;
+  bool kerberos_;
+  std::unique_ptr<smb::ShareClient> shares_;
+  bool rpcTried_ = false;
+  std::unique_ptr<RpcClient> rpc_;
+};
+
+class SambaNet : public NetManagementService {
+ public:
+  explicit SambaNet(SambaClients& clients) : clients_(clients) {}
+
+  std::uint32_t GetWorkstationInfo(const std::string& uncServerName,
+                                   std::unique_ptr<WorkstationRecord>& record) override {
+    std::optional<std::vector<std::uint8_t>> reply =
+        Ask(uncServerName, RpcInterface::Workstation, ndr::OpNetWkstaGetInfo, ndr::EncodeNetWkstaGetInfo(InfoLevel));
+    if (!reply) return BadNetPath;
+    auto decoded = ndr::DecodeNetWkstaGetInfo(reply->data(), reply->size());
+    if (!decoded) return BadNetPath;
+    if (decoded->WError != 0) return decoded->WError;
+    record = std::make_unique<DecodedWorkstationRecord>(std::move(decoded->Value));
+    return 0;
+  }
+
+  std::uint32_t GetServerInfo(const std::string& uncServerName, std::unique_ptr<ServerRecord>& record) override {
+    std::optional<std::vector<std::uint8_t>> reply =
+        Ask(uncServerName, RpcInterface::Server, ndr::OpNetSrvGetInfo, ndr::EncodeNetSrvGetInfo(InfoLevel));
+    if (!reply) return BadNetPath;
+    auto decoded = ndr::DecodeNetSrvGetInfo(reply->data(), reply->size());
+    if (!decoded) return BadNetPath;
+    if (decoded->WError != 0) return decoded->WError;
+    record = std::make_unique<DecodedServerRecord>(std::move(decoded->Value));
+    return 0;
+  }
+
   std::string WideToAnsiText(std::u16string_view text) override { return Utf16ToCp437(text); }
-};
 
-class UnreachableFiles : public UncFileService {
- public:
-  std::unique_ptr<FindHandle> FindFirst(const std::string&) override { return nullptr; }
-  std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string&) override { return std::nullopt; }
-};
-
-class UnreachableRegistry : public RegistryService {
- public:
-  std::int32_t ConnectRegistry(const std::string&, std::unique_ptr<RegistryKey>&) override {
-    return BadNetPath;
+ private:
+  std::optional<std::vector<std::uint8_t>> Ask(const std::string& uncServerName, RpcInterface iface,
+                                               std::uint16_t opnum, const ndr::Bytes& request) {
+    std::optional<std::string> server = smb::ServerNameOf(uncServerName);
+    RpcClient* rpc = clients_.Rpc();
+    if (!server || rpc == nullptr) return std::nullopt;
+    return rpc->Call(*server, iface, opnum, request);
   }
+
+  SambaClients& clients_;
 };
 
-class UnreachableSmb : public SmbServices {
+class SambaFindHandle : public FindHandle {};
+
+class SambaFiles : public UncFileService {
+ public:
+  explicit SambaFiles(SambaClients& clients) : clients_(clients) {}
+
+  std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
+    std::optional<std::string> url = smb::SmbUrlOf(path);
+    smb::ShareClient* shares = clients_.Shares();
+    if (!url || shares == nullptr || !shares->Exists(*url)) return nullptr;
+    return std::make_unique<SambaFindHandle>();
+  }
+
+  std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) override {
+    std::optional<std::string> url = smb::SmbUrlOf(rootPath);
+    smb::ShareClient* shares = clients_.Shares();
+    if (!url || shares == nullptr) return std::nullopt;
+    return shares->FreeSpace(*url);
+  }
+
+ private:
+  SambaClients& clients_;
+};
+
+// One open key on a host's registry. The key lives in the session of the
+// server name it was opened under; closing it is best effort, since a failed
+// close leaves nothing the tool could do.
+class SambaRegistryKey : public RegistryKey {
+ public:
+  SambaRegistryKey(RpcClient& rpc, std::string server, const ndr::PolicyHandle& handle)
+      : rpc_(rpc), server_(std::move(server)), handle_(handle) {}
+
+  ~SambaRegistryKey() override {
+    rpc_.Call(server_, RpcInterface::Registry, ndr::OpCloseKey, ndr::EncodeCloseKey(handle_));
+  }
+
+  std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) override {
+    subKey.reset();
+    auto reply = rpc_.Call(server_, RpcInterface::Registry, ndr::OpOpenKey,
+                           ndr::EncodeOpenKey(handle_, Cp437ToUtf16(path), KeyRead));
+    if (!reply) return RpcServerUnavailable;
+    auto decoded = ndr::DecodeOpenKey(reply->data(), reply->size());
+    if (!decoded) return RpcServerUnavailable;
+    if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
+    subKey = std::make_unique<SambaRegistryKey>(rpc_, server_, decoded->Value);
+    return 0;
+  }
+
+  std::int32_t QueryValue(const std::string& valueName, std::uint32_t& type, std::uint8_t* buffer,
+                          std::uint32_t& size) override {
+    if (buffer == nullptr) return InvalidParameter;
+    // The host answers in UTF-16: twice the caller's bytes hold any string
+    // that fits the caller's buffer once converted.
+    std::uint32_t request = size > LargestValueRequest / 2 ? LargestValueRequest : size * 2;
+    auto reply = rpc_.Call(server_, RpcInterface::Registry, ndr::OpQueryValue,
+                           ndr::EncodeQueryValue(handle_, Cp437ToUtf16(valueName), request));
+    if (!reply) return RpcServerUnavailable;
+    auto decoded = ndr::DecodeQueryValue(reply->data(), reply->size());
+    if (!decoded) return RpcServerUnavailable;
+    if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
+    std::string data = smb::AnsiRegistryData(decoded->Value.Type, decoded->Value.Data);
+    if (data.size() > size) return MoreData;
+    std::memcpy(buffer, data.data(), data.size());
+    size = static_cast<std::uint32_t>(data.size());
+    type = decoded->Value.Type;
+    return 0;
+  }
+
+ private:
+  RpcClient& rpc_;
+  std::string server_;
+  ndr::PolicyHandle handle_;
+};
+
+class SambaRegistry : public RegistryService {
+ public:
+  explicit SambaRegistry(SambaClients& clients) : clients_(clients) {}
+
+  std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) override {
+    rootKey.reset();
+    std::optional<std::string> server = smb::ServerNameOf(uncMachineName);
+    RpcClient* rpc = clients_.Rpc();
+    if (!server || rpc == nullptr) return static_cast<std::int32_t>(BadNetPath);
+    auto reply = rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed));
+    if (!reply) return static_cast<std::int32_t>(BadNetPath);
+    auto decoded = ndr::DecodeOpenHKLM(reply->data(), reply->size());
+    if (!decoded) return static_cast<std::int32_t>(BadNetPath);
+    if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
+    rootKey = std::make_unique<SambaRegistryKey>(*rpc, *server, decoded->Value);
+    return 0;
+  }
+
+ private:
+  SambaClients& clients_;
+};
+
+class SambaSmbServices : public SmbServices {
  public:
   NetManagementService& Net() override { return net_; }
   UncFileService& Files() override { return files_; }
   RegistryService& Registry() override { return registry_; }
 
  private:
-  UnreachableNet net_;
-  UnreachableFiles files_;
-  UnreachableRegistry registry_;
+  SambaClients clients_;
+  SambaNet net_{clients_};
+  SambaFiles files_{clients_};
+  SambaRegistry registry_{clients_};
 };
 
 }  // namespace
 
-std::unique_ptr<SmbServices> OpenSmbServices() { return std::make_unique<UnreachableSmb>(); }
+std::unique_ptr<SmbServices> OpenSmbServices() { return std::make_unique<SambaSmbServices>(); }
 
 }  // namespace quorvex

@@ -1,0 +1,44 @@
+// DCE/RPC over named pipes through Samba's client library: one SMB session
+// per server name for the whole run, with the workstation, server and
+// registry pipes opened inside it as they are first needed.
+//
+// Bounds: establishing a host's session (name resolution, TCP connect, SMB
+// negotiation and session setup, first pipe open and bind) may take at most
+// ConnectBoundSeconds; opening a further pipe on it the same; each call at
+// most CallBoundSeconds (the library ends a stalled call about a second after
+// that and the session is then dead).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/smb_text.h"
+
+namespace quorvex::samba {
+
+inline constexpr unsigned ConnectBoundSeconds = 5;
+inline constexpr unsigned CallBoundSeconds = 10;
+
+enum class RpcInterface { Workstation = 0, Server = 1, Registry = 2 };
+
+class RpcClient {
+ public:
+  // Null when Samba's client cannot be set up at all.
+  static std::unique_ptr<RpcClient> Open(const smb::Logon& logon, const std::string& workstation,
+                                         bool useKerberosCache);
+  virtual ~RpcClient() = default;
+
+  // Sends one request stub to the interface on the named server (UTF-8) and
+  // returns the reply stub, or nullopt when the host cannot be reached, the
+  // call faults or the transport fails. A session that died is replaced on
+  // the next call; a failed connect is tried afresh on the next call.
+  virtual std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface,
+                                                        std::uint16_t opnum,
+                                                        const std::vector<std::uint8_t>& request) = 0;
+};
+
+}  // namespace quorvex::samba

@@ -1,0 +1,156 @@
+#include "platform/posix/smb_text.h"
+
+#include "platform/posix/cp437.h"
+
+namespace quorvex::smb {
+namespace {
+
+constexpr char Backslash = '\\';
+
+std::vector<std::string> SplitOn(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      parts.emplace_back(text.substr(start));
+      return parts;
+    }
+    parts.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+std::optional<UncPath> ParseUncPath(std::string_view cp437) {
+  if (cp437.size() < 3 || cp437[0] != Backslash || cp437[1] != Backslash) return std::nullopt;
+  std::string_view rest = cp437.substr(2);
+  std::vector<std::string> parts = SplitOn(rest, Backslash);
+  UncPath path;
+  path.Server = parts.front();
+  if (path.Server.empty() || path.Server.find('/') != std::string::npos) return std::nullopt;
+  if (parts.size() > 1 && parts.back().empty()) {
+    path.TrailingSeparator = true;
+    parts.pop_back();
+  }
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    // "\\HOST\\share" has no meaning on Windows either.
+    if (parts[i].empty()) return std::nullopt;
+    path.Components.push_back(parts[i]);
+  }
+  return path;
+}
+
+std::optional<std::string> ServerNameOf(std::string_view uncName) {
+  std::string withPrefix;
+  if (uncName.size() >= 2 && uncName[0] == Backslash && uncName[1] == Backslash) {
+    withPrefix = std::string(uncName);
+  } else {
+    withPrefix = "\\\\" + std::string(uncName);
+  }
+  std::optional<UncPath> path = ParseUncPath(withPrefix);
+  if (!path || !path->Components.empty() || path->TrailingSeparator) return std::nullopt;
+  return Cp437ToUtf8(path->Server);
+}
+
+std::string PercentEncode(std::string_view utf8) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : utf8) {
+    auto byte = static_cast<unsigned char>(c);
+    bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                 (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+                 byte == '~' || byte == '$';
+    if (plain) {
+      out += c;
+    } else {
+      out += '%';
+      out += Hex[byte >> 4];
+      out += Hex[byte & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> SmbUrlOf(std::string_view uncPath) {
+  std::optional<UncPath> path = ParseUncPath(uncPath);
+  if (!path) return std::nullopt;
+  std::string url = "smb://" + PercentEncode(Cp437ToUtf8(path->Server));
+  for (const std::string& component : path->Components) {
+    url += '/';
+    url += PercentEncode(Cp437ToUtf8(component));
+  }
+  if (path->TrailingSeparator) url += '/';
+  return url;
+}
+
+Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& fallbackUser) {
+  Logon logon;
+  std::string user = (userVar != nullptr && *userVar != '\0') ? userVar : fallbackUser;
+  std::size_t percent = user.find('%');
+  if (percent != std::string::npos) {
+    logon.Password = user.substr(percent + 1);
+    logon.HasPassword = true;
+    user.erase(percent);
+  }
+  std::size_t separator = user.find_first_of("\\/");
+  if (separator != std::string::npos) {
+    logon.Domain = user.substr(0, separator);
+    user.erase(0, separator + 1);
+  }
+  logon.User = user;
+  if (!logon.HasPassword && passwdVar != nullptr) {
+    logon.Password = passwdVar;
+    logon.HasPassword = true;
+  }
+  return logon;
+}
+
+std::string WorkstationNameOf(std::string_view hostName) {
+  std::string_view label = hostName.substr(0, hostName.find('.'));
+  std::string name;
+  for (char c : label.substr(0, 15)) name += AsciiUpper(c);
+  return name.empty() ? std::string("QUORVEX") : name;
+}
+
+DiskFreeSpace DiskFreeSpaceOf(const SmbVolumeCounters& counters) {
+  DiskFreeSpace space;
+  if (counters.NoUnixExtensions) {
+    space.SectorsPerCluster = counters.FragmentSize;
+    space.BytesPerSector = counters.BlockSize;
+  } else {
+    space.SectorsPerCluster = 1;
+    space.BytesPerSector = counters.FragmentSize != 0 ? counters.FragmentSize : counters.BlockSize;
+  }
+  space.FreeClusters = counters.AvailableBlocks;
+  space.TotalClusters = counters.Blocks;
+  return space;
+}
+
+std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+  constexpr std::uint32_t RegSz = 1, RegExpandSz = 2, RegMultiSz = 7;
+  if (type != RegSz && type != RegExpandSz && type != RegMultiSz) {
+    return std::string(data.begin(), data.end());
+  }
+  // Converted run by run so that the NULs that end and separate the strings
+  // survive whatever the converter does with a NUL.
+  std::string out;
+  std::u16string run;
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+    auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    if (unit == 0) {
+      out += Utf16ToCp437(run);
+      out += '\0';
+      run.clear();
+    } else {
+      run += unit;
+    }
+  }
+  out += Utf16ToCp437(run);
+  return out;
+}
+
+}  // namespace quorvex::smb
