@@ -1,0 +1,199 @@
+#!/bin/bash
+# A real Samba host in a network namespace of its own, for the tool to check
+# from a second namespace. Nothing leaves the two namespaces: the addresses
+# exist only on the veth pair between them.
+#
+#   scripts/samba-host.sh start DIR   start the host; writes DIR/host.env
+#   scripts/samba-host.sh stop DIR    stop everything start started
+#
+# DIR/host.env names the client namespace (run the tool with
+# `ip netns exec $QVX_CLIENT_NS ...`), the addresses and the logon:
+#   QVX_SERVER       server's NetBIOS name (QVXHOST); qvxhost and
+#                    qvxhost.test.lan resolve to it, and so does wrongname
+#   QVX_ADDR         its 10.97 address; QVX_ADDR_ALT its address in the
+#                    3-digit-first-field form the tool accepts as /M
+#   QVX_GHOST        a full name of the server whose first label no resolver
+#                    knows (reverse name of QVX_ADDR_ALT)
+#   QVX_NOHOST       address on the link that nobody owns
+#   QVX_DROP         address whose packets the server namespace drops
+#   QVX_SILENT       address whose port 445 accepts TCP and never answers
+#   QVX_USER, QVX_PASSWORD   a logon with administrator rights on the host
+#   QVX_SHARE_DIR    the directory behind admin$ (a 20 MB tmpfs)
+set -euo pipefail
+
+command=${1:-}
+dir=${2:-}
+[[ -n $command && -n $dir ]] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+
+stop_pid_file() {
+  local file=$1 pid
+  [[ -s $file ]] || return 0
+  pid=$(<"$file")
+  if [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$file"
+}
+
+if [[ $command == stop ]]; then
+  [[ -f $dir/host.env ]] || exit 0
+  # shellcheck disable=SC1091
+  source "$dir/host.env"
+  # The RPC daemon detaches from smbd and starts its workers itself; its
+  # workers end with it.
+  stop_pid_file "$dir/run/pid/samba-dcerpcd.pid"
+  stop_pid_file "$dir/run/pid/smbd.pid"
+  stop_pid_file "$dir/silent.pid"
+  for f in "$dir"/run/pid/*.pid; do [[ -e $f ]] && stop_pid_file "$f"; done
+  mountpoint -q "$QVX_SHARE_DIR" && umount "$QVX_SHARE_DIR"
+  ip netns del "$QVX_SERVER_NS" 2>/dev/null || true
+  ip netns del "$QVX_CLIENT_NS" 2>/dev/null || true
+  rm -rf "/etc/netns/$QVX_CLIENT_NS"
+  rm -f "$dir/host.env"
+  exit 0
+fi
+
+[[ $command == start ]] || { echo "unknown command: $command" >&2; exit 2; }
+
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+id=$$
+server_ns=qvx-smb-srv-$id
+client_ns=qvx-smb-cli-$id
+srv=10.97.0.1
+cli=10.97.0.2
+# The tool takes an address only with a three-digit first field; these
+# documentation addresses stand in for the server there, inside the
+# namespaces as well.
+srv_alt=192.0.2.1
+cli_alt=192.0.2.2
+password=Quorvex-Test-1
+
+cat >"$dir/host.env" <<EOF
+QVX_SERVER_NS=$server_ns
+QVX_CLIENT_NS=$client_ns
+QVX_SERVER=QVXHOST
+QVX_DOMAIN=TESTDOM
+QVX_ADDR=$srv
+QVX_ADDR_ALT=$srv_alt
+QVX_GHOST=ghost.test.lan
+QVX_NOHOST=192.0.2.5
+QVX_DROP=192.0.2.4
+QVX_SILENT=192.0.2.3
+QVX_USER='TESTDOM\\Administrator'
+QVX_PASSWORD=$password
+QVX_SHARE_DIR=$dir/admin
+QVX_DIR=$dir
+EOF
+
+ip netns add "$server_ns"
+ip netns add "$client_ns"
+ip link add "qvs$id" type veth peer name "qvc$id"
+ip link set "qvs$id" netns "$server_ns"
+ip link set "qvc$id" netns "$client_ns"
+ip -n "$server_ns" link set lo up
+ip -n "$client_ns" link set lo up
+ip -n "$server_ns" addr add "$srv/24" dev "qvs$id"
+ip -n "$server_ns" addr add "$srv_alt/24" dev "qvs$id"
+ip -n "$server_ns" addr add "192.0.2.3/24" dev "qvs$id"
+ip -n "$client_ns" addr add "$cli/24" dev "qvc$id"
+ip -n "$client_ns" addr add "$cli_alt/24" dev "qvc$id"
+ip -n "$server_ns" link set "qvs$id" up
+ip -n "$client_ns" link set "qvc$id" up
+# Packets for the drop address go to the server namespace, which does not
+# forward them and answers nothing: a host that drops SYNs.
+ip -n "$client_ns" route add "192.0.2.4/32" via "$srv_alt"
+ip netns exec "$server_ns" sysctl -qw net.ipv4.ip_forward=0
+
+# `ip netns exec` mounts these over /etc for the client only. This machine's
+# own name is there because Samba's client looks it up at start; the
+# nameserver is one nobody runs, so no lookup leaves the namespace.
+mkdir -p "/etc/netns/$client_ns"
+cat >"/etc/netns/$client_ns/hosts" <<EOF
+127.0.0.1 localhost
+$cli $(hostname)
+$srv qvxhost.test.lan qvxhost wrongname
+$srv_alt ghost.test.lan
+192.0.2.3 silent
+192.0.2.4 drop
+192.0.2.5 nohost
+EOF
+printf 'nameserver 127.0.0.1\n' >"/etc/netns/$client_ns/resolv.conf"
+
+run=$dir/run
+mkdir -p "$run"/{private,lock,state,cache,pid,ncalrpc,log} "$dir/admin"
+mount -t tmpfs -o size=20m,mode=0755 quorvex-admin "$dir/admin"
+mkdir -p "$dir/admin/System32"
+printf 'root = Administrator\n' >"$run/users.map"
+: >"$run/admin-share.conf"
+cat >"$run/smb.conf" <<EOF
+[global]
+  netbios name = QVXHOST
+  workgroup = TESTDOM
+  server string = Quorvex test host
+  server role = standalone server
+  security = user
+  map to guest = never
+  disable netbios = yes
+  smb ports = 445
+  interfaces = $srv/24 $srv_alt/24
+  bind interfaces only = yes
+  private dir = $run/private
+  lock directory = $run/lock
+  state directory = $run/state
+  cache directory = $run/cache
+  pid directory = $run/pid
+  ncalrpc dir = $run/ncalrpc
+  log file = $run/log/%m.log
+  log level = 1
+  passdb backend = tdbsam:$run/private/passdb.tdb
+  username map = $run/users.map
+  load printers = no
+  printing = bsd
+  printcap name = /dev/null
+  disable spoolss = yes
+
+[admin\$]
+  path = $dir/admin
+  read only = yes
+  include = $run/admin-share.conf
+EOF
+
+printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$run/smb.conf" -s -a root >"$run/log/setup.out" 2>&1 ||
+  { cat "$run/log/setup.out" >&2; exit 1; }
+net -s "$run/smb.conf" groupmap add sid=S-1-5-32-544 unixgroup=root type=builtin ntgroup=Administrators \
+  >>"$run/log/setup.out" 2>&1 || { cat "$run/log/setup.out" >&2; exit 1; }
+
+ip netns exec "$server_ns" smbd -s "$run/smb.conf" --foreground --no-process-group </dev/null \
+  >"$run/log/smbd.out" 2>&1 &
+echo $! >"$run/pid/smbd.pid"
+
+# A server that accepts TCP on 445 and never says a word.
+ip netns exec "$server_ns" python3 -c '
+import socket, sys, time
+held = []
+listeners = []
+for address in sys.argv[1:]:
+    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((address, 445)); s.listen(16); s.setblocking(False); listeners.append(s)
+while True:
+    for s in listeners:
+        try:
+            held.append(s.accept()[0])
+        except BlockingIOError:
+            pass
+    time.sleep(0.05)
+' 192.0.2.3 </dev/null >/dev/null 2>&1 &
+echo $! >"$dir/silent.pid"
+
+# Ready when the server answers on 445.
+for _ in $(seq 100); do
+  if ip netns exec "$client_ns" bash -c "exec 3<>/dev/tcp/$srv/445" 2>/dev/null; then
+    exit 0
+  fi
+  sleep 0.1
+done
+echo "samba host did not start; see $run/log" >&2
+exit 1
