@@ -86,6 +86,9 @@ class FakePlatform {
   std::vector<std::string> ServerServerNames;
 
   // --- Files over UNC paths --------------------------------------------------
+  // Paths FindFirstFileA finds: by default only \\PC042\admin$\System32, so a
+  // run that addresses the host by another name (the /R retry) must add its
+  // own path, or set EveryPathExists.
   std::set<std::string> ExistingPaths;
   bool EveryPathExists = false;
   std::optional<DiskFreeSpace> FreeSpace;  // nullopt: GetDiskFreeSpaceA fails

@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "remote/admin_share.h"
+#include "remote/computer_role.h"
+#include "remote/os_version.h"
+#include "remote/registry_read.h"
+
+namespace quorvex {
+namespace {
+
+using Script = std::function<void(FakePlatform&)>;
+const Script Unchanged = [](FakePlatform&) {};
+
+const HostIdentity Pc042{"PC042.SALES.LAN", "PC042", "192.168.10.42", "192.168.10.42", false};
+constexpr char Pc042Unc[] = "\\\\PC042";
+constexpr std::uint64_t Max64 = std::numeric_limits<std::uint64_t>::max();
+
+RunSettings DefaultSettings() {
+  RunSettings settings;
+  settings.FreeSpaceText = "15";
+  settings.RequiredFreeBytes = 15728640;
+  return settings;
+}
+
+TEST(AdminShareTest, FreeBytesMultiplyWithoutWrapping) {
+  const struct {
+    std::optional<DiskFreeSpace> Space;
+    std::uint64_t FreeBytes;
+  } cases[] = {
+      {std::nullopt, 0},
+      {DiskFreeSpace{8, 512, 1000, 99}, 4096000},
+      {DiskFreeSpace{0, 512, 1000, 99}, 0},
+      {DiskFreeSpace{1u << 16, 1u << 16, 1ull << 32, 0}, Max64},  // exactly 2^64
+      {DiskFreeSpace{1ull << 32, 1ull << 32, 0, 0}, 0},
+      {DiskFreeSpace{3, 1ull << 62, 1, 0}, 3ull << 62},
+      {DiskFreeSpace{5, 1ull << 62, 1, 0}, Max64},
+      {DiskFreeSpace{1, 1, Max64, 0}, Max64},
+  };
+  for (const auto& c : cases) {
+    FakePlatform fake;
+    fake.FreeSpace = c.Space;
+    EXPECT_EQ(QueryFreeBytes(fake.Services().Files, "\\\\PC042\\admin$\\"), c.FreeBytes);
+  }
+}
+
+TEST(AdminShareTest, OneLinePerRunAndSixteenOnFailure) {
+  const auto freeBytes = [](std::uint64_t bytes) {
+    return [=](FakePlatform& f) { f.FreeSpace = DiskFreeSpace{1, 1, bytes, 0}; };
+  };
+  const auto threshold = [](const char* text, std::int64_t bytes, bool skip) {
+    RunSettings settings = DefaultSettings();
+    settings.FreeSpaceText = text;
+    settings.RequiredFreeBytes = bytes;
+    settings.SkipFreeSpace = skip;
+    return settings;
+  };
+  const std::string probe = "FindFirstFileA \\\\PC042\\admin$\\System32";
+  const std::string root = "GetDiskFreeSpaceA \\\\PC042\\admin$\\";
+  const struct {
+    const char* Name;
+    RunSettings Settings;
+    std::string Unc;
+    Script Setup;
+    std::string Output;
+    std::uint16_t Added;
+    std::vector<std::string> Calls;
+  } cases[] = {
+      {"plenty of space", DefaultSettings(), Pc042Unc, Unchanged,
+       " + Admin$ share exists and has greater than 15MB free.\r\n", 0, {probe, "FindClose", root}},
+      {"exactly the threshold fails", DefaultSettings(), Pc042Unc, freeBytes(15728640),
+       " - Admin$ share exists but has less than 15MB free.\r\n", 16, {probe, "FindClose", root}},
+      {"one byte more passes", DefaultSettings(), Pc042Unc, freeBytes(15728641),
+       " + Admin$ share exists and has greater than 15MB free.\r\n", 0, {probe, "FindClose", root}},
+      {"a failed query counts as no space", DefaultSettings(), Pc042Unc,
+       [](FakePlatform& f) { f.FreeSpace.reset(); },
+       " - Admin$ share exists but has less than 15MB free.\r\n", 16, {probe, "FindClose", root}},
+      {"the threshold text is echoed as typed", threshold("020", 20971520, false), Pc042Unc,
+       freeBytes(20971520), " - Admin$ share exists but has less than 020MB free.\r\n", 16,
+       {probe, "FindClose", root}},
+      {"largest threshold", threshold("2048", 2147483648LL, false), Pc042Unc, freeBytes(2147483649ULL),
+       " + Admin$ share exists and has greater than 2048MB free.\r\n", 0, {probe, "FindClose", root}},
+      {"counters too large to multiply pass", DefaultSettings(), Pc042Unc,
+       [](FakePlatform& f) { f.FreeSpace = DiskFreeSpace{1ull << 33, 1ull << 33, 1, 0}; },
+       " + Admin$ share exists and has greater than 15MB free.\r\n", 0, {probe, "FindClose", root}},
+      {"/D skips the free space", threshold("15", 15728640, true), Pc042Unc, freeBytes(0),
+       " + Admin$ share exists.\r\n", 0, {probe, "FindClose"}},
+      {"/D does not hide a missing share", threshold("15", 15728640, true), Pc042Unc,
+       [](FakePlatform& f) { f.ExistingPaths.clear(); },
+       " - Admin$ share does NOT exist or we have no access to it.\r\n", 16, {probe}},
+      {"missing share, no free-space query", DefaultSettings(), Pc042Unc,
+       [](FakePlatform& f) { f.ExistingPaths.clear(); },
+       " - Admin$ share does NOT exist or we have no access to it.\r\n", 16, {probe}},
+      {"the server name of the retry addresses both paths", DefaultSettings(), "\\\\192.168.10.42",
+       [](FakePlatform& f) {
+         f.ExistingPaths = {"\\\\192.168.10.42\\admin$\\System32"};
+       },
+       " + Admin$ share exists and has greater than 15MB free.\r\n", 0,
+       {"FindFirstFileA \\\\192.168.10.42\\admin$\\System32", "FindClose",
+        "GetDiskFreeSpaceA \\\\192.168.10.42\\admin$\\"}},
+  };
+  for (const auto& c : cases) {
+    for (const bool quiet : {false, true}) {
+      SCOPED_TRACE(std::string(c.Name) + (quiet ? ", quiet" : ""));
+      FakeStage s;
+      c.Setup(s.Fake);
+      s.Out.OutputEnabled = !quiet;
+      EXPECT_EQ(CheckAdminShare(s.Env, c.Settings, Pc042, c.Unc), c.Added);
+      EXPECT_EQ(s.Fake.Output, quiet ? "" : c.Output);
+      EXPECT_EQ(s.Fake.Calls, c.Calls);
+      EXPECT_EQ(s.Fake.Titles, std::vector<std::string>{"PC042.SALES.LAN: Checking admin$ share..."});
+      EXPECT_EQ(s.Fake.Unreleased(), "");
+    }
+  }
+}
+
+TEST(RegistryReadTest, TheMarkerIsTheOnlyFailureSignal) {
+  const struct {
+    const char* Name;
+    Script Setup;
+    bool KeyOpened;
+    std::string Text;
+  } cases[] = {
+      {"value read", Unchanged, true, "WinNT"},
+      {"key refused", [](FakePlatform& f) { f.KeyOpenStatus[FakePlatform::ProductKey] = 5; }, false,
+       ""},
+      {"value missing",
+       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::ProductKey, "ProductType"); }, true,
+       "*ERROR*"},
+      {"value longer than the buffer",
+       [](FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", std::string(1024, 'x')); },
+       true, "*ERROR*"},
+      {"a full buffer without a NUL is read whole",
+       [](FakePlatform& f) { f.SetRegistryBytes(FakePlatform::ProductKey, "ProductType", std::string(1024, 'x')); },
+       true, std::string(1024, 'x')},
+      {"text ends at the first NUL",
+       [](FakePlatform& f) { f.SetRegistryBytes(FakePlatform::ProductKey, "ProductType", std::string("Lanman\0Nt", 9)); },
+       true, "Lanman"},
+      {"a short value ends the marker",
+       [](FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", "ab"); }, true,
+       "ab"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakePlatform fake;
+    c.Setup(fake);
+    {
+      std::unique_ptr<RegistryKey> root;
+      ASSERT_EQ(fake.Services().Registry.ConnectRegistry(Pc042Unc, root), 0);
+      const RegistryRead read = ReadRemoteRegistryString(*root, FakePlatform::ProductKey, "ProductType");
+      EXPECT_EQ(read.KeyOpened, c.KeyOpened);
+      EXPECT_EQ(read.Text, c.Text);
+      // Only the root key may still be open once the read returns.
+      EXPECT_EQ(fake.RegistryKeys.HandedOut - fake.RegistryKeys.Released, 1);
+    }
+    EXPECT_EQ(fake.Unreleased(), "");
+  }
+}
+
+TEST(ComputerRoleTest, RoleTableAndRegistryAccess) {
+  const auto product = [](std::string value) {
+    return [=](FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", value); };
+  };
+  const struct {
+    const char* Name;
+    bool WorkstationOnly;
+    Script Setup;
+    std::string Output;
+    std::uint16_t Added;
+    bool KeyHandedOn;
+  } cases[] = {
+      {"workstation", false, Unchanged, " + Connected to remote registry.\r\n + WORKSTATION role.\r\n", 0,
+       true},
+      {"workstation with /W", true, Unchanged,
+       " + Connected to remote registry.\r\n + WORKSTATION role.\r\n", 0, true},
+      {"server", false, product("ServerNT"), " + Connected to remote registry.\r\n + SERVER role.\r\n",
+       0, true},
+      {"server with /W", true, product("LanmanNT"),
+       " + Connected to remote registry.\r\n - SERVER role.\r\n", 32, true},
+      {"letter case matters", true, product("winnt"),
+       " + Connected to remote registry.\r\n - SERVER role.\r\n", 32, true},
+      {"an empty value is a server", false, product(""),
+       " + Connected to remote registry.\r\n + SERVER role.\r\n", 0, true},
+      {"the marker as a value reads as unknown", false, product("*ERROR*"),
+       " + Connected to remote registry.\r\n - UNKNOWN role.\r\n", 32, true},
+      {"missing value", true,
+       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::ProductKey, "ProductType"); },
+       " + Connected to remote registry.\r\n - UNKNOWN role.\r\n", 32, true},
+      {"no connection", false, [](FakePlatform& f) { f.ConnectStatus = 53; },
+       " - Can NOT access remote registry. Non-NT OS or access denied.\r\n", 128, false},
+      {"key refused closes the root key", false,
+       [](FakePlatform& f) { f.KeyOpenStatus[FakePlatform::ProductKey] = FakePlatform::ErrorAccessDenied; },
+       " + Connected to remote registry.\r\n"
+       " - Can NOT access Computer role info via remote registry. Access denied.\r\n",
+       128, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeStage s;
+    c.Setup(s.Fake);
+    RunSettings settings = DefaultSettings();
+    settings.WorkstationOnly = c.WorkstationOnly;
+    RoleVerdict verdict = CheckComputerRole(s.Env, settings, Pc042, Pc042Unc);
+    EXPECT_EQ(s.Fake.Output, c.Output);
+    EXPECT_EQ(verdict.Added, c.Added);
+    EXPECT_EQ(verdict.RootKey != nullptr, c.KeyHandedOn);
+    EXPECT_EQ(s.Fake.Titles, std::vector<std::string>{"PC042.SALES.LAN: Checking Computer role..."});
+    EXPECT_EQ(s.Fake.Calls.front(), "RegConnectRegistryA \\\\PC042");
+    if (!c.KeyHandedOn) {
+      EXPECT_EQ(s.Fake.Unreleased(), "");
+    }
+    verdict.RootKey.reset();
+    EXPECT_EQ(s.Fake.Unreleased(), "");
+  }
+}
+
+TEST(OsVersionTest, ByteOrderAgainstFivePointZero) {
+  const struct {
+    std::string Version;
+    bool Passes;
+  } cases[] = {
+      {"5.0", true},  {"5.1", true},  {"5.2", true},     {"6.0", true},  {"6.3", true},
+      {"5.0.1", true}, {"9", true},   {"\x80", true},    {"10.0", false}, {"5", false},
+      {"4.0", false}, {"4.9", false}, {"3.51", false},   {"", false},    {"5-0", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsW2kOrGreater(c.Version), c.Passes) << c.Version;
+}
+
+TEST(OsVersionTest, VersionTableAndKeyAccess) {
+  const auto version = [](std::string value) {
+    return [=](FakePlatform& f) { f.SetRegistryValue(FakePlatform::VersionKey, "CurrentVersion", value); };
+  };
+  const struct {
+    const char* Name;
+    bool AllowNt4;
+    Script Setup;
+    std::string Output;
+    std::uint16_t Added;
+  } cases[] = {
+      {"5.1", false, Unchanged, " + W2K or greater OS.\r\n", 0},
+      {"5.0", false, version("5.0"), " + W2K or greater OS.\r\n", 0},
+      {"6.3", true, version("6.3"), " + W2K or greater OS.\r\n", 0},
+      {"10.0 sorts below 5.0", false, version("10.0"), " - Unsupported OS.\r\n", 64},
+      {"5 alone", false, version("5"), " - Unsupported OS.\r\n", 64},
+      {"NT4", false, version("4.0"), " - NT4 OS.\r\n", 64},
+      {"NT4 with /A", true, version("4.0"), " + NT4 OS.\r\n", 0},
+      {"3.51 with /A", true, version("3.51"), " - Unsupported OS.\r\n", 64},
+      {"empty", true, version(""), " - Unsupported OS.\r\n", 64},
+      {"missing value", true,
+       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); },
+       " - UNKNOWN OS.\r\n", 64},
+      {"key refused", false,
+       [](FakePlatform& f) { f.KeyOpenStatus[FakePlatform::VersionKey] = FakePlatform::ErrorAccessDenied; },
+       " - Can NOT access OS version info via remote registry. Access denied.\r\n", 128},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeStage s;
+    c.Setup(s.Fake);
+    RunSettings settings = DefaultSettings();
+    settings.AllowNt4 = c.AllowNt4;
+    std::unique_ptr<RegistryKey> root;
+    ASSERT_EQ(s.Fake.Services().Registry.ConnectRegistry(Pc042Unc, root), 0);
+    EXPECT_EQ(CheckOsVersion(s.Env, settings, Pc042, std::move(root)), c.Added);
+    EXPECT_EQ(s.Fake.Output, c.Output);
+    EXPECT_EQ(s.Fake.Titles, std::vector<std::string>{"PC042.SALES.LAN: Checking OS version..."});
+    EXPECT_EQ(s.Fake.Releases.back(), "registry key \\\\PC042");  // the root key, closed last
+    EXPECT_EQ(s.Fake.Unreleased(), "");
+  }
+}
+
+}  // namespace
+}  // namespace quorvex
