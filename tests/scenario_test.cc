@@ -1,0 +1,223 @@
+// Whole runs against the scripted host: exact output bytes, titles, exit
+// codes, and every resource handed back exactly once.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/run_checks.h"
+#include "fake_platform.h"
+
+namespace quorvex {
+namespace {
+
+using Script = std::function<void(FakePlatform&)>;
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+const std::string Resolved = " + Resolved hostname to: 192.168.10.42";
+const std::string NameMatches = " + NetBIOS name matches.";
+const std::string InDomain = " + Host in domain: SALES";
+const std::string ShareOk = " + Admin$ share exists and has greater than 15MB free.";
+const std::string ShareMissing = " - Admin$ share does NOT exist or we have no access to it.";
+const std::string Connected = " + Connected to remote registry.";
+const std::string Workstation = " + WORKSTATION role.";
+const std::string ServerFails = " - SERVER role.";
+const std::string W2k = " + W2K or greater OS.";
+
+void NoShare(FakePlatform& f) { f.ExistingPaths.clear(); }
+void Server(FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", "ServerNT"); }
+void Nt4(FakePlatform& f) { f.SetRegistryValue(FakePlatform::VersionKey, "CurrentVersion", "4.0"); }
+void VersionKeyRefused(FakePlatform& f) { f.KeyOpenStatus[FakePlatform::VersionKey] = FakePlatform::ErrorAccessDenied; }
+
+struct Scenario {
+  const char* Name;
+  std::string Command;
+  Script Setup;
+  std::vector<std::string> Expected;
+  int Code;
+};
+
+void RunScenario(const Scenario& s) {
+  FakePlatform fake;
+  if (s.Setup) s.Setup(fake);
+  const int code = RunChecks(s.Command, fake.Services());
+  EXPECT_EQ(fake.Output, Lines(s.Expected)) << s.Name;
+  EXPECT_EQ(code, s.Code) << s.Name;
+  EXPECT_EQ(fake.Unreleased(), "") << s.Name;
+}
+
+TEST(ScenarioTest, EveryExitCode) {
+  const Scenario scenarios[] = {
+      {"passes", "/M pc042.sales.lan", nullptr,
+       {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, W2k}, 0},
+      {"name does not resolve", "/M nowhere", nullptr,
+       {" - Could not resolve hostname to IP Address."}, 1},
+      {"address has no name", "/M 192.168.10.99", nullptr,
+       {" - Could not resolve IP Address to hostname."}, 1},
+      {"no echo", "/M pc042.sales.lan /P", [](FakePlatform& f) { f.EchoStatuses = {11010, 11010}; },
+       {Resolved, " - Host DOWN. Could not ping: 192.168.10.42"}, 1},
+      {"workstation query fails", "/M pc042.sales.lan", [](FakePlatform& f) { f.WorkstationStatuses = {53, 53}; },
+       {Resolved, " - Can not access. NetWkstaGetInfo call failed."}, 2},
+      {"server query fails", "/M pc042.sales.lan", [](FakePlatform& f) { f.ServerStatuses = {5, 5}; },
+       {Resolved, " - Can not access. NetServerGetInfo call failed."}, 2},
+      {"name mismatch", "/M pc042.sales.lan", [](FakePlatform& f) { f.ComputerName = u"pc043 "; },
+       {Resolved, " - NetBIOS name does NOT match. Returned: PC043"}, 4},
+      {"already migrated", "/M pc042.sales.lan /C corp /T sales", nullptr,
+       {Resolved, NameMatches, " - Host is already in the SALES domain."}, 8},
+      {"wrong current domain", "/M pc042.sales.lan /C corp", nullptr,
+       {Resolved, NameMatches, " - Host is in the SALES domain (NOT CORP as expected)."}, 8},
+      {"invalid address", "/M 1-2-3", nullptr, {"ERROR: /M: Invalid IP Address. Please check format."}, 99},
+      {"long NetBIOS name", "/M abcdefghijklmnop.lan", nullptr,
+       {"ERROR: /M: Invalid NetBIOS hostname (must be 15 characters or less)."}, 99},
+      {"bad /F", "/M pc1 /F 2049", nullptr,
+       {"ERROR: /F value must be a whole number less than or equal to 2048."}, 99},
+      {"share missing", "/M pc042.sales.lan", NoShare,
+       {Resolved, NameMatches, InDomain, ShareMissing, Connected, Workstation, W2k}, 16},
+      {"too little space", "/M pc042.sales.lan /F 020",
+       [](FakePlatform& f) { f.FreeSpace = DiskFreeSpace{1, 1, 20 * 1024 * 1024, 0}; },
+       {Resolved, NameMatches, InDomain, " - Admin$ share exists but has less than 020MB free.", Connected,
+        Workstation, W2k}, 16},
+      {"server with /W", "/M pc042.sales.lan /W", Server,
+       {Resolved, NameMatches, InDomain, ShareOk, Connected, ServerFails, W2k}, 32},
+      {"share and role", "/M pc042.sales.lan /W", [](FakePlatform& f) { NoShare(f); Server(f); },
+       {Resolved, NameMatches, InDomain, ShareMissing, Connected, ServerFails, W2k}, 48},
+      {"NT4", "/M pc042.sales.lan", Nt4,
+       {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, " - NT4 OS."}, 64},
+      {"NT4 allowed", "/M pc042.sales.lan /A", Nt4,
+       {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, " + NT4 OS."}, 0},
+      {"server NT4 with /W", "/M pc042.sales.lan /W", [](FakePlatform& f) { Server(f); Nt4(f); },
+       {Resolved, NameMatches, InDomain, ShareOk, Connected, ServerFails, " - NT4 OS."}, 96},
+      {"share, server NT4", "/M pc042.sales.lan /W", [](FakePlatform& f) { NoShare(f); Server(f); Nt4(f); },
+       {Resolved, NameMatches, InDomain, ShareMissing, Connected, ServerFails, " - NT4 OS."}, 112},
+      {"no registry", "/M pc042.sales.lan", [](FakePlatform& f) { f.ConnectStatus = 53; },
+       {Resolved, NameMatches, InDomain, ShareOk,
+        " - Can NOT access remote registry. Non-NT OS or access denied."}, 128},
+      {"share and no registry", "/M pc042.sales.lan", [](FakePlatform& f) { NoShare(f); f.ConnectStatus = 5; },
+       {Resolved, NameMatches, InDomain, ShareMissing,
+        " - Can NOT access remote registry. Non-NT OS or access denied."}, 144},
+      {"product key refused", "/M pc042.sales.lan",
+       [](FakePlatform& f) { f.KeyOpenStatus[FakePlatform::ProductKey] = FakePlatform::ErrorAccessDenied; },
+       {Resolved, NameMatches, InDomain, ShareOk, Connected,
+        " - Can NOT access Computer role info via remote registry. Access denied."}, 128},
+      {"server, version key refused", "/M pc042.sales.lan /W", [](FakePlatform& f) { Server(f); VersionKeyRefused(f); },
+       {Resolved, NameMatches, InDomain, ShareOk, Connected, ServerFails,
+        " - Can NOT access OS version info via remote registry. Access denied."}, 160},
+      {"everything late fails", "/M pc042.sales.lan",
+       [](FakePlatform& f) {
+         NoShare(f);
+         f.RemoveRegistryValue(FakePlatform::ProductKey, "ProductType");
+         VersionKeyRefused(f);
+       },
+       {Resolved, NameMatches, InDomain, ShareMissing, Connected, " - UNKNOWN role.",
+        " - Can NOT access OS version info via remote registry. Access denied."}, 176},
+      {"version unreadable", "/M pc042.sales.lan",
+       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); },
+       {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, " - UNKNOWN OS."}, 64},
+  };
+  for (const Scenario& s : scenarios) RunScenario(s);
+}
+
+TEST(ScenarioTest, UsageText) {
+  FakePlatform fake;
+  EXPECT_EQ(RunChecks("/M pc1 bogus /Q", fake.Services()), 9);
+  const std::string& out = fake.Output;
+  EXPECT_EQ(out.rfind("\r\n\aBOGUS was unexpected.\r\n\r\nQuorvex /M (HostName | IP_Address) ", 0), 0u);
+  int lines = 0;
+  for (std::size_t at = out.find("\r\n"); at != std::string::npos; at = out.find("\r\n", at + 2)) ++lines;
+  EXPECT_EQ(lines, 2 + 24);
+  EXPECT_NE(out.find("\r\n              [/F nnn] [/D] [/I] [/W] [/A] [/P] [/R] [/V | /Q]\r\n"), std::string::npos);
+  EXPECT_NE(out.find("\r\nNOTE: Please see QUORVEX.TXT for error codes and more usage information.\r\n\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(fake.Calls.empty());
+}
+
+TEST(ScenarioTest, VerboseShowsRetriesAndServerDetails) {
+  FakePlatform fake;
+  fake.EchoStatuses = {11010, 0};
+  fake.WorkstationStatuses = {53, 0};
+  fake.ServerStatuses = {53, 0};
+  fake.FailedCallLeavesRecord = true;
+  fake.Comment = u"  Sales printer ";
+  fake.ServerType = 0x8000 | 0x0020;
+  fake.LoggedOnUsers = 3;
+  EXPECT_EQ(RunChecks("/M pc042.sales.lan /P /V /D", fake.Services()), 0);
+  EXPECT_EQ(fake.Output, Lines({Resolved, " ! Second knock...", " + Host UP. Successfully pinged: 192.168.10.42",
+                                " ! Retrying NetWkstaGetInfo call...", " ! Retrying NetServerGetInfo call...",
+                                NameMatches, InDomain, " ! OS version: 5.1", " ! OS comment: Sales printer",
+                                " ! ROLE: non-DC server", " ! ROLE: Time server", " ! Active sessions: 3",
+                                " + Admin$ share exists.", Connected, Workstation, W2k}));
+  EXPECT_EQ(fake.Unreleased(), "");
+}
+
+TEST(ScenarioTest, WithoutVerboseRetriesAreSilent) {
+  FakePlatform fake;
+  fake.EchoStatuses = {11010, 0};
+  fake.WorkstationStatuses = {53, 0};
+  EXPECT_EQ(RunChecks("/M pc042.sales.lan /P /D", fake.Services()), 0);
+  EXPECT_EQ(fake.Output, Lines({Resolved, " + Host UP. Successfully pinged: 192.168.10.42", NameMatches, InDomain,
+                                " + Admin$ share exists.", Connected, Workstation, W2k}));
+}
+
+TEST(ScenarioTest, QuietRunPrintsNothingButSetsTitlesAndCode) {
+  FakePlatform fake;
+  NoShare(fake);
+  fake.RemoveRegistryValue(FakePlatform::ProductKey, "ProductType");
+  VersionKeyRefused(fake);
+  EXPECT_EQ(RunChecks("/M pc042.sales.lan /Q", fake.Services()), 176);
+  EXPECT_EQ(fake.Output, "");
+  EXPECT_EQ(fake.Titles, (std::vector<std::string>{
+                             "PC042: Checking NetBIOS name...", "PC042.SALES.LAN: Checking current domain...",
+                             "PC042.SALES.LAN: Checking admin$ share...",
+                             "PC042.SALES.LAN: Checking Computer role...", "PC042.SALES.LAN: Checking OS version..."}));
+  EXPECT_EQ(fake.Unreleased(), "");
+
+  FakePlatform unresolved;
+  EXPECT_EQ(RunChecks("/M nowhere /Q", unresolved.Services()), 1);
+  EXPECT_EQ(unresolved.Output, "");
+  EXPECT_TRUE(unresolved.Titles.empty());
+}
+
+TEST(ScenarioTest, ErrorLinesShowEvenWhenQuiet) {
+  FakePlatform fake;
+  EXPECT_EQ(RunChecks("/Q /V /M pc1", fake.Services()), 99);
+  EXPECT_EQ(fake.Output, "ERROR: /Q and /V switches can not be used at the same time. Pick one.\r\n");
+}
+
+TEST(ScenarioTest, EarlyFailuresTouchNothingLater) {
+  FakePlatform fake;
+  EXPECT_EQ(RunChecks("/M pc042.sales.lan /C corp", fake.Services()), 8);
+  for (const std::string& call : fake.Calls) {
+    EXPECT_EQ(call.find("FindFirstFileA"), std::string::npos);
+    EXPECT_EQ(call.find("RegConnectRegistryA"), std::string::npos);
+  }
+  EXPECT_TRUE(fake.EchoDestinations.empty());  // no /P, no echo
+  EXPECT_EQ(fake.WorkstationRecords.Released, 1);
+  EXPECT_EQ(fake.ServerRecords.Released, 1);
+  EXPECT_EQ(fake.Unreleased(), "");
+}
+
+TEST(ScenarioTest, RetryByAddressKeepsTheHostAsTheToolReadIt) {
+  FakePlatform fake;
+  fake.NameOfAddress[{192, 168, 1, 10}] = "pc042.sales.lan";
+  fake.WorkstationStatuses = {53, 0};
+  fake.EveryPathExists = true;
+  EXPECT_EQ(RunChecks("/M 192.168.001.010 /R /V /D", fake.Services()), 0);
+  EXPECT_NE(fake.Output.find(" ! Retrying NetWkstaGetInfo call with IP Address: 192.168.001.010\r\n"),
+            std::string::npos);
+  EXPECT_EQ(fake.WorkstationServerNames, (std::vector<std::string>{"\\\\PC042", "\\\\192.168.1.10"}));
+  EXPECT_EQ(fake.ServerServerNames, (std::vector<std::string>{"\\\\192.168.1.10"}));
+  bool sawShareByAddress = false;
+  for (const std::string& call : fake.Calls) {
+    if (call == "FindFirstFileA \\\\192.168.1.10\\admin$\\System32") sawShareByAddress = true;
+  }
+  EXPECT_TRUE(sawShareByAddress);
+}
+
+}  // namespace
+}  // namespace quorvex
