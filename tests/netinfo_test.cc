@@ -185,6 +185,8 @@ TEST(IdentityChecksTest, NetBiosName) {
       {"/I /V compares with the full name only", ByName, ignoreVerbose, u"PC042",
        " ! NetBIOS name does not match. Returned: PC042\r\n", 0},
       {"/I /V full name", ByName, ignoreVerbose, u"pc042.sales.lan", " ! NetBIOS name matches.\r\n", 0},
+      {"/I /V prints a hostile name safely", ByName, ignoreVerbose, u"X\u0007\u007f",
+       " ! NetBIOS name does not match. Returned: X??\r\n", 0},
   };
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -231,6 +233,8 @@ TEST(IdentityChecksTest, Domain) {
       {"sixteen characters do not equal fifteen", ByName, current("ABCDEFGHIJKLMN"),
        u"ABCDEFGHIJKLMNO", " - Host is in the ABCDEFGHIJKLMNO domain (NOT ABCDEFGHIJKLMN as expected).\r\n",
        8},
+      {"a hostile domain is printed safely", ByName, current("CORP"), u"EV\u001bIL",
+       " - Host is in the EV?IL domain (NOT CORP as expected).\r\n", 8},
       {"compared as received, printed safely", ByName, current("SA\nLES"), u"sa\nles",
        " + Host in domain: SA?LES\r\n", 0},
   };
