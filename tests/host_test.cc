@@ -71,6 +71,7 @@ TEST(LookupTest, ResolutionFailuresGiveTheAgreedValues) {
   EXPECT_EQ(ResolveAddressToName(lookup, {0, 0, 0, 0}), "adminpc");
   fake.LocalName = "";
   EXPECT_EQ(ResolveAddressToName(lookup, {0, 0, 0, 0}), "");
+  EXPECT_EQ(fake.Unreleased(), "");
 }
 
 struct IdentifyCase {

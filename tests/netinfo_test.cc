@@ -145,6 +145,7 @@ TEST(NetQueriesTest, WideToAnsiStopsAtTheFirstZeroUnit) {
       {u"AB\0CD", "AB"},
   };
   for (const auto& c : cases) EXPECT_EQ(WideToAnsi(net, c.Text), c.Ansi);
+  EXPECT_EQ(fake.Unreleased(), "");
 }
 
 struct CheckCase {

@@ -48,6 +48,7 @@ TEST(AdminShareTest, FreeBytesMultiplyWithoutWrapping) {
     FakePlatform fake;
     fake.FreeSpace = c.Space;
     EXPECT_EQ(QueryFreeBytes(fake.Services().Files, "\\\\PC042\\admin$\\"), c.FreeBytes);
+    EXPECT_EQ(fake.Unreleased(), "");
   }
 }
 
