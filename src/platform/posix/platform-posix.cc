@@ -1,11 +1,65 @@
 // The Linux platform: local services from this folder, remote ones from the
-// SMB client.
+// SMB client. The SMB client is started on the first remote call only, so
+// runs that end earlier (usage text, a bad value, an unresolved host, a host
+// that does not answer the ping) never initialise Samba.
 #include "platform/platform.h"
 #include "platform/posix/local_services.h"
 #include "platform/posix/smb_services.h"
 
 namespace quorvex {
 namespace {
+
+class DeferredSmb {
+ public:
+  SmbServices& Get() {
+    if (!smb_) smb_ = OpenSmbServices();
+    return *smb_;
+  }
+
+ private:
+  std::unique_ptr<SmbServices> smb_;
+};
+
+class DeferredNet : public NetManagementService {
+ public:
+  explicit DeferredNet(DeferredSmb& smb) : smb_(smb) {}
+  std::uint32_t GetWorkstationInfo(const std::string& uncServerName,
+                                   std::unique_ptr<WorkstationRecord>& record) override {
+    return smb_.Get().Net().GetWorkstationInfo(uncServerName, record);
+  }
+  std::uint32_t GetServerInfo(const std::string& uncServerName, std::unique_ptr<ServerRecord>& record) override {
+    return smb_.Get().Net().GetServerInfo(uncServerName, record);
+  }
+  std::string WideToAnsiText(std::u16string_view text) override { return smb_.Get().Net().WideToAnsiText(text); }
+
+ private:
+  DeferredSmb& smb_;
+};
+
+class DeferredFiles : public UncFileService {
+ public:
+  explicit DeferredFiles(DeferredSmb& smb) : smb_(smb) {}
+  std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
+    return smb_.Get().Files().FindFirst(path);
+  }
+  std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) override {
+    return smb_.Get().Files().QueryDiskFreeSpace(rootPath);
+  }
+
+ private:
+  DeferredSmb& smb_;
+};
+
+class DeferredRegistry : public RegistryService {
+ public:
+  explicit DeferredRegistry(DeferredSmb& smb) : smb_(smb) {}
+  std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) override {
+    return smb_.Get().Registry().ConnectRegistry(uncMachineName, rootKey);
+  }
+
+ private:
+  DeferredSmb& smb_;
+};
 
 class LinuxPlatform : public SystemPlatform {
  public:
@@ -14,8 +68,10 @@ class LinuxPlatform : public SystemPlatform {
         console_(posix::OpenConsole()),
         lookup_(posix::OpenLookup()),
         echo_(posix::OpenEcho()),
-        smb_(OpenSmbServices()),
-        services_{*console_, *lookup_, *echo_, smb_->Net(), smb_->Files(), smb_->Registry()} {}
+        net_(smb_),
+        files_(smb_),
+        registry_(smb_),
+        services_{*console_, *lookup_, *echo_, net_, files_, registry_} {}
 
   std::string CommandText() override { return text_; }
   Platform& Services() override { return services_; }
@@ -25,7 +81,11 @@ class LinuxPlatform : public SystemPlatform {
   std::unique_ptr<ConsoleService> console_;
   std::unique_ptr<LookupService> lookup_;
   std::unique_ptr<EchoService> echo_;
-  std::unique_ptr<SmbServices> smb_;
+  // Declared before the services that refer to it, so it outlives them.
+  DeferredSmb smb_;
+  DeferredNet net_;
+  DeferredFiles files_;
+  DeferredRegistry registry_;
   Platform services_;
 };
 
