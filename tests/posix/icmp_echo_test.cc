@@ -1,7 +1,16 @@
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/posix/local_services.h"
@@ -117,6 +126,100 @@ TEST(IcmpEcho, LoopbackAnswers) {
   ASSERT_TRUE(other);
   EXPECT_EQ(other->SendEcho({127, 0, 0, 1}, 2000).Status, 0);
   EXPECT_EQ(handle->SendEcho({127, 0, 0, 1}, 2000).Status, 0);
+}
+
+}  // namespace
+}  // namespace quorvex::posix
+
+namespace quorvex::posix {
+namespace {
+
+struct NamespaceCase {
+  const char* Name;
+  bool DatagramAllowed;   // net.ipv4.ping_group_range admits root's group
+  bool EchoIgnored;       // net.ipv4.icmp_echo_ignore_all
+  Ipv4Address Destination;
+  std::uint32_t TimeoutMs;
+  std::int32_t Status;
+  int MinMs;
+  int MaxMs;
+};
+
+bool WriteProc(const char* path, const char* value) {
+  FILE* f = std::fopen(path, "w");
+  if (f == nullptr) return false;
+  const bool ok = std::fputs(value, f) >= 0;
+  return std::fclose(f) == 0 && ok;
+}
+
+// Runs the case in a child inside a network namespace of its own, holding
+// only a loopback interface; answers "status elapsed-ms" or why it could not.
+std::string RunInPrivateNamespace(const NamespaceCase& c) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    std::string answer;
+    if (unshare(CLONE_NEWNET) != 0) {
+      answer = "no namespace";
+    } else if (!WriteProc("/proc/sys/net/ipv4/ping_group_range", c.DatagramAllowed ? "0 0" : "1 0") ||
+               !WriteProc("/proc/sys/net/ipv4/icmp_echo_ignore_all", c.EchoIgnored ? "1" : "0")) {
+      answer = "no sysctl";
+    } else {
+      ifreq ifr{};
+      std::strcpy(ifr.ifr_name, "lo");
+      const int s = socket(AF_INET, SOCK_DGRAM, 0);
+      ioctl(s, SIOCGIFFLAGS, &ifr);
+      ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
+      ioctl(s, SIOCSIFFLAGS, &ifr);
+      close(s);
+      std::unique_ptr<EchoHandle> handle = OpenEcho()->CreateEchoHandle();
+      if (!handle) {
+        answer = "no handle";
+      } else {
+        const auto start = std::chrono::steady_clock::now();
+        const EchoReply reply = handle->SendEcho(c.Destination, c.TimeoutMs);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start).count();
+        answer = std::to_string(reply.Status) + " " + std::to_string(ms);
+      }
+    }
+    ssize_t ignored = write(fds[1], answer.data(), answer.size());
+    (void)ignored;
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string answer;
+  char buffer[128];
+  for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
+  close(fds[0]);
+  waitpid(child, nullptr, 0);
+  return answer;
+}
+
+TEST(IcmpEcho, OutcomesInPrivateNamespace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a network namespace";
+  const NamespaceCase cases[] = {
+      {"raw socket, answered", false, false, {127, 0, 0, 1}, 2000, 0, 0, 1000},
+      {"datagram socket, answered", true, false, {127, 0, 0, 1}, 2000, 0, 0, 1000},
+      {"raw socket, dropped: waits the timeout", false, true, {127, 0, 0, 1}, 300, 11010, 300, 800},
+      {"datagram socket, dropped: waits the timeout", true, true, {127, 0, 0, 1}, 300, 11010, 300, 800},
+      {"no route to the network", false, false, {10, 99, 0, 5}, 2000, 11002, 0, 1000},
+      {"no route, datagram socket", true, false, {10, 99, 0, 5}, 2000, 11002, 0, 1000},
+  };
+  for (const NamespaceCase& c : cases) {
+    const std::string answer = RunInPrivateNamespace(c);
+    int status = -1, ms = -1;
+    if (std::sscanf(answer.c_str(), "%d %d", &status, &ms) != 2) {
+      if (answer == "no namespace") GTEST_SKIP() << "network namespaces unavailable";
+      ADD_FAILURE() << c.Name << ": " << answer;
+      continue;
+    }
+    EXPECT_EQ(status, c.Status) << c.Name;
+    EXPECT_GE(ms, c.MinMs) << c.Name;
+    EXPECT_LE(ms, c.MaxMs) << c.Name;
+  }
 }
 
 }  // namespace
