@@ -230,5 +230,29 @@ run "ping: echo dropped, two attempts" 1 3900 6500 /M qvdrop /P
 expect lines " + Resolved IP address to: QVDROP" " ! Second knock..." " - Host DOWN. Could not ping: $drop_ip"
 run "ping: echo dropped, verbose" 1 3900 6500 /M "$drop_ip" /P /V
 
+# Without the right to open an ICMP socket every attempt fails at once:
+# standard output tells only that the host is down, and standard error
+# carries one line on how to grant the right.
+if setpriv --help >/dev/null 2>&1 && setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$binary"; then
+  expect lines " + Resolved hostname to: $peer_ip" " - Host DOWN. Could not ping: $peer_ip"
+  unprivileged=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all)
+  start=$(date +%s%N)
+  timeout 30 ip netns exec "$cli" "${unprivileged[@]}" "$binary" /M qvpeer /P >"$work/out" 2>"$work/err"
+  got=$?
+  elapsed=$((($(date +%s%N) - start) / 1000000))
+  if cmp -s "$work/out" "$work/expected" && [ "$got" = 1 ] && [ "$(wc -l <"$work/err")" = 1 ] &&
+    grep -q cap_net_raw "$work/err" && ((elapsed < fast)); then
+    passed=$((passed + 1))
+    echo "ok   ping: no ICMP socket allowed"
+  else
+    failed=$((failed + 1))
+    echo "FAIL ping: no ICMP socket allowed: exit $got, $elapsed ms"
+    od -c "$work/out" | sed 's/^/    /' | head -n 10
+    sed 's/^/  stderr: /' "$work/err" | head -n 5
+  fi
+else
+  echo "skip ping: no ICMP socket allowed (setpriv missing or binary not executable by nobody)"
+fi
+
 echo "$passed passed, $failed failed"
 ((failed == 0))
