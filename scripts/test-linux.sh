@@ -55,6 +55,7 @@ cli_ip=10.99.1.1
 peer_ip=10.99.1.2
 drop_ip=10.99.2.2
 silent_ip=10.99.1.77  # on the peer's link, no name, nobody behind it
+beyond_ip=10.99.3.5  # routed through the peer, which knows no way on
 host_name=$(hostname)
 
 setup() {
@@ -73,12 +74,16 @@ setup() {
   done
   # The drop peer answers ARP but never an echo request.
   ip netns exec "$drop" sh -c 'echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all' || return 1
+  # The live peer forwards, so for the network behind it, to which it has no
+  # route, it answers with an ICMP "network unreachable".
+  ip -n "$cli" route add 10.99.3.0/24 via "$peer_ip" || return 1
+  ip netns exec "$peer" sh -c 'echo 1 > /proc/sys/net/ipv4/ip_forward' || return 1
 
   # `ip netns exec` mounts these over /etc: lookups end at the hosts file or
   # at a resolver on the namespace's own loopback, where nothing listens.
   mkdir -p "/etc/netns/$cli" || return 1
-  printf '127.0.0.1 localhost\n%s qvpeer\n%s qvdrop\n%s %s\n' \
-    "$peer_ip" "$drop_ip" "$cli_ip" "$host_name" >"/etc/netns/$cli/hosts"
+  printf '127.0.0.1 localhost\n%s qvpeer\n%s qvdrop\n%s qvbeyond\n%s %s\n' \
+    "$peer_ip" "$drop_ip" "$beyond_ip" "$cli_ip" "$host_name" >"/etc/netns/$cli/hosts"
   printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"/etc/netns/$cli/resolv.conf"
   printf 'hosts: files dns\n' >"/etc/netns/$cli/nsswitch.conf"
 }
@@ -229,6 +234,8 @@ expect lines " + Resolved hostname to: $drop_ip" " - Host DOWN. Could not ping: 
 run "ping: echo dropped, two attempts" 1 3900 6500 /M qvdrop /P
 expect lines " + Resolved IP address to: QVDROP" " ! Second knock..." " - Host DOWN. Could not ping: $drop_ip"
 run "ping: echo dropped, verbose" 1 3900 6500 /M "$drop_ip" /P /V
+expect lines " + Resolved hostname to: $beyond_ip" " - Host DOWN. Could not ping: $beyond_ip"
+run "ping: network unreachable answers at once" 1 0 $fast /M qvbeyond /P
 
 # Without the right to open an ICMP socket every attempt fails at once:
 # standard output tells only that the host is down, and standard error
