@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The cases that need an address nobody answers and a resolver nobody
+# reaches. Builds two network namespaces joined by a veth pair: the test side
+# routes only 10.98.0.0/16, the peer side drops every echo request, so no
+# packet of these tests can leave the machine. Wine's network services run
+# in the namespace they were started in, hence a prefix of its own here.
+# Usage: namespace_test.sh build-dir wine-prefix
+set -uo pipefail
+build=$1
+prefix=$2
+test_ns=qvx-win-$$
+peer_ns=qvx-win-peer-$$
+silent=10.98.7.2
+failures=0
+
+cleanup() {
+  if [ -n "${server_pid:-}" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; fi
+  ip netns del "$test_ns" 2>/dev/null
+  ip netns del "$peer_ns" 2>/dev/null
+}
+trap cleanup EXIT
+
+ip netns add "$test_ns" && ip netns add "$peer_ns" || exit 1
+ip -n "$test_ns" link add qvx0 type veth peer name qvx1 netns "$peer_ns" || exit 1
+ip -n "$test_ns" addr add 10.98.7.1/24 dev qvx0
+ip -n "$peer_ns" addr add "$silent"/24 dev qvx1
+for ns in "$test_ns" "$peer_ns"; do
+  ip -n "$ns" link set lo up
+done
+ip -n "$test_ns" link set qvx0 up
+ip -n "$peer_ns" link set qvx1 up
+# The peer exists (so the request is sent and not refused locally) but
+# swallows every echo request.
+ip netns exec "$peer_ns" sh -c 'echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all' || {
+  ip netns exec "$peer_ns" iptables -A INPUT -p icmp --icmp-type echo-request -j DROP || exit 1
+}
+
+in_ns() {
+  ip netns exec "$test_ns" env -u DISPLAY WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
+}
+if [ ! -f "$prefix/system.reg" ]; then
+  in_ns /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+  in_ns /usr/lib/wine/wineserver -w
+fi
+in_ns /usr/lib/wine/wineserver -p &
+server_pid=$!
+
+# The backend: an echo to the silent peer times out with 11010 after ~2 s.
+start=$(date +%s%N)
+QUORVEX_SILENT_ADDRESS=$silent in_ns /usr/lib/wine/wine64 "$build/quorvex_win32_tests.exe" \
+  --gtest_filter='EchoWin32Test.SilentAddressTimesOut' \
+  >"$build/namespace-echo.log" 2>&1 || { cat "$build/namespace-echo.log"; failures=$((failures + 1)); }
+grep -q '\[  PASSED  \] 1 test' "$build/namespace-echo.log" || {
+  echo "FAIL silent echo did not run and pass"; cat "$build/namespace-echo.log"; failures=$((failures + 1))
+}
+echo "silent echo test took $((($(date +%s%N) - start) / 1000000)) ms"
+
+# The program: a name that no resolver can answer here ends with 1.
+out=$(mktemp)
+in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M qvx-no-such-host >"$out" 2>/dev/null
+code=$?
+if [ "$code" -ne 1 ] || ! cmp -s "$out" <(printf ' - Could not resolve hostname to IP Address.\r\n'); then
+  echo "FAIL unresolvable name: exit $code"; od -c "$out" | head; failures=$((failures + 1))
+fi
+in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M qvx-no-such-host /Q >"$out" 2>/dev/null
+code=$?
+if [ "$code" -ne 1 ] || [ -s "$out" ]; then
+  echo "FAIL unresolvable name, quiet: exit $code"; failures=$((failures + 1))
+fi
+rm -f "$out"
+
+in_ns /usr/lib/wine/wineserver -k 2>/dev/null
+if ((failures)); then echo "$failures namespace case(s) failed"; exit 1; fi
+echo "all namespace cases passed"

@@ -1,0 +1,23 @@
+# Backend tests: the real Win32 calls, run under Wine by ctest.
+file(GLOB QUORVEX_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_test.cc)
+add_executable(quorvex_win32_tests ${QUORVEX_WIN32_TESTS})
+target_link_libraries(quorvex_win32_tests PRIVATE quorvex_platform gtest_main)
+gtest_discover_tests(quorvex_win32_tests DISCOVERY_MODE PRE_TEST)
+
+# The UNC share the file tests read: Wine serves \\HOST\SHARE from
+# $WINEPREFIX/dosdevices/unc/host/share. Made at configure time, so the
+# prefix must exist first (the test script creates it before configuring).
+if(DEFINED QUORVEX_WINEPREFIX AND IS_DIRECTORY "${QUORVEX_WINEPREFIX}/dosdevices")
+  set(QUORVEX_UNC_FOLDER "${CMAKE_BINARY_DIR}/unc-share")
+  file(MAKE_DIRECTORY "${QUORVEX_UNC_FOLDER}/System32" "${QUORVEX_WINEPREFIX}/dosdevices/unc/qvxunchost")
+  file(CREATE_LINK "${QUORVEX_UNC_FOLDER}" "${QUORVEX_WINEPREFIX}/dosdevices/unc/qvxunchost/admin$" SYMBOLIC)
+else()
+  message(WARNING "No Wine prefix at '${QUORVEX_WINEPREFIX}': the UNC file tests will fail")
+endif()
+
+# The shipped program: system DLLs only, and its output byte for byte.
+add_test(NAME win32_imports
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check_imports.sh $<TARGET_FILE:quorvex>)
+add_test(NAME win32_end_to_end
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/end_to_end.sh $<TARGET_FILE:quorvex>
+                 ${CMAKE_CROSSCOMPILING_EMULATOR})
