@@ -1,0 +1,90 @@
+#!/bin/bash
+# The Linux build against a real Samba server: builds the tool with
+# AddressSanitizer and UndefinedBehaviorSanitizer, starts a Samba host in a
+# network namespace pair (scripts/samba-host.sh), runs every scenario of
+# tests/samba/scenarios.sh from the client namespace, asserting the exact
+# standard output, an empty standard error, the exit code and, where a wait
+# is involved, the time taken. Prints "N passed, N failed".
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUORVEX_SAMBA_BUILD:-$root/build-smb-asan}
+
+export DEBIAN_FRONTEND=noninteractive
+need=(samba samba-dev libsmbclient-dev smbclient iproute2 python3 cmake g++ pkg-config googletest)
+if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null || exit 1
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$build.log" 2>&1 &&
+  cmake --build "$build" -j"$(nproc)" --target quorvex >>"$build.log" 2>&1 || {
+  tail -40 "$build.log"
+  echo "build failed"
+  exit 1
+}
+
+# Samba's libraries keep some allocations to process exit; ours must not.
+# Full stacks for leaks: Samba is built without frame pointers, and the
+# suppressions match on functions inside it.
+export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
+export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+work=$(mktemp -d /tmp/quorvex-samba.XXXXXX)
+cleanup() {
+  bash "$root/scripts/samba-host.sh" stop "$work/host" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
+# shellcheck disable=SC1091
+source "$work/host/host.env"
+
+tool=$build/quorvex
+passed=0
+failed=0
+
+# run NAME RC MAX_SECONDS ENV... -- ARGS... <<< expected lines
+run() {
+  local name=$1 want_rc=$2 max=$3
+  shift 3
+  local -a env=()
+  while [[ $1 != -- ]]; do env+=("$1"); shift; done
+  shift
+  local line
+  while IFS= read -r line; do
+    [[ -n $line ]] && printf '%s\r\n' "$line"
+  done >"$work/want"
+  local start end rc
+  start=$(date +%s.%N)
+  ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "${env[@]}" \
+    "$tool" "$@" >"$work/out" 2>"$work/err"
+  rc=$?
+  end=$(date +%s.%N)
+  local took
+  took=$(python3 -c "print(f'{$end - $start:.1f}')")
+  local problems=()
+  [[ $rc == "$want_rc" ]] || problems+=("exit code $rc, wanted $want_rc")
+  cmp -s "$work/out" "$work/want" || problems+=("standard output differs")
+  [[ -s $work/err ]] && problems+=("standard error is not empty")
+  python3 -c "import sys; sys.exit(0 if $took <= $max else 1)" || problems+=("took ${took}s, bound ${max}s")
+  if ((${#problems[@]} == 0)); then
+    passed=$((passed + 1))
+    printf 'ok   %-44s %5ss\n' "$name" "$took"
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %-44s %5ss: %s\n' "$name" "$took" "$(IFS=';'; echo "${problems[*]}")"
+    echo "  wanted:"; sed 's/\r$/<CR>/; s/^/    /' "$work/want"
+    echo "  got:"; sed 's/\r$/<CR>/; s/^/    /' "$work/out"
+    [[ -s $work/err ]] && { echo "  stderr:"; head -20 "$work/err" | sed 's/^/    /'; }
+  fi
+}
+
+# The host's RPC workers start on demand; the first call pays for that.
+ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "$tool" /M qvxhost >/dev/null 2>&1
+
+# shellcheck disable=SC1091
+source "$root/tests/samba/scenarios.sh"
+
+echo "$passed passed, $failed failed"
+((failed == 0))
