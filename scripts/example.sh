@@ -1,0 +1,34 @@
+#!/bin/bash
+# The tool's main job on a ready-made example: builds it (Release, build/),
+# starts a local Samba host in a network namespace of its own, checks it with
+# /P and /V (and /W, which this server fails, so that passed, failed and
+# verbose lines all show), prints the lines and the exit code, and stops the
+# host again. Run as root on Debian 12.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+export DEBIAN_FRONTEND=noninteractive
+need=(samba samba-dev libsmbclient-dev smbclient iproute2 python3 cmake g++ pkg-config)
+if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+echo "Building build/quorvex ..."
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build" -j"$(nproc)" --target quorvex >/dev/null
+
+work=$(mktemp -d /tmp/quorvex-example.XXXXXX)
+trap 'bash "$root/scripts/samba-host.sh" stop "$work/host"; rm -rf "$work"' EXIT
+echo "Starting a Samba host (QVXHOST, domain TESTDOM) in a network namespace ..."
+bash "$root/scripts/samba-host.sh" start "$work/host"
+# shellcheck disable=SC1091
+source "$work/host/host.env"
+
+echo
+echo "\$ quorvex /M qvxhost.test.lan /P /V /W     (as $QVX_USER)"
+set +e
+ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" \
+  "$root/build/quorvex" /M qvxhost.test.lan /P /V /W
+code=$?
+set -e
+echo "exit code: $code"
