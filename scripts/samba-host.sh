@@ -166,7 +166,9 @@ printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$run/smb.conf" -s -a r
 net -s "$run/smb.conf" groupmap add sid=S-1-5-32-544 unixgroup=root type=builtin ntgroup=Administrators \
   >>"$run/log/setup.out" 2>&1 || { cat "$run/log/setup.out" >&2; exit 1; }
 
-ip netns exec "$server_ns" smbd -s "$run/smb.conf" --foreground --no-process-group </dev/null \
+# smbd signals its whole process group when it stops: a session of its own
+# keeps that signal away from whoever started or stops it.
+setsid ip netns exec "$server_ns" smbd -s "$run/smb.conf" --foreground --no-process-group </dev/null \
   >"$run/log/smbd.out" 2>&1 &
 echo $! >"$run/pid/smbd.pid"
 
