@@ -1,0 +1,159 @@
+#include "platform/posix/smb_text.h"
+
+#include <gtest/gtest.h>
+
+namespace quorvex::smb {
+namespace {
+
+struct UrlCase {
+  const char* Unc;
+  const char* Url;  // null: rejected
+};
+
+TEST(SmbUrlTest, UncPathsBecomeUrls) {
+  const UrlCase cases[] = {
+      {"\\\\QVXHOST\\admin$\\System32", "smb://QVXHOST/admin$/System32"},
+      {"\\\\QVXHOST\\admin$\\", "smb://QVXHOST/admin$/"},
+      {"\\\\192.0.2.1\\admin$\\System32", "smb://192.0.2.1/admin$/System32"},
+      {"\\\\HOST.SALES.LAN\\admin$\\", "smb://HOST.SALES.LAN/admin$/"},
+      // Characters the URL syntax gives a meaning are escaped, in the host too.
+      {"\\\\USER@HOST\\a b\\c%d", "smb://USER%40HOST/a%20b/c%25d"},
+      {"\\\\HOST:139\\share", "smb://HOST%3A139/share"},
+      {"\\\\DOM;U\\share\\x?y#z", "smb://DOM%3BU/share/x%3Fy%23z"},
+      // Code page 437 text leaves as UTF-8, escaped byte by byte.
+      {"\\\\H\x8EST\\share", "smb://H%C3%84ST/share"},
+      {"\\\\HOST", "smb://HOST"},
+      {"\\\\HOST/EVIL\\share", nullptr},
+      {"\\\\\\share", nullptr},
+      {"\\\\", nullptr},
+      {"\\HOST\\share", nullptr},
+      {"HOST\\share", nullptr},
+      {"\\\\HOST\\\\share", nullptr},
+  };
+  for (const UrlCase& c : cases) {
+    std::optional<std::string> url = SmbUrlOf(c.Unc);
+    if (c.Url == nullptr) {
+      EXPECT_FALSE(url.has_value()) << c.Unc << " gave " << url.value_or("");
+    } else {
+      EXPECT_EQ(url.value_or("<rejected>"), c.Url) << c.Unc;
+    }
+  }
+}
+
+TEST(SmbUrlTest, ServerNames) {
+  const UrlCase cases[] = {
+      {"\\\\QVXHOST", "QVXHOST"},
+      {"QVXHOST", "QVXHOST"},
+      {"\\\\192.0.2.1", "192.0.2.1"},
+      {"\\\\GHOST.TEST.LAN", "GHOST.TEST.LAN"},
+      {"\\\\H\x8EST", "H\xC3\x84ST"},
+      {"\\\\HOST\\share", nullptr},
+      {"\\\\HOST\\", nullptr},
+      {"\\\\", nullptr},
+      {"", nullptr},
+      {"\\\\A/B", nullptr},
+  };
+  for (const UrlCase& c : cases) {
+    std::optional<std::string> name = ServerNameOf(c.Unc);
+    if (c.Url == nullptr) {
+      EXPECT_FALSE(name.has_value()) << c.Unc;
+    } else {
+      EXPECT_EQ(name.value_or("<rejected>"), c.Url) << c.Unc;
+    }
+  }
+}
+
+struct LogonCase {
+  const char* User;
+  const char* Passwd;
+  const char* Domain;
+  const char* Name;
+  const char* Password;
+  bool HasPassword;
+};
+
+TEST(SmbLogonTest, EnvironmentForms) {
+  const LogonCase cases[] = {
+      {"alice", nullptr, "", "alice", "", false},
+      {"alice", "pw", "", "alice", "pw", true},
+      {"SALES\\alice", "pw", "SALES", "alice", "pw", true},
+      {"SALES/alice", nullptr, "SALES", "alice", "", false},
+      {"alice%secret", nullptr, "", "alice", "secret", true},
+      // A password in USER wins over PASSWD.
+      {"SALES\\alice%se%cret", "other", "SALES", "alice", "se%cret", true},
+      {"alice%", "other", "", "alice", "", true},
+      {"alice@SALES.LAN", "pw", "", "alice@SALES.LAN", "pw", true},
+      // An unset or empty USER falls back to the login name.
+      {nullptr, "pw", "", "login", "pw", true},
+      {"", nullptr, "", "login", "", false},
+  };
+  for (const LogonCase& c : cases) {
+    Logon logon = ParseLogon(c.User, c.Passwd, "login");
+    std::string label = c.User != nullptr ? c.User : "<unset>";
+    EXPECT_EQ(logon.Domain, c.Domain) << label;
+    EXPECT_EQ(logon.User, c.Name) << label;
+    EXPECT_EQ(logon.Password, c.Password) << label;
+    EXPECT_EQ(logon.HasPassword, c.HasPassword) << label;
+  }
+}
+
+TEST(SmbLogonTest, WorkstationNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"vm", "VM"},
+      {"build-01.sales.lan", "BUILD-01"},
+      {"averyveryverylongname", "AVERYVERYVERYLO"},
+      {"", "QUORVEX"},
+      {".lan", "QUORVEX"},
+  };
+  for (const auto& [host, want] : cases) EXPECT_EQ(WorkstationNameOf(host), want) << host;
+}
+
+struct VolumeCase {
+  SmbVolumeCounters Counters;
+  std::uint64_t FreeBytes;
+};
+
+TEST(SmbVolumeTest, FreeBytesFromStatvfs) {
+  const VolumeCase cases[] = {
+      // SMB2/3: frsize carries sectors per cluster, bsize bytes per sector.
+      {{512, 8, 5120, 2047, true}, 2047ULL * 8 * 512},
+      {{4096, 1, 100, 0, true}, 0},
+      // Unix extensions: POSIX blocks of frsize bytes, bsize only as a fallback.
+      {{4096, 1024, 100, 10, false}, 10ULL * 1024},
+      {{4096, 0, 100, 10, false}, 10ULL * 4096},
+      // Two terabytes free must not wrap in 32 bits.
+      {{512, 8, 1ULL << 30, 1ULL << 29, true}, (1ULL << 29) * 8 * 512},
+  };
+  for (const VolumeCase& c : cases) {
+    DiskFreeSpace space = DiskFreeSpaceOf(c.Counters);
+    EXPECT_EQ(space.SectorsPerCluster * space.BytesPerSector * space.FreeClusters, c.FreeBytes);
+    EXPECT_EQ(space.TotalClusters, c.Counters.Blocks);
+  }
+}
+
+struct RegistryCase {
+  std::uint32_t Type;
+  std::vector<std::uint8_t> Data;
+  std::string Ansi;
+};
+
+TEST(SmbRegistryTest, AnsiViewOfValues) {
+  using namespace std::string_literals;
+  const RegistryCase cases[] = {
+      {1, {'W', 0, 'i', 0, 'n', 0, 'N', 0, 'T', 0, 0, 0}, "WinNT\0"s},
+      {1, {'6', 0, '.', 0, '1', 0}, "6.1"},
+      {2, {'%', 0, 'X', 0, 0, 0}, "%X\0"s},
+      {7, {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}, "a\0b\0\0"s},
+      {1, {0xC4, 0x00, 0x00, 0x00}, "\x8E\0"s},  // U+00C4 is 0x8E in code page 437
+      {1, {'x', 0, 'y'}, "x"},                   // an odd last byte is no code unit
+      {1, {}, ""},
+      {4, {1, 2, 3, 4}, "\x01\x02\x03\x04"},  // REG_DWORD passes through
+      {3, {0, 0xFF}, "\0\xFF"s},
+  };
+  for (const RegistryCase& c : cases) {
+    EXPECT_EQ(AnsiRegistryData(c.Type, c.Data), c.Ansi) << "type " << c.Type << ", " << c.Data.size() << " bytes";
+  }
+}
+
+}  // namespace
+}  // namespace quorvex::smb
