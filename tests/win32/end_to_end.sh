@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quorvex.exe under Wine with standard output redirected to a file: the bytes
 # (CR LF, the bell) and the exit codes a batch file would see. Only cases
-# that need no network beyond loopback run here.
+# that need no network beyond loopback run here; anything that could make
+# the program look a name or an address up runs in namespace_test.sh.
 # Usage: end_to_end.sh quorvex.exe wine-command...
 set -uo pipefail
 exe=$1
@@ -97,7 +98,7 @@ current equals target|ERROR: /C and /T values must be different.|/M pc1 /C corp.
 free space too large|ERROR: /F value must be a whole number less than or equal to 2048.|/M pc1 /F 2049
 free space not a number|ERROR: /F value must be a whole number less than or equal to 2048.|/M pc1 /F 1E3
 invalid address|ERROR: /M: Invalid IP Address. Please check format.|/M 1-2-3
-invalid address when quiet|ERROR: /M: Invalid IP Address. Please check format.|/M 10.0.0.1 /Q
+invalid address when quiet|ERROR: /M: Invalid IP Address. Please check format.|/M 1-2-3 /Q
 NetBIOS name too long|ERROR: /M: Invalid NetBIOS hostname (must be 15 characters or less).|/M ABCDEFGHIJKLMNOP
 CASES
 

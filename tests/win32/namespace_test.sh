@@ -48,7 +48,7 @@ server_pid=$!
 
 # The backend: an echo to the silent peer times out with 11010 after ~2 s.
 start=$(date +%s%N)
-QUORVEX_SILENT_ADDRESS=$silent in_ns /usr/lib/wine/wine64 "$build/quorvex_win32_tests.exe" \
+QUORVEX_SILENT_ADDRESS=$silent in_ns /usr/lib/wine/wine64 "$build/tests/quorvex_win32_tests.exe" \
   --gtest_filter='EchoWin32Test.SilentAddressTimesOut' \
   >"$build/namespace-echo.log" 2>&1 || { cat "$build/namespace-echo.log"; failures=$((failures + 1)); }
 grep -q '\[  PASSED  \] 1 test' "$build/namespace-echo.log" || {
@@ -58,15 +58,22 @@ echo "silent echo test took $((($(date +%s%N) - start) / 1000000)) ms"
 
 # The program: a name that no resolver can answer here ends with 1.
 out=$(mktemp)
-in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M qvx-no-such-host >"$out" 2>/dev/null
+in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M qvxnohost >"$out" 2>/dev/null
 code=$?
 if [ "$code" -ne 1 ] || ! cmp -s "$out" <(printf ' - Could not resolve hostname to IP Address.\r\n'); then
   echo "FAIL unresolvable name: exit $code"; od -c "$out" | head; failures=$((failures + 1))
 fi
-in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M qvx-no-such-host /Q >"$out" 2>/dev/null
+in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M qvxnohost /Q >"$out" 2>/dev/null
 code=$?
 if [ "$code" -ne 1 ] || [ -s "$out" ]; then
   echo "FAIL unresolvable name, quiet: exit $code"; failures=$((failures + 1))
+fi
+# An address with a two-digit first field is malformed whatever its value;
+# here even a wrong verdict could not reach a resolver.
+in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M 10.98.7.2 /Q >"$out" 2>/dev/null
+code=$?
+if [ "$code" -ne 99 ] || ! cmp -s "$out" <(printf 'ERROR: /M: Invalid IP Address. Please check format.\r\n'); then
+  echo "FAIL short first address field: exit $code"; od -c "$out" | head; failures=$((failures + 1))
 fi
 rm -f "$out"
 

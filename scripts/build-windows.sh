@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program on Debian and assembles dist/:
+# quorvex.exe (static, system DLLs only), QUORVEX.TXT and check-hosts.bat with
+# CR LF line ends. Extra arguments go to the CMake configure step
+# (test-windows.sh adds -DQUORVEX_TESTS=ON). The build directory is
+# $QUORVEX_WIN_BUILD_DIR, build-win by default.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${QUORVEX_WIN_BUILD_DIR:-build-win}
+
+need=()
+for p in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build googletest; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+done
+if ((${#need[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+cmake -S . -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF "$@"
+cmake --build "$build"
+
+mkdir -p dist
+x86_64-w64-mingw32-strip -o dist/quorvex.exe "$build/quorvex.exe"
+# Notepad and cmd.exe expect CR LF; the sources keep LF.
+for f in QUORVEX.TXT check-hosts.bat; do
+  sed -e 's/\r$//' -e 's/$/\r/' "packaging/$f" >"dist/$f"
+done
+ls -l dist
