@@ -49,11 +49,11 @@ echo "build done after $(($(date +%s) - start)) s"
 
 # A persistent server makes each test program start in well under a second;
 # the warm-up run starts Wine's services with no pipe of ours to hold open.
-"$wineserver" -p </dev/null >/dev/null 2>&1 &
-server_pid=$!
+# The server daemonizes, so it is stopped through its prefix, which also ends
+# the Wine services it started.
+"$wineserver" -p </dev/null >/dev/null 2>&1
 stop_server() {
   WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null
-  wait "$server_pid" 2>/dev/null
 }
 trap stop_server EXIT
 "$wine" "$build_abs/quorvex.exe" </dev/null >/dev/null 2>&1

@@ -14,13 +14,20 @@ silent=10.98.7.2
 failures=0
 
 cleanup() {
-  if [ -n "${server_pid:-}" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; fi
+  # The server daemonizes; only its prefix names it. Stopping it also ends
+  # the Wine services it started inside the namespace.
+  WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null
   ip netns del "$test_ns" 2>/dev/null
   ip netns del "$peer_ns" 2>/dev/null
+  rm -rf "/etc/netns/$test_ns"
 }
 trap cleanup EXIT
 
 ip netns add "$test_ns" && ip netns add "$peer_ns" || exit 1
+# ip netns exec mounts this over /etc/hosts inside the namespace: the silent
+# peer gets a name without any resolver being asked.
+mkdir -p "/etc/netns/$test_ns"
+printf '127.0.0.1 localhost\n%s qvxsilent\n' "$silent" >"/etc/netns/$test_ns/hosts"
 ip -n "$test_ns" link add qvx0 type veth peer name qvx1 netns "$peer_ns" || exit 1
 ip -n "$test_ns" addr add 10.98.7.1/24 dev qvx0
 ip -n "$peer_ns" addr add "$silent"/24 dev qvx1
@@ -43,8 +50,7 @@ if [ ! -f "$prefix/system.reg" ]; then
   in_ns /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
   in_ns /usr/lib/wine/wineserver -w
 fi
-in_ns /usr/lib/wine/wineserver -p &
-server_pid=$!
+in_ns /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 
 # The backend: an echo to the silent peer times out with 11010 after ~2 s.
 start=$(date +%s%N)
@@ -68,6 +74,20 @@ code=$?
 if [ "$code" -ne 1 ] || [ -s "$out" ]; then
   echo "FAIL unresolvable name, quiet: exit $code"; failures=$((failures + 1))
 fi
+# The program: a named host that never answers the echo, two attempts of
+# about 2 s each, then the run ends with 1.
+start=$(date +%s%N)
+in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M qvxsilent /P /V >"$out" 2>/dev/null
+code=$?
+elapsed=$((($(date +%s%N) - start) / 1000000))
+printf ' + Resolved hostname to: %s\r\n ! Second knock...\r\n - Host DOWN. Could not ping: %s\r\n' \
+  "$silent" "$silent" >"$out.want"
+if [ "$code" -ne 1 ] || ! cmp -s "$out" "$out.want" || ((elapsed < 3800 || elapsed > 8000)); then
+  echo "FAIL silent host: exit $code after $elapsed ms"; od -c "$out" | head; failures=$((failures + 1))
+fi
+echo "silent host run took $elapsed ms"
+rm -f "$out.want"
+
 # An address with a two-digit first field is malformed whatever its value;
 # here even a wrong verdict could not reach a resolver.
 in_ns /usr/lib/wine/wine64 "$build/quorvex.exe" /M 10.98.7.2 /Q >"$out" 2>/dev/null
@@ -77,6 +97,5 @@ if [ "$code" -ne 99 ] || ! cmp -s "$out" <(printf 'ERROR: /M: Invalid IP Address
 fi
 rm -f "$out"
 
-in_ns /usr/lib/wine/wineserver -k 2>/dev/null
 if ((failures)); then echo "$failures namespace case(s) failed"; exit 1; fi
 echo "all namespace cases passed"
