@@ -41,6 +41,15 @@ TEST(NetManagementWin32Test, LocalServerAtLevel102) {
   }
 }
 
+// An empty server name means "this computer" to the API; a name that did not
+// survive conversion must fail instead of answering for the wrong machine.
+TEST(NetManagementWin32Test, EmptyServerNameIsNotTheLocalComputer) {
+  std::unique_ptr<NetManagementService> net = MakeNetManagementService();
+  std::unique_ptr<WorkstationRecord> record;
+  EXPECT_NE(net->GetWorkstationInfo("", record), 0u);
+  EXPECT_EQ(record, nullptr);
+}
+
 TEST(NetManagementWin32Test, WideToAnsiConvertsExactlyTheGivenUnits) {
   struct Case {
     std::u16string_view wide;

@@ -10,11 +10,15 @@ namespace {
 // strings as they are.
 const char16_t* AsUtf16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
 
+// Empty when the name cannot be converted. The callers then make no query:
+// an empty server name would quietly ask the local computer instead.
 std::vector<wchar_t> WideServerName(const std::string& uncServerName) {
   int units = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, uncServerName.c_str(), -1, nullptr, 0);
-  std::vector<wchar_t> wide(units > 0 ? static_cast<std::size_t>(units) : 1, L'\0');
-  if (units > 0) {
-    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, uncServerName.c_str(), -1, wide.data(), units);
+  if (units <= 1) return {};
+  std::vector<wchar_t> wide(static_cast<std::size_t>(units), L'\0');
+  if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, uncServerName.c_str(), -1, wide.data(), units) !=
+      units) {
+    return {};
   }
   return wide;
 }
@@ -60,6 +64,10 @@ class Win32NetManagement : public NetManagementService {
   std::uint32_t GetWorkstationInfo(const std::string& uncServerName,
                                    std::unique_ptr<WorkstationRecord>& record) override {
     std::vector<wchar_t> server = WideServerName(uncServerName);
+    if (server.empty()) {
+      record.reset();
+      return ERROR_INVALID_NAME;
+    }
     LPBYTE buffer = nullptr;
     NET_API_STATUS status = NetWkstaGetInfo(server.data(), 102, &buffer);
     record = buffer != nullptr ? std::make_unique<Win32WorkstationRecord>(buffer) : nullptr;
@@ -69,6 +77,10 @@ class Win32NetManagement : public NetManagementService {
   std::uint32_t GetServerInfo(const std::string& uncServerName,
                               std::unique_ptr<ServerRecord>& record) override {
     std::vector<wchar_t> server = WideServerName(uncServerName);
+    if (server.empty()) {
+      record.reset();
+      return ERROR_INVALID_NAME;
+    }
     LPBYTE buffer = nullptr;
     NET_API_STATUS status = NetServerGetInfo(server.data(), 102, &buffer);
     record = buffer != nullptr ? std::make_unique<Win32ServerRecord>(buffer) : nullptr;
