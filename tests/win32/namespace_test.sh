@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The cases that need an address nobody answers and a resolver nobody
 # reaches. Builds two network namespaces joined by a veth pair: the test side
-# routes only 10.98.0.0/16, the peer side drops every echo request, so no
+# routes only 10.98.7.0/24, the peer side drops every echo request, so no
 # packet of these tests can leave the machine. Wine's network services run
 # in the namespace they were started in, hence a prefix of its own here.
 # Usage: namespace_test.sh build-dir wine-prefix
@@ -24,10 +24,10 @@ cleanup() {
 trap cleanup EXIT
 
 ip netns add "$test_ns" && ip netns add "$peer_ns" || exit 1
-# ip netns exec mounts this over /etc/hosts inside the namespace: the silent
-# peer gets a name without any resolver being asked.
-# Wine's computer name is this machine's host name, upper case; giving it the
-# loopback address lets the program reach Wine's own network management.
+# ip netns exec mounts this over /etc/hosts inside the namespace, so names
+# resolve without any resolver being asked: the silent peer, and Wine's
+# computer name (this machine's host name, upper case) on loopback, where the
+# program reaches Wine's own network management.
 self=$(hostname | cut -d. -f1 | cut -c1-15 | tr 'a-z' 'A-Z')
 mkdir -p "/etc/netns/$test_ns"
 printf '127.0.0.1 localhost %s\n%s qvxsilent\n' "$self" "$silent" >"/etc/netns/$test_ns/hosts"
