@@ -1,6 +1,9 @@
 #include "platform/posix/samba_rpc.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -105,6 +108,25 @@ std::set<int> OpenSockets() {
 // that never answers. At the deadline this shuts down the sockets the step
 // opened (and those of the session it works in): every pending read and
 // connect then fails at once and the blocking call returns its error.
+}  // namespace
+
+std::string SystemAddressOf(const std::string& name) {
+  in_addr literal {};
+  if (inet_pton(AF_INET, name.c_str(), &literal) == 1) return name;
+  addrinfo hints {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return {};
+  char text[INET_ADDRSTRLEN] = {};
+  const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  std::string result = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr ? text : "";
+  freeaddrinfo(found);
+  return result;
+}
+
+namespace {
+
 class Deadline {
  public:
   Deadline(tevent_context* ev, unsigned seconds, std::vector<int> sessionSockets)
@@ -205,17 +227,21 @@ class SambaRpcClient : public RpcClient {
   std::unique_ptr<Session> Connect(const std::string& server, RpcInterface iface) {
     auto session = std::make_unique<Session>(memory_);
     if (!NT_STATUS_IS_OK(dcerpc_parse_binding(session->Memory, "ncacn_np:", &session->Binding))) return nullptr;
-    // Options set one by one: a host text never passes through the binding
-    // string syntax, whatever characters it holds.
-    if (!NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "host", server.c_str())) ||
-        !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "endpoint", PipeOf(iface)))) {
-      return nullptr;
-    }
     dcerpc_pipe* pipe = nullptr;
     NTSTATUS status;
     std::vector<int> opened;
     {
       Deadline deadline(ev_, ConnectBoundSeconds, {});
+      // Options set one by one: a host text never passes through the binding
+      // string syntax, whatever characters it holds. The name stays the
+      // target name, for Kerberos and for the server's own view of the call.
+      std::string address = SystemAddressOf(server);
+      if (!NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "host",
+                                                            address.empty() ? server.c_str() : address.c_str())) ||
+          !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "target_hostname", server.c_str())) ||
+          !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "endpoint", PipeOf(iface)))) {
+        return nullptr;
+      }
       status = dcerpc_pipe_connect_b(session->Memory, &pipe, session->Binding, &TableOf(iface), creds_, ev_, lp_);
       opened = deadline.NewSockets();
     }

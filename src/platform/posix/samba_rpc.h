@@ -23,6 +23,12 @@ namespace quorvex::samba {
 inline constexpr unsigned ConnectBoundSeconds = 5;
 inline constexpr unsigned CallBoundSeconds = 10;
 
+// The system resolver's first IPv4 address of a name (UTF-8), looked up in
+// process: Samba's own lookup forks a helper for it. Empty when the resolver
+// has none; Samba then resolves the name itself, ending with a NetBIOS
+// broadcast.
+std::string SystemAddressOf(const std::string& name);
+
 enum class RpcInterface { Workstation = 0, Server = 1, Registry = 2 };
 
 class RpcClient {

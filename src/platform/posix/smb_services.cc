@@ -108,6 +108,7 @@ class SambaClients {
   }
 
   smb::ShareClient* Shares() { return shares_.get(); }
+  bool UsesKerberos() const { return kerberos_; }
 
  private:
   smb::Logon logon_;
@@ -166,20 +167,33 @@ class SambaFiles : public UncFileService {
   explicit SambaFiles(SambaClients& clients) : clients_(clients) {}
 
   std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
-    std::optional<std::string> url = smb::SmbUrlOf(path);
+    std::optional<std::string> url = UrlOf(path);
     smb::ShareClient* shares = clients_.Shares();
     if (!url || shares == nullptr || !shares->Exists(*url)) return nullptr;
     return std::make_unique<SambaFindHandle>();
   }
 
   std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) override {
-    std::optional<std::string> url = smb::SmbUrlOf(rootPath);
+    std::optional<std::string> url = UrlOf(rootPath);
     smb::ShareClient* shares = clients_.Shares();
     if (!url || shares == nullptr) return std::nullopt;
     return shares->FreeSpace(*url);
   }
 
  private:
+  // With NTLM the server is addressed by the system resolver's address, found
+  // in process (libsmbclient's own lookup forks). Kerberos needs the name.
+  std::optional<std::string> UrlOf(const std::string& uncPath) {
+    std::optional<smb::UncPath> path = smb::ParseUncPath(uncPath);
+    if (!path) return std::nullopt;
+    if (!clients_.UsesKerberos()) {
+      std::optional<std::string> server = smb::ServerNameOf("\\\\" + path->Server);
+      std::string address = server ? samba::SystemAddressOf(*server) : std::string();
+      if (!address.empty()) path->Server = address;
+    }
+    return smb::SmbUrlOf(*path);
+  }
+
   SambaClients& clients_;
 };
 

@@ -75,16 +75,20 @@ std::string PercentEncode(std::string_view utf8) {
   return out;
 }
 
-std::optional<std::string> SmbUrlOf(std::string_view uncPath) {
-  std::optional<UncPath> path = ParseUncPath(uncPath);
-  if (!path) return std::nullopt;
-  std::string url = "smb://" + PercentEncode(Cp437ToUtf8(path->Server));
-  for (const std::string& component : path->Components) {
+std::string SmbUrlOf(const UncPath& path) {
+  std::string url = "smb://" + PercentEncode(Cp437ToUtf8(path.Server));
+  for (const std::string& component : path.Components) {
     url += '/';
     url += PercentEncode(Cp437ToUtf8(component));
   }
-  if (path->TrailingSeparator) url += '/';
+  if (path.TrailingSeparator) url += '/';
   return url;
+}
+
+std::optional<std::string> SmbUrlOf(std::string_view uncPath) {
+  std::optional<UncPath> path = ParseUncPath(uncPath);
+  if (!path) return std::nullopt;
+  return SmbUrlOf(*path);
 }
 
 Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& fallbackUser) {

@@ -34,6 +34,7 @@ std::optional<std::string> ServerNameOf(std::string_view uncName);
 // smb://server/share/dir, every part UTF-8 and percent-encoded where the URL
 // syntax would otherwise read it differently.
 std::optional<std::string> SmbUrlOf(std::string_view uncPath);
+std::string SmbUrlOf(const UncPath& path);
 
 std::string PercentEncode(std::string_view utf8);
 
