@@ -170,7 +170,7 @@ struct Session {
   dcerpc_binding* Binding = nullptr;
   dcerpc_pipe* Pipes[3] = {nullptr, nullptr, nullptr};
   std::vector<int> Sockets;
-  bool Dead = false;
+  std::uint64_t Id = 0;
 };
 
 class SambaRpcClient : public RpcClient {
@@ -185,11 +185,16 @@ class SambaRpcClient : public RpcClient {
   }
 
   std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface,
-                                                std::uint16_t opnum,
-                                                const std::vector<std::uint8_t>& request) override {
+                                                std::uint16_t opnum, const std::vector<std::uint8_t>& request,
+                                                std::uint64_t requiredSession, std::uint64_t* usedSession) override {
+    if (requiredSession != 0) {
+      auto found = live_.find(server);
+      if (found == live_.end() || found->second->Id != requiredSession) return std::nullopt;
+    }
     Session* session = nullptr;
     dcerpc_pipe* pipe = PipeFor(server, iface, session);
     if (pipe == nullptr) return std::nullopt;
+    if (usedSession != nullptr) *usedSession = session->Id;
 
     TALLOC_CTX* scratch = talloc_new(memory_);
     std::uint8_t* out = nullptr;
@@ -248,6 +253,7 @@ class SambaRpcClient : public RpcClient {
     if (!NT_STATUS_IS_OK(status) || pipe == nullptr) return nullptr;
     dcerpc_binding_handle_set_timeout(pipe->binding_handle, CallBoundSeconds);
     session->Sockets = std::move(opened);
+    session->Id = ++lastSessionId_;
     session->Pipes[static_cast<std::size_t>(iface)] = pipe;
     return session;
   }
@@ -282,7 +288,6 @@ class SambaRpcClient : public RpcClient {
   void Retire(const std::string& server) {
     auto found = live_.find(server);
     if (found == live_.end()) return;
-    found->second->Dead = true;
     retired_.push_back(std::move(found->second));
     live_.erase(found);
   }
@@ -293,6 +298,7 @@ class SambaRpcClient : public RpcClient {
   cli_credentials* creds_;
   std::map<std::string, std::unique_ptr<Session>> live_;
   std::vector<std::unique_ptr<Session>> retired_;
+  std::uint64_t lastSessionId_ = 0;
 };
 
 }  // namespace

@@ -42,9 +42,16 @@ class RpcClient {
   // returns the reply stub, or nullopt when the host cannot be reached, the
   // call faults or the transport fails. A session that died is replaced on
   // the next call; a failed connect is tried afresh on the next call.
+  //
+  // Sessions are numbered from 1. With requiredSession non-zero the call is
+  // made only in that session and fails once it is gone (a handle means
+  // nothing in another session); usedSession, when given, receives the
+  // number of the session that carried the call.
   virtual std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface,
                                                         std::uint16_t opnum,
-                                                        const std::vector<std::uint8_t>& request) = 0;
+                                                        const std::vector<std::uint8_t>& request,
+                                                        std::uint64_t requiredSession = 0,
+                                                        std::uint64_t* usedSession = nullptr) = 0;
 };
 
 }  // namespace quorvex::samba

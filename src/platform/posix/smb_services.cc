@@ -197,27 +197,25 @@ class SambaFiles : public UncFileService {
   SambaClients& clients_;
 };
 
-// One open key on a host's registry. The key lives in the session of the
-// server name it was opened under; closing it is best effort, since a failed
-// close leaves nothing the tool could do.
+// One open key on a host's registry, valid only in the session that opened
+// it: once that session is gone every call on the key fails at once, and no
+// new connection is made for it. Closing is best effort, since a failed close
+// leaves nothing the tool could do.
 class SambaRegistryKey : public RegistryKey {
  public:
-  SambaRegistryKey(RpcClient& rpc, std::string server, const ndr::PolicyHandle& handle)
-      : rpc_(rpc), server_(std::move(server)), handle_(handle) {}
+  SambaRegistryKey(RpcClient& rpc, std::string server, std::uint64_t session, const ndr::PolicyHandle& handle)
+      : rpc_(rpc), server_(std::move(server)), session_(session), handle_(handle) {}
 
-  ~SambaRegistryKey() override {
-    rpc_.Call(server_, RpcInterface::Registry, ndr::OpCloseKey, ndr::EncodeCloseKey(handle_));
-  }
+  ~SambaRegistryKey() override { Call(ndr::OpCloseKey, ndr::EncodeCloseKey(handle_)); }
 
   std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) override {
     subKey.reset();
-    auto reply = rpc_.Call(server_, RpcInterface::Registry, ndr::OpOpenKey,
-                           ndr::EncodeOpenKey(handle_, Cp437ToUtf16(path), KeyRead));
+    auto reply = Call(ndr::OpOpenKey, ndr::EncodeOpenKey(handle_, Cp437ToUtf16(path), KeyRead));
     if (!reply) return RpcServerUnavailable;
     auto decoded = ndr::DecodeOpenKey(reply->data(), reply->size());
     if (!decoded) return RpcServerUnavailable;
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
-    subKey = std::make_unique<SambaRegistryKey>(rpc_, server_, decoded->Value);
+    subKey = std::make_unique<SambaRegistryKey>(rpc_, server_, session_, decoded->Value);
     return 0;
   }
 
@@ -227,8 +225,7 @@ class SambaRegistryKey : public RegistryKey {
     // The host answers in UTF-16: twice the caller's bytes hold any string
     // that fits the caller's buffer once converted.
     std::uint32_t request = size > LargestValueRequest / 2 ? LargestValueRequest : size * 2;
-    auto reply = rpc_.Call(server_, RpcInterface::Registry, ndr::OpQueryValue,
-                           ndr::EncodeQueryValue(handle_, Cp437ToUtf16(valueName), request));
+    auto reply = Call(ndr::OpQueryValue, ndr::EncodeQueryValue(handle_, Cp437ToUtf16(valueName), request));
     if (!reply) return RpcServerUnavailable;
     auto decoded = ndr::DecodeQueryValue(reply->data(), reply->size());
     if (!decoded) return RpcServerUnavailable;
@@ -242,8 +239,13 @@ class SambaRegistryKey : public RegistryKey {
   }
 
  private:
+  std::optional<std::vector<std::uint8_t>> Call(std::uint16_t opnum, const ndr::Bytes& request) {
+    return rpc_.Call(server_, RpcInterface::Registry, opnum, request, session_);
+  }
+
   RpcClient& rpc_;
   std::string server_;
+  std::uint64_t session_;
   ndr::PolicyHandle handle_;
 };
 
@@ -256,12 +258,14 @@ class SambaRegistry : public RegistryService {
     std::optional<std::string> server = smb::ServerNameOf(uncMachineName);
     RpcClient* rpc = clients_.Rpc();
     if (!server || rpc == nullptr) return static_cast<std::int32_t>(BadNetPath);
-    auto reply = rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed));
+    std::uint64_t session = 0;
+    auto reply = rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed), 0,
+                           &session);
     if (!reply) return static_cast<std::int32_t>(BadNetPath);
     auto decoded = ndr::DecodeOpenHKLM(reply->data(), reply->size());
     if (!decoded) return static_cast<std::int32_t>(BadNetPath);
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
-    rootKey = std::make_unique<SambaRegistryKey>(*rpc, *server, decoded->Value);
+    rootKey = std::make_unique<SambaRegistryKey>(*rpc, *server, session, decoded->Value);
     return 0;
   }
 

@@ -76,7 +76,6 @@ class SambaShareClient : public ShareClient {
     initialised_ = true;
     smbc_setOptionUserData(context_, this);
     smbc_setFunctionAuthDataWithContext(context_, &SambaShareClient::Authenticate);
-    set_dyn_CONFIGFILE("/dev/null");
     usable_ = smbc_init_context(context_) != nullptr;
     if (usable_) {
       // The system resolver, then a NetBIOS broadcast; no WINS, no lmhosts.
@@ -95,6 +94,8 @@ class SambaShareClient : public ShareClient {
 
 std::unique_ptr<ShareClient> ShareClient::Open(const Logon& logon, const std::string& workstation,
                                                bool useKerberosCache) {
+  // Before the first context: the library loads its configuration once.
+  set_dyn_CONFIGFILE("/dev/null");
   SMBCCTX* context = smbc_new_context();
   if (context == nullptr) return nullptr;
   smbc_setDebug(context, 0);
