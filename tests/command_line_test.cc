@@ -149,6 +149,15 @@ TEST(CommandLineTest, ValidatesValues) {
       {"/M pc1 /F 0", 0, "", 0, true},
       {"/M pc1 /F", 0, "", 15, false},
       {"/M pc1 /D", 0, "", 15, true},
+      {"/M pc1 /F &8", 0, "", 0, true},  // "&" reads octal digits only
+      {"/M pc1 /F &777", 0, "", 511, false},
+      {"/M pc1 /F 204!", 0, "", 204, false},
+      {"/M pc1 /F 4000", 99, free, 0, false},
+      {"/M pc1 /F abc", 99, free, 0, false},
+      // When several values are wrong, the first step in order reports.
+      {"/M pc1 /Q /V /T abcdefghijklmnop", 99, quietVerbose, 0, false},
+      {"/M pc1 /C abcdefghijklmnop /T abcdefghijklmnop", 99, target, 0, false},
+      {"/M pc1 /C corp /T corp /F 9999", 99, same, 0, false},
   };
   for (const Case& c : cases) {
     FakeStage stage;
