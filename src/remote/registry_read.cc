@@ -24,12 +24,16 @@ RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& k
   read.KeyOpened = true;
 
   // The marker is the only failure signal: a read that fails leaves it in
-  // place, so the status of the query is deliberately not looked at.
+  // place. A string stored without its closing NUL would otherwise take the
+  // marker's tail along ("4.0" read as "4.0RROR*"), so a successful read is
+  // ended where its value ends.
   std::array<std::uint8_t, ValueBufferSize> buffer{};
   std::memcpy(buffer.data(), RegistryFailureMarker, sizeof RegistryFailureMarker);
   std::uint32_t type = StringType;
   std::uint32_t size = ValueBufferSize;
-  subKey->QueryValue(valueName, type, buffer.data(), size);
+  if (subKey->QueryValue(valueName, type, buffer.data(), size) == Success && size < ValueBufferSize) {
+    buffer[size] = 0;
+  }
   subKey.reset();
 
   const auto end = std::find(buffer.begin(), buffer.end(), std::uint8_t{0});
