@@ -22,6 +22,7 @@ TEST(CommandText, RebuiltFromArguments) {
       {"tab keeps its quotes", {"/M", "pc1\tpc2"}, "/M \"pc1\tpc2\""},
       {"empty argument stays a token", {"/C", "", "/M", "pc1"}, "/C \"\" /M pc1"},
       {"quotes inside pass as typed", {"/M", "\"pc1"}, "/M \"pc1"},
+      {"quoted words are not quoted twice", {"/T", "\"two words\""}, "/T \"two words\""},
       {"comma is not quoted", {"/M", "pc1,pc2"}, "/M pc1,pc2"},
       {"utf-8 becomes code page 437", {"/T", "m\xC3\xBCller"}, "/T m\x81ller"},
       {"unmapped becomes question mark", {"/M", "\xE2\x82\xAC"}, "/M ?"},

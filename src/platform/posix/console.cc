@@ -72,7 +72,10 @@ std::string CommandTextFromArguments(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = Utf8ToCp437(argv[i]);
     if (i > 1) text += ' ';
-    if (argument.empty() || argument.find_first_of(" \t") != std::string::npos) {
+    // Quotes put back what the shell took away; an argument that still holds
+    // a double quote was quoted by its writer and passes as typed.
+    const bool hasQuote = argument.find('"') != std::string::npos;
+    if (argument.empty() || (!hasQuote && argument.find_first_of(" \t") != std::string::npos)) {
       text += '"' + argument + '"';
     } else {
       text += argument;
