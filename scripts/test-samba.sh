@@ -16,9 +16,11 @@ if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null || exit 1
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$build.log" 2>&1 &&
-  cmake --build "$build" -j"$(nproc)" --target quorvex >>"$build.log" 2>&1 || {
-  tail -40 "$build.log"
+mkdir -p "$build"
+log=$build/build-output.log
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$log" 2>&1 &&
+  cmake --build "$build" -j"$(nproc)" --target quorvex >>"$log" 2>&1 || {
+  tail -40 "$log"
   echo "build failed"
   exit 1
 }
