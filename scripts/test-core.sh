@@ -11,8 +11,9 @@ cmake --build build-test
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-test --output-on-failure -j2
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
-cmake --build build
+# No generator is forced here: build/ may already exist from the README build command.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
+cmake --build build -j"$(nproc)"
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEX_FUZZ=ON -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
