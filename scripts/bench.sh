@@ -14,6 +14,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUORVEX_BENCH_BUILD:-$root/build-bench}
 delay_ms=${DELAY_MS:-20}
 runs=${RUNS:-20}
 export DEBIAN_FRONTEND=noninteractive
@@ -22,8 +23,8 @@ if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target quorvex >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quorvex >/dev/null
 
 work=$(mktemp -d /tmp/quorvex-bench.XXXXXX)
 relay_pid=
@@ -41,7 +42,7 @@ source "$work/host/host.env"
 cat >"$work/quorvex.sh" <<EOF
 #!/bin/bash
 # \$1: the host name to check
-exec env USER='$QVX_USER' PASSWD='$QVX_PASSWORD' '$root/build/quorvex' /M "\$1" /P /I >/dev/null
+exec env USER='$QVX_USER' PASSWD='$QVX_PASSWORD' '$build/quorvex' /M "\$1" /P /I >/dev/null
 EOF
 cat >"$work/stock.sh" <<EOF
 #!/bin/bash

@@ -12,6 +12,9 @@
 
 #include <talloc.h>
 
+#include "platform/posix/cp437.h"
+#include "platform/posix/smb_tree.h"
+
 extern "C" {
 #include <tevent.h>
 #include <core/ntstatus.h>
@@ -162,7 +165,10 @@ class Deadline {
 
 struct Session {
   Session(TALLOC_CTX* parent) : Memory(talloc_new(parent)) {}
-  ~Session() { talloc_free(Memory); }
+  ~Session() {
+    Trees.reset();
+    talloc_free(Memory);
+  }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -171,6 +177,8 @@ struct Session {
   dcerpc_pipe* Pipes[3] = {nullptr, nullptr, nullptr};
   std::vector<int> Sockets;
   std::uint64_t Id = 0;
+  std::unique_ptr<ShareTrees> Trees;  // made on the first share question
+  bool TreesTried = false;
 };
 
 class SambaRpcClient : public RpcClient {
@@ -213,7 +221,37 @@ class SambaRpcClient : public RpcClient {
     return reply;
   }
 
+  bool FileExists(const smb::SharePath& path) override {
+    return AskShare(path, [&](ShareTrees& trees) { return trees.Exists(path); }).value_or(false);
+  }
+
+  std::optional<DiskFreeSpace> FreeSpace(const smb::SharePath& path) override {
+    return AskShare(path, [&](ShareTrees& trees) { return trees.FreeSpace(path); }).value_or(std::nullopt);
+  }
+
  private:
+  // A share question needs only the session, not a pipe; with no session yet
+  // one is made with the registry pipe, which a full check opens next anyway.
+  template <typename Question>
+  auto AskShare(const smb::SharePath& path, Question question) -> std::optional<decltype(question(
+      std::declval<ShareTrees&>()))> {
+    std::string server = Cp437ToUtf8(path.Server);
+    Session* session = nullptr;
+    if (auto found = live_.find(server); found != live_.end()) {
+      session = found->second.get();
+    } else if (PipeFor(server, RpcInterface::Registry, session) == nullptr) {
+      return std::nullopt;
+    }
+    if (!session->TreesTried) {
+      session->TreesTried = true;
+      session->Trees = ShareTrees::Find(session->Memory, CallBoundSeconds);
+    }
+    if (!session->Trees) return std::nullopt;
+    auto answer = question(*session->Trees);
+    if (!session->Trees->Connected()) Retire(server);
+    return answer;
+  }
+
   dcerpc_pipe* PipeFor(const std::string& server, RpcInterface iface, Session*& session) {
     auto index = static_cast<std::size_t>(iface);
     auto found = live_.find(server);

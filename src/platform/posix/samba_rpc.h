@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/posix/smb_text.h"
+#include "platform/posix/smb_wire.h"
 
 namespace quorvex::samba {
 
@@ -52,6 +54,13 @@ class RpcClient {
                                                         const std::vector<std::uint8_t>& request,
                                                         std::uint64_t requiredSession = 0,
                                                         std::uint64_t* usedSession = nullptr) = 0;
+
+  // Files on a share of the server named in the path, asked over the same
+  // session as the calls (one is made when there is none yet); each request
+  // is bounded like a call. Any failure, the host's or the transport's,
+  // answers false or nullopt.
+  virtual bool FileExists(const smb::SharePath& path) = 0;
+  virtual std::optional<DiskFreeSpace> FreeSpace(const smb::SharePath& path) = 0;
 };
 
 }  // namespace quorvex::samba

@@ -167,33 +167,20 @@ class SambaFiles : public UncFileService {
   explicit SambaFiles(SambaClients& clients) : clients_(clients) {}
 
   std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
-    std::optional<std::string> url = UrlOf(path);
-    smb::ShareClient* shares = clients_.Shares();
-    if (!url || shares == nullptr || !shares->Exists(*url)) return nullptr;
+    std::optional<smb::SharePath> share = smb::SharePathOf(path);
+    RpcClient* rpc = share ? clients_.Rpc() : nullptr;
+    if (rpc == nullptr || !rpc->FileExists(*share)) return nullptr;
     return std::make_unique<SambaFindHandle>();
   }
 
   std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) override {
-    std::optional<std::string> url = UrlOf(rootPath);
-    smb::ShareClient* shares = clients_.Shares();
-    if (!url || shares == nullptr) return std::nullopt;
-    return shares->FreeSpace(*url);
+    std::optional<smb::SharePath> share = smb::SharePathOf(rootPath);
+    RpcClient* rpc = share ? clients_.Rpc() : nullptr;
+    if (rpc == nullptr) return std::nullopt;
+    return rpc->FreeSpace(*share);
   }
 
  private:
-  // With NTLM the server is addressed by the system resolver's address, found
-  // in process (libsmbclient's own lookup forks). Kerberos needs the name.
-  std::optional<std::string> UrlOf(const std::string& uncPath) {
-    std::optional<smb::UncPath> path = smb::ParseUncPath(uncPath);
-    if (!path) return std::nullopt;
-    if (!clients_.UsesKerberos()) {
-      std::optional<std::string> server = smb::ServerNameOf("\\\\" + path->Server);
-      std::string address = server ? samba::SystemAddressOf(*server) : std::string();
-      if (!address.empty()) path->Server = address;
-    }
-    return smb::SmbUrlOf(*path);
-  }
-
   SambaClients& clients_;
 };
 
