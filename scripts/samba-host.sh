@@ -10,8 +10,8 @@
 # `ip netns exec $QVX_CLIENT_NS ...`), the addresses and the logon:
 #   QVX_SERVER       server's NetBIOS name (QVXHOST); qvxhost and
 #                    qvxhost.test.lan resolve to it, and so does wrongname
-#   QVX_ADDR         its 10.97 address; QVX_ADDR_ALT its address in the
-#                    3-digit-first-field form the tool accepts as /M
+#   QVX_ADDR         its 10.97 address; QVX_ADDR_ALT a second address of
+#                    it, in another network (/M takes either)
 #   QVX_GHOST        a full name of the server whose first label no resolver
 #                    knows (reverse name of QVX_ADDR_ALT)
 #   QVX_NOHOST       address on the link that nobody owns
@@ -64,9 +64,9 @@ server_ns=qvx-smb-srv-$id
 client_ns=qvx-smb-cli-$id
 srv=10.97.0.1
 cli=10.97.0.2
-# The tool takes an address only with a three-digit first field; these
-# documentation addresses stand in for the server there, inside the
-# namespaces as well.
+# The tool takes any four fields of 0..255 as an address, 10.97.x.y
+# included. These documentation addresses give the server a second address
+# (and the client a way to it) that exists only inside the namespaces.
 srv_alt=192.0.2.1
 cli_alt=192.0.2.2
 password=Quorvex-Test-1

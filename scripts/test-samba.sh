@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_SAMBA_BUILD:-$root/build-smb-asan}
 
 export DEBIAN_FRONTEND=noninteractive
-need=(samba samba-dev libsmbclient-dev smbclient iproute2 python3 cmake g++ pkg-config googletest)
+need=(samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config googletest)
 if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null || exit 1
 fi

@@ -5,24 +5,29 @@
 namespace quorvex::smb {
 namespace {
 
-struct UrlCase {
+struct UncCase {
   const char* Unc;
-  const char* Url;  // null: rejected
+  const char* Parts;  // server and components joined by "|", a final "|" for a trailing separator; null: rejected
 };
 
-TEST(SmbUrlTest, UncPathsBecomeUrls) {
-  const UrlCase cases[] = {
-      {"\\\\QVXHOST\\admin$\\System32", "smb://QVXHOST/admin$/System32"},
-      {"\\\\QVXHOST\\admin$\\", "smb://QVXHOST/admin$/"},
-      {"\\\\192.0.2.1\\admin$\\System32", "smb://192.0.2.1/admin$/System32"},
-      {"\\\\HOST.SALES.LAN\\admin$\\", "smb://HOST.SALES.LAN/admin$/"},
-      // Characters the URL syntax gives a meaning are escaped, in the host too.
-      {"\\\\USER@HOST\\a b\\c%d", "smb://USER%40HOST/a%20b/c%25d"},
-      {"\\\\HOST:139\\share", "smb://HOST%3A139/share"},
-      {"\\\\DOM;U\\share\\x?y#z", "smb://DOM%3BU/share/x%3Fy%23z"},
-      // Code page 437 text leaves as UTF-8, escaped byte by byte.
-      {"\\\\H\x8EST\\share", "smb://H%C3%84ST/share"},
-      {"\\\\HOST", "smb://HOST"},
+std::string Joined(const UncPath& path) {
+  std::string parts = path.Server;
+  for (const std::string& component : path.Components) parts += "|" + component;
+  if (path.TrailingSeparator) parts += "|";
+  return parts;
+}
+
+TEST(SmbUncTest, PathsSplitIntoServerAndComponents) {
+  const UncCase cases[] = {
+      {"\\\\QVXHOST\\admin$\\System32", "QVXHOST|admin$|System32"},
+      {"\\\\QVXHOST\\admin$\\", "QVXHOST|admin$|"},
+      {"\\\\192.0.2.1\\admin$\\System32", "192.0.2.1|admin$|System32"},
+      // Characters a URL or a host name would give a meaning stay as they are.
+      {"\\\\USER@HOST\\a b\\c%d", "USER@HOST|a b|c%d"},
+      {"\\\\HOST:139\\share", "HOST:139|share"},
+      // Code page 437 text stays code page 437 here.
+      {"\\\\H\x8EST\\share", "H\x8EST|share"},
+      {"\\\\HOST", "HOST"},
       {"\\\\HOST/EVIL\\share", nullptr},
       {"\\\\\\share", nullptr},
       {"\\\\", nullptr},
@@ -30,18 +35,18 @@ TEST(SmbUrlTest, UncPathsBecomeUrls) {
       {"HOST\\share", nullptr},
       {"\\\\HOST\\\\share", nullptr},
   };
-  for (const UrlCase& c : cases) {
-    std::optional<std::string> url = SmbUrlOf(c.Unc);
-    if (c.Url == nullptr) {
-      EXPECT_FALSE(url.has_value()) << c.Unc << " gave " << url.value_or("");
+  for (const UncCase& c : cases) {
+    std::optional<UncPath> path = ParseUncPath(c.Unc);
+    if (c.Parts == nullptr) {
+      EXPECT_FALSE(path.has_value()) << c.Unc << " gave " << (path ? Joined(*path) : "");
     } else {
-      EXPECT_EQ(url.value_or("<rejected>"), c.Url) << c.Unc;
+      EXPECT_EQ(path ? Joined(*path) : "<rejected>", c.Parts) << c.Unc;
     }
   }
 }
 
-TEST(SmbUrlTest, ServerNames) {
-  const UrlCase cases[] = {
+TEST(SmbUncTest, ServerNames) {
+  const UncCase cases[] = {
       {"\\\\QVXHOST", "QVXHOST"},
       {"QVXHOST", "QVXHOST"},
       {"\\\\192.0.2.1", "192.0.2.1"},
@@ -53,12 +58,12 @@ TEST(SmbUrlTest, ServerNames) {
       {"", nullptr},
       {"\\\\A/B", nullptr},
   };
-  for (const UrlCase& c : cases) {
+  for (const UncCase& c : cases) {
     std::optional<std::string> name = ServerNameOf(c.Unc);
-    if (c.Url == nullptr) {
+    if (c.Parts == nullptr) {
       EXPECT_FALSE(name.has_value()) << c.Unc;
     } else {
-      EXPECT_EQ(name.value_or("<rejected>"), c.Url) << c.Unc;
+      EXPECT_EQ(name.value_or("<rejected>"), c.Parts) << c.Unc;
     }
   }
 }
@@ -106,29 +111,6 @@ TEST(SmbLogonTest, WorkstationNames) {
       {".lan", "QUORVEX"},
   };
   for (const auto& [host, want] : cases) EXPECT_EQ(WorkstationNameOf(host), want) << host;
-}
-
-struct VolumeCase {
-  SmbVolumeCounters Counters;
-  std::uint64_t FreeBytes;
-};
-
-TEST(SmbVolumeTest, FreeBytesFromStatvfs) {
-  const VolumeCase cases[] = {
-      // SMB2/3: frsize carries sectors per cluster, bsize bytes per sector.
-      {{512, 8, 5120, 2047, true}, 2047ULL * 8 * 512},
-      {{4096, 1, 100, 0, true}, 0},
-      // Unix extensions: POSIX blocks of frsize bytes, bsize only as a fallback.
-      {{4096, 1024, 100, 10, false}, 10ULL * 1024},
-      {{4096, 0, 100, 10, false}, 10ULL * 4096},
-      // Two terabytes free must not wrap in 32 bits.
-      {{512, 8, 1ULL << 30, 1ULL << 29, true}, (1ULL << 29) * 8 * 512},
-  };
-  for (const VolumeCase& c : cases) {
-    DiskFreeSpace space = DiskFreeSpaceOf(c.Counters);
-    EXPECT_EQ(space.SectorsPerCluster * space.BytesPerSector * space.FreeClusters, c.FreeBytes);
-    EXPECT_EQ(space.TotalClusters, c.Counters.Blocks);
-  }
 }
 
 struct RegistryCase {

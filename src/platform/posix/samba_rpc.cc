@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -126,6 +127,15 @@ std::string SystemAddressOf(const std::string& name) {
   std::string result = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr ? text : "";
   freeaddrinfo(found);
   return result;
+}
+
+void DropLogMessages() {
+  // The logging library ships no header and versions its symbols with the
+  // exact Samba release, so the call is found by name in the loaded copy.
+  using Callback = void (*)(void*, int, const char*);
+  using SetCallback = void (*)(void*, Callback);
+  auto set = reinterpret_cast<SetCallback>(dlsym(RTLD_DEFAULT, "debug_set_callback"));
+  if (set != nullptr) set(nullptr, [](void*, int, const char*) {});
 }
 
 namespace {

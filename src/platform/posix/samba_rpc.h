@@ -31,6 +31,10 @@ inline constexpr unsigned CallBoundSeconds = 10;
 // broadcast.
 std::string SystemAddressOf(const std::string& name);
 
+// From here on, the log messages of Samba's libraries go nowhere: some are
+// printed whatever the log level, and the tool's output is its lines only.
+void DropLogMessages();
+
 enum class RpcInterface { Workstation = 0, Server = 1, Registry = 2 };
 
 class RpcClient {

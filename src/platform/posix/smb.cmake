@@ -1,12 +1,10 @@
 # Samba's client libraries behind the SMB services of the Linux backend.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(QUORVEX_SAMBA REQUIRED IMPORTED_TARGET
-  dcerpc ndr ndr_standard samba-credentials samba-hostconfig samba-util smbclient talloc tevent)
-# Not covered by any .pc file: NTSTATUS texts (libsamba-errors) and the
-# client configuration override (libsmbconf).
+  dcerpc ndr ndr_standard samba-credentials samba-hostconfig samba-util talloc tevent)
+# Not covered by any .pc file: NTSTATUS texts (libsamba-errors).
 find_library(QUORVEX_SAMBA_ERRORS samba-errors REQUIRED)
-find_library(QUORVEX_SMBCONF smbconf REQUIRED)
 # Imported include directories count as system ones, so the warnings of
 # Samba's own headers do not fail a -Werror build.
 target_link_libraries(quorvex_platform PUBLIC PkgConfig::QUORVEX_SAMBA
-  ${QUORVEX_SAMBA_ERRORS} ${QUORVEX_SMBCONF})
+  ${QUORVEX_SAMBA_ERRORS})

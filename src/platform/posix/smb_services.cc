@@ -1,7 +1,8 @@
 // Network management, the admin$ share and the remote registry of a Windows
 // host, reached from Linux through Samba's client libraries: DCE/RPC over
-// named pipes for the six calls, libsmbclient for the share. Everything runs
-// with the logon of the user who runs the tool, and every wait is bounded.
+// named pipes for the six calls, and SMB2 requests on the same session for
+// the share. Everything runs with the logon of the user who runs the tool,
+// and every wait is bounded.
 #include "platform/posix/smb_services.h"
 
 #include <pwd.h>
@@ -14,7 +15,6 @@
 #include "platform/posix/cp437.h"
 #include "platform/posix/ndr.h"
 #include "platform/posix/samba_rpc.h"
-#include "platform/posix/smb_share.h"
 #include "platform/posix/smb_text.h"
 
 namespace quorvex {
@@ -88,16 +88,17 @@ std::string OwnHostName() {
   return name;
 }
 
-// The pieces every service shares: one RPC client (and with it one SMB
-// session per server name) and one libsmbclient context, made on first use
-// so that a run that ends early never loads a session.
+// The piece every service shares: one RPC client, and with it one SMB
+// session per server name, made on first use so that a run that ends early
+// never opens a session.
 class SambaClients {
  public:
   SambaClients()
       : logon_(smb::ParseLogon(std::getenv("USER"), std::getenv("PASSWD"), LoginName())),
         workstation_(smb::WorkstationNameOf(OwnHostName())),
-        kerberos_(HasKerberosCache()),
-        shares_(smb::ShareClient::Open(logon_, workstation_, kerberos_)) {}
+        kerberos_(HasKerberosCache()) {
+    samba::DropLogMessages();
+  }
 
   RpcClient* Rpc() {
     if (!rpcTried_) {
@@ -107,14 +108,11 @@ class SambaClients {
     return rpc_.get();
   }
 
-  smb::ShareClient* Shares() { return shares_.get(); }
-  bool UsesKerberos() const { return kerberos_; }
 
  private:
   smb::Logon logon_;
   std::string workstation_;
   bool kerberos_;
-  std::unique_ptr<smb::ShareClient> shares_;
   bool rpcTried_ = false;
   std::unique_ptr<RpcClient> rpc_;
 };

@@ -56,41 +56,6 @@ std::optional<std::string> ServerNameOf(std::string_view uncName) {
   return Cp437ToUtf8(path->Server);
 }
 
-std::string PercentEncode(std::string_view utf8) {
-  static constexpr char Hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : utf8) {
-    auto byte = static_cast<unsigned char>(c);
-    bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                 (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
-                 byte == '~' || byte == '$';
-    if (plain) {
-      out += c;
-    } else {
-      out += '%';
-      out += Hex[byte >> 4];
-      out += Hex[byte & 0x0F];
-    }
-  }
-  return out;
-}
-
-std::string SmbUrlOf(const UncPath& path) {
-  std::string url = "smb://" + PercentEncode(Cp437ToUtf8(path.Server));
-  for (const std::string& component : path.Components) {
-    url += '/';
-    url += PercentEncode(Cp437ToUtf8(component));
-  }
-  if (path.TrailingSeparator) url += '/';
-  return url;
-}
-
-std::optional<std::string> SmbUrlOf(std::string_view uncPath) {
-  std::optional<UncPath> path = ParseUncPath(uncPath);
-  if (!path) return std::nullopt;
-  return SmbUrlOf(*path);
-}
-
 Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& fallbackUser) {
   Logon logon;
   std::string user = (userVar != nullptr && *userVar != '\0') ? userVar : fallbackUser;
@@ -118,20 +83,6 @@ std::string WorkstationNameOf(std::string_view hostName) {
   std::string name;
   for (char c : label.substr(0, 15)) name += AsciiUpper(c);
   return name.empty() ? std::string("QUORVEX") : name;
-}
-
-DiskFreeSpace DiskFreeSpaceOf(const SmbVolumeCounters& counters) {
-  DiskFreeSpace space;
-  if (counters.NoUnixExtensions) {
-    space.SectorsPerCluster = counters.FragmentSize;
-    space.BytesPerSector = counters.BlockSize;
-  } else {
-    space.SectorsPerCluster = 1;
-    space.BytesPerSector = counters.FragmentSize != 0 ? counters.FragmentSize : counters.BlockSize;
-  }
-  space.FreeClusters = counters.AvailableBlocks;
-  space.TotalClusters = counters.Blocks;
-  return space;
 }
 
 std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>& data) {

@@ -1,7 +1,7 @@
 // The small text rules of the SMB backend, kept apart from Samba so that they
-// can be proved without a network: how a UNC path becomes a server name or an
-// smb:// URL, how the user's logon is read from the environment, and how the
-// counters of an SMB statvfs become the four counters of a disk query.
+// can be proved without a network: how a UNC path splits into its server and
+// components, how the user's logon is read from the environment, and how a
+// registry value looks to an ANSI reader.
 #pragma once
 
 #include <cstdint>
@@ -31,13 +31,6 @@ std::optional<UncPath> ParseUncPath(std::string_view cp437);
 // without its leading backslashes but never with a path after it.
 std::optional<std::string> ServerNameOf(std::string_view uncName);
 
-// smb://server/share/dir, every part UTF-8 and percent-encoded where the URL
-// syntax would otherwise read it differently.
-std::optional<std::string> SmbUrlOf(std::string_view uncPath);
-std::string SmbUrlOf(const UncPath& path);
-
-std::string PercentEncode(std::string_view utf8);
-
 // Who the tool acts as, taken the way Samba's own command-line clients take
 // it: USER in the forms "user", "DOMAIN\user", "user%password" (either
 // separator, "/" for "\" too), PASSWD when USER carried no password.
@@ -54,18 +47,6 @@ Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& 
 // The NetBIOS name this machine presents: its host name up to the first ".",
 // upper case, at most 15 characters; a fixed name when there is none.
 std::string WorkstationNameOf(std::string_view hostName);
-
-// statvfs over SMB: with noUnixExtensions the counters carry the Windows
-// allocation units (frsize = sectors per cluster, bsize = bytes per sector);
-// otherwise they are POSIX, blocks of frsize bytes.
-struct SmbVolumeCounters {
-  std::uint64_t BlockSize = 0;     // f_bsize
-  std::uint64_t FragmentSize = 0;  // f_frsize
-  std::uint64_t Blocks = 0;        // f_blocks
-  std::uint64_t AvailableBlocks = 0;  // f_bavail
-  bool NoUnixExtensions = false;
-};
-DiskFreeSpace DiskFreeSpaceOf(const SmbVolumeCounters& counters);
 
 // A registry value as an ANSI reader sees it: string types (REG_SZ,
 // REG_EXPAND_SZ, REG_MULTI_SZ) arrive as UTF-16LE and become code page 437
