@@ -116,8 +116,8 @@ class SessionShareTrees : public ShareTrees {
 
   std::optional<DiskFreeSpace> FreeSpace(const smb::SharePath& path) override {
     auto replies = Compound(path, {Open(path.Path),
-                                         {CommandQueryInfo, smb::QueryFsFullSizeBody(), {}, QueryInfoReplyBody},
-                                         {CommandClose, smb::CloseRelatedBody(), {}, CloseReplyBody}});
+                                   {CommandQueryInfo, smb::QueryFsFullSizeBody(), {}, QueryInfoReplyBody},
+                                   {CommandClose, smb::CloseRelatedBody(), {}, CloseReplyBody}});
     if (!replies) return std::nullopt;
     // The reply body: size, offset of the data from the header, its length.
     const smb::WireBytes& body = (*replies)[1];
