@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev pkg-config
   iproute2 iputils-ping procps python3
-  samba samba-dev libsmbclient-dev smbclient samba-common-bin
+  samba samba-dev smbclient samba-common-bin
   g++-mingw-w64-x86-64-posix wine64
 )
 
