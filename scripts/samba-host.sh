@@ -132,7 +132,7 @@ cat >"$run/smb.conf" <<EOF
 [global]
   netbios name = QVXHOST
   workgroup = TESTDOM
-  server string = Quorvex test host
+  server string = Quorvex Prüf Server
   server role = standalone server
   security = user
   map to guest = never

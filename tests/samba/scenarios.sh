@@ -1,6 +1,6 @@
 # Scenarios of the real-peer suite, sourced by scripts/test-samba.sh.
-# The host: NetBIOS name QVXHOST in workgroup TESTDOM, comment "Quorvex test
-# host", admin$ on a 20 MB tmpfs; Samba answers ProductType "ServerNT" and
+# The host: NetBIOS name QVXHOST in workgroup TESTDOM, comment "Quorvex Prüf
+# Server" (a letter outside ASCII, which must come out as the same UTF-8), admin$ on a 20 MB tmpfs; Samba answers ProductType "ServerNT" and
 # CurrentVersion "6.1", so the host is a server and passes as W2K or greater.
 # Names in the client namespace: qvxhost, qvxhost.test.lan and wrongname are
 # the server at 10.97.0.1; ghost.test.lan is the server at 192.0.2.1 with a
@@ -15,7 +15,7 @@ passing_tail=' + Admin$ share exists and has greater than 15MB free.
  + W2K or greater OS.'
 
 verbose_report=' ! OS version: 6.1
- ! OS comment: Quorvex test host
+ ! OS comment: Quorvex Prüf Server
  ! ROLE: non-DC server'
 
 run "passes by NetBIOS name" 0 5 -- /M qvxhost <<EOF
