@@ -19,7 +19,7 @@ cmake --build "$root/build" -j"$(nproc)" --target quorvex >/dev/null
 
 work=$(mktemp -d /tmp/quorvex-example.XXXXXX)
 trap 'bash "$root/scripts/samba-host.sh" stop "$work/host"; rm -rf "$work"' EXIT
-echo "Starting a Samba host (QVXHOST, domain TESTDOM) in a network namespace ..."
+echo "Starting a Samba host (QVXHOST, domain SÄLJARE) in a network namespace ..."
 bash "$root/scripts/samba-host.sh" start "$work/host"
 # shellcheck disable=SC1091
 source "$work/host/host.env"

@@ -76,14 +76,14 @@ cat >"$dir/host.env" <<EOF
 QVX_SERVER_NS=$server_ns
 QVX_CLIENT_NS=$client_ns
 QVX_SERVER=QVXHOST
-QVX_DOMAIN=TESTDOM
+QVX_DOMAIN=SÄLJARE
 QVX_ADDR=$srv
 QVX_ADDR_ALT=$srv_alt
 QVX_GHOST=ghost.test.lan
 QVX_NOHOST=192.0.2.5
 QVX_DROP=192.0.2.4
 QVX_SILENT=192.0.2.3
-QVX_USER='TESTDOM\\Administrator'
+QVX_USER='SÄLJARE\\Administrator'
 QVX_PASSWORD=$password
 QVX_SHARE_DIR=$dir/admin
 QVX_DIR=$dir
@@ -132,7 +132,7 @@ printf 'root = Administrator\n' >"$run/users.map"
 cat >"$run/smb.conf" <<EOF
 [global]
   netbios name = QVXHOST
-  workgroup = TESTDOM
+  workgroup = SÄLJARE
   server string = Quorvex Prüf Server
   server role = standalone server
   security = user

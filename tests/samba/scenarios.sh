@@ -1,5 +1,5 @@
 # Scenarios of the real-peer suite, sourced by scripts/test-samba.sh.
-# The host: NetBIOS name QVXHOST in workgroup TESTDOM, comment "Quorvex Prüf
+# The host: NetBIOS name QVXHOST in workgroup SÄLJARE, comment "Quorvex Prüf
 # Server" (a letter outside ASCII, which must come out as the same UTF-8), admin$ on a 20 MB tmpfs; Samba answers ProductType "ServerNT" and
 # CurrentVersion "6.1", so the host is a server and passes as W2K or greater.
 # Names in the client namespace: qvxhost, qvxhost.test.lan and wrongname are
@@ -21,21 +21,21 @@ verbose_report=' ! OS version: 6.1
 run "passes by NetBIOS name" 0 5 -- /M qvxhost <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $passing_tail
 EOF
 
 run "passes by full name, lower case" 0 5 -- /M qvxhost.test.lan <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $passing_tail
 EOF
 
 run "server refused with /W" 32 5 -- /M qvxhost /W <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
  + Admin\$ share exists and has greater than 15MB free.
  + Connected to remote registry.
  - SERVER role.
@@ -45,7 +45,7 @@ EOF
 run "verbose report" 0 5 -- /M qvxhost /V <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $verbose_report
 $passing_tail
 EOF
@@ -54,7 +54,7 @@ run "ping a live host" 0 8 -- /M qvxhost /P <<EOF
  + Resolved hostname to: 10.97.0.1
  + Host UP. Successfully pinged: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $passing_tail
 EOF
 
@@ -68,7 +68,7 @@ EOF
 run "free space above /F" 0 5 -- /M qvxhost /F 19 <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
  + Admin\$ share exists and has greater than 19MB free.
  + Connected to remote registry.
  + SERVER role.
@@ -78,7 +78,7 @@ EOF
 run "free space below /F" 16 5 -- /M qvxhost /F 020 <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
  - Admin\$ share exists but has less than 020MB free.
  + Connected to remote registry.
  + SERVER role.
@@ -88,7 +88,7 @@ EOF
 run "free space test skipped with /D" 0 5 -- /M qvxhost /D <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
  + Admin\$ share exists.
  + Connected to remote registry.
  + SERVER role.
@@ -97,7 +97,7 @@ EOF
 
 share_missing=' + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
  - Admin$ share does NOT exist or we have no access to it.
  + Connected to remote registry.
  + SERVER role.
@@ -123,14 +123,14 @@ EOF
 
 run "name mismatch ignored with /I" 0 5 -- /M wrongname /I <<EOF
  + Resolved hostname to: 10.97.0.1
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $passing_tail
 EOF
 
 run "name mismatch ignored, shown with /V" 0 5 -- /M wrongname /I /V <<EOF
  + Resolved hostname to: 10.97.0.1
  ! NetBIOS name does not match. Returned: QVXHOST
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $verbose_report
 $passing_tail
 EOF
@@ -142,7 +142,7 @@ run "/R retries by address" 0 12 -- /M "$QVX_ADDR_ALT" /R /I /V <<EOF
  + Resolved IP address to: GHOST.TEST.LAN
  ! Retrying NetWkstaGetInfo call with IP Address: $QVX_ADDR_ALT
  ! NetBIOS name does not match. Returned: QVXHOST
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $verbose_report
 $passing_tail
 EOF
@@ -151,7 +151,7 @@ run "/R retries by full name" 0 12 -- /M "$QVX_GHOST" /R /I /V <<EOF
  + Resolved hostname to: $QVX_ADDR_ALT
  ! Retrying NetWkstaGetInfo call with: GHOST.TEST.LAN
  ! NetBIOS name does not match. Returned: QVXHOST
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $verbose_report
 $passing_tail
 EOF
@@ -165,19 +165,19 @@ EOF
 run "/C other than the host's domain" 8 5 -- /M qvxhost /C OTHERDOM <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- - Host is in the TESTDOM domain (NOT OTHERDOM as expected).
+ - Host is in the SÄLJARE domain (NOT OTHERDOM as expected).
 EOF
 
-run "/T the host's own domain" 8 5 -- /M qvxhost /C OTHERDOM /T testdom <<EOF
+run "/T the host's own domain" 8 5 -- /M qvxhost /C OTHERDOM /T säljare <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- - Host is already in the TESTDOM domain.
+ - Host is already in the SÄLJARE domain.
 EOF
 
-run "/C and /T that fit" 0 5 -- /M qvxhost /C TESTDOM /T NEWDOM <<EOF
+run "/C and /T that fit" 0 5 -- /M qvxhost /C säljare /T NEWDOM <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $passing_tail
 EOF
 
@@ -190,7 +190,7 @@ EOF
 run "password in USER" 0 5 'USER=Administrator%Quorvex-Test-1' PASSWD= -- /M qvxhost <<EOF
  + Resolved hostname to: 10.97.0.1
  + NetBIOS name matches.
- + Host in domain: TESTDOM
+ + Host in domain: SÄLJARE
 $passing_tail
 EOF
 
