@@ -17,11 +17,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_BENCH_BUILD:-$root/build-bench}
 delay_ms=${DELAY_MS:-20}
 runs=${RUNS:-20}
-export DEBIAN_FRONTEND=noninteractive
-need=(samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config hyperfine iputils-ping)
-if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config \
+  hyperfine iputils-ping >/dev/null
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target quorvex >/dev/null

@@ -8,15 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QUORVEX_WIN_BUILD_DIR:-build-win}
 
-need=()
-for p in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build googletest; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if ((${#need[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build googletest
 
 cmake -S . -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \

@@ -7,11 +7,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-export DEBIAN_FRONTEND=noninteractive
-need=(samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config)
-if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config >/dev/null
 
 echo "Building build/quorvex ..."
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null

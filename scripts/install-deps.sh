@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Installs everything the builds and tests need. Safe to run again: apt-get
-# only fetches what is missing.
+# Installs the Debian packages named as arguments, or without arguments
+# everything the builds and tests need. Safe to run again: only what is
+# missing is fetched. Every script that needs packages comes through here.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev pkg-config
-  iproute2 iputils-ping procps python3
-  samba samba-dev smbclient samba-common-bin
-  g++-mingw-w64-x86-64-posix wine64
-)
+if (($#)); then
+  packages=("$@")
+else
+  packages=(
+    cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev pkg-config
+    iproute2 iptables iputils-ping procps python3
+    samba samba-dev smbclient samba-common-bin
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -17,14 +17,7 @@ fi
 packages=(iproute2 coreutils)
 binary=${1:-build/quorvex}
 [ -n "${1:-}" ] || packages+=(cmake ninja-build g++)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}" || exit 1
-fi
+bash "$(dirname "$0")/install-deps.sh" "${packages[@]}" || exit 1
 
 if [ -z "${1:-}" ] && [ ! -x "$binary" ]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF >/dev/null &&

@@ -8,13 +8,12 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUORVEX_SAMBA_BUILD:-$root/build-smb-asan}
+# The sanitized build the core tests use: same options, so when they ran
+# first nothing is built twice.
+build=${QUORVEX_SAMBA_BUILD:-$root/build-test}
 
-export DEBIAN_FRONTEND=noninteractive
-need=(samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config googletest)
-if ! dpkg -s "${need[@]}" >/dev/null 2>&1; then
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null || exit 1
-fi
+bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config \
+  googletest >/dev/null || exit 1
 
 mkdir -p "$build"
 log=$build/build-output.log

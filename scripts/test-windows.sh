@@ -12,16 +12,8 @@ prefix=$build_abs/wineprefix
 ns_prefix=$build_abs/wineprefix-netns
 start=$(date +%s)
 
-need=()
-for p in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 cmake ninja-build googletest \
-  iproute2 iptables clang; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if ((${#need[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q || exit 1
-  apt-get install -y -q --no-install-recommends "${need[@]}" || exit 1
-fi
+bash "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 cmake \
+  ninja-build googletest iproute2 iptables clang || exit 1
 
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
