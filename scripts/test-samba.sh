@@ -12,12 +12,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # first nothing is built twice.
 build=${QUORVEX_SAMBA_BUILD:-$root/build-test}
 
-bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake g++ pkg-config \
+bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake ninja-build g++ pkg-config \
   googletest >/dev/null || exit 1
 
 mkdir -p "$build"
 log=$build/build-output.log
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$log" 2>&1 &&
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$log" 2>&1 &&
   cmake --build "$build" -j"$(nproc)" --target quorvex >>"$log" 2>&1 || {
   tail -40 "$log"
   echo "build failed"
