@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/command_line.h"
+#include "cli/command_line.h"
+#include "cli/usage.h"
+#include "cli/validate.h"
 #include "fake_platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/text.h"
+#include "core/text.h"
 #include "fake_platform.h"
 #include "host/host_identity.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/posix/ndr.h"
+#include "platform/posix/samba/ndr.h"
 
 namespace {
 

@@ -17,8 +17,8 @@ cmake --build build -j"$(nproc)"
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEX_FUZZ=ON -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
-fuzzers=(command_line_fuzz host_text_fuzz)
-[ -f fuzz/ndr_fuzz.cc ] && fuzzers+=(ndr_fuzz)
+fuzzers=(command_line_fuzz host_text_fuzz ndr_fuzz)
+
 cmake --build build-fuzz --target "${fuzzers[@]}"
 for f in "${fuzzers[@]}"; do
   corpus=$(mktemp -d)

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "cli/command_line.h"
+#include "cli/usage.h"
+#include "cli/validate.h"
 #include "fake_platform.h"
 
 namespace quorvex {

@@ -29,8 +29,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/output.h"
-#include "app/stage.h"
+#include "core/output.h"
+#include "core/stage.h"
 #include "platform/platform.h"
 
 namespace quorvex {

@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <utility>
 
-#include "app/command_line.h"
-#include "app/output.h"
-#include "app/stage.h"
+#include "cli/command_line.h"
+#include "cli/usage.h"
+#include "cli/validate.h"
+#include "core/exit_codes.h"
+#include "core/output.h"
+#include "core/stage.h"
 #include "host/echo_probe.h"
 #include "host/host_identity.h"
 #include "netinfo/identity_checks.h"
@@ -18,9 +21,6 @@
 namespace quorvex {
 
 namespace {
-
-constexpr int UsageShownCode = 9;
-constexpr int LargestExitCode = 255;
 
 // The stages that talk to the host itself. Returns CheckOutcome: the code of
 // the first early failure, or the sum of the late failures. Whatever records
@@ -53,7 +53,7 @@ int RunChecks(const std::string& commandText, Platform& system) {
   ParsedCommandLine parsed = ParseCommandLine(commandText, out);
   if (NeedsUsage(parsed.Settings, parsed.TokenCount)) {
     PrintUsage(out);
-    return UsageShownCode;
+    return ExitCode::UsageShown;
   }
   RunSettings settings = std::move(parsed.Settings);
   if (const int code = ValidateRunSettings(settings, out); code != 0) return code;
@@ -68,7 +68,7 @@ int RunChecks(const std::string& commandText, Platform& system) {
   NetInfoRecords records;
   const std::uint16_t checkOutcome = CheckRemoteHost(env, settings, identity, records);
   records.Release();
-  return checkOutcome > LargestExitCode ? LargestExitCode : checkOutcome;
+  return checkOutcome > ExitCode::Largest ? ExitCode::Largest : checkOutcome;
 }
 
 }  // namespace quorvex

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/exit_codes.h"
 #include "host/lookup.h"
 
 namespace quorvex {
@@ -56,7 +57,6 @@ constexpr char UnresolvedText[] = "DNS Resolution Failure";
 constexpr std::int32_t NoHandleStatus = 11050;
 constexpr char FailedForwardLookup[] = "0.0.0.0";
 
-constexpr std::uint16_t ExitHostDown = 1;
 constexpr char SecondKnockLine[] = " ! Second knock...";
 constexpr char HostUpPrefix[] = " + Host UP. Successfully pinged: ";
 constexpr char HostDownPrefix[] = " - Host DOWN. Could not ping: ";
@@ -116,7 +116,7 @@ Verdict CheckReachability(RunEnv& env, const RunSettings& settings, const HostId
     return Verdict::GoOn();
   }
   env.Out.PrintStatus(HostDownPrefix + identity.DottedAddress);
-  return Verdict::End(ExitHostDown);
+  return Verdict::End(ExitCode::Unreachable);
 }
 
 }  // namespace quorvex

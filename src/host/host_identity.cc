@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/text.h"
+#include "core/exit_codes.h"
+#include "core/text.h"
 #include "host/address.h"
 #include "host/lookup.h"
 
@@ -16,9 +17,6 @@ constexpr char NameSeparator = '.';
 constexpr std::size_t MaxNetBiosLength = 15;
 constexpr char FailedForwardLookup[] = "0.0.0.0";
 
-constexpr std::uint16_t ExitMalformed = 99;
-constexpr std::uint16_t ExitUnresolved = 1;
-
 constexpr char InvalidAddressLine[] = "ERROR: /M: Invalid IP Address. Please check format.";
 constexpr char InvalidNetBiosLine[] =
     "ERROR: /M: Invalid NetBIOS hostname (must be 15 characters or less).";
@@ -30,7 +28,7 @@ constexpr char ForwardResolvedPrefix[] = " + Resolved hostname to: ";
 Verdict IdentifyByAddress(RunEnv& env, const std::string& hostText, HostIdentity& identity) {
   if (!IsValidAddressText(hostText)) {
     env.Out.PrintDirect(InvalidAddressLine);
-    return Verdict::End(ExitMalformed);
+    return Verdict::End(ExitCode::InvalidValue);
   }
   identity.AddressText = hostText;
   identity.GivenAsAddress = true;
@@ -40,7 +38,7 @@ Verdict IdentifyByAddress(RunEnv& env, const std::string& hostText, HostIdentity
   const std::string name = ResolveAddressToName(env.System.Lookup, address);
   if (name.empty()) {
     env.Out.PrintStatus(ReverseFailedLine);
-    return Verdict::End(ExitUnresolved);
+    return Verdict::End(ExitCode::Unreachable);
   }
   identity.HostName = UpperCaseText(name);
   env.Out.PrintStatus(ReverseResolvedPrefix + Printable(identity.HostName));
@@ -55,12 +53,12 @@ Verdict IdentifyByName(RunEnv& env, const std::string& hostText, HostIdentity& i
   identity.NetBiosName = NetBiosPart(hostText);
   if (identity.NetBiosName.size() > MaxNetBiosLength) {
     env.Out.PrintDirect(InvalidNetBiosLine);
-    return Verdict::End(ExitMalformed);
+    return Verdict::End(ExitCode::InvalidValue);
   }
   identity.DottedAddress = FormatDottedQuad(ResolveNameToAddress(env.System.Lookup, hostText));
   if (identity.DottedAddress == FailedForwardLookup) {
     env.Out.PrintStatus(ForwardFailedLine);
-    return Verdict::End(ExitUnresolved);
+    return Verdict::End(ExitCode::Unreachable);
   }
   env.Out.PrintStatus(ForwardResolvedPrefix + identity.DottedAddress);
   identity.AddressText = identity.DottedAddress;

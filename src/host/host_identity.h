@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/stage.h"
+#include "core/stage.h"
 
 namespace quorvex {
 

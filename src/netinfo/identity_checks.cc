@@ -4,14 +4,13 @@
 #include <cstdint>
 #include <string>
 
-#include "app/text.h"
+#include "core/exit_codes.h"
+#include "core/text.h"
 
 namespace quorvex {
 
 namespace {
 
-constexpr std::uint16_t ExitNameMismatch = 4;
-constexpr std::uint16_t ExitWrongDomain = 8;
 // Domains are NetBIOS names; anything past this length is not compared.
 constexpr std::size_t ComparedDomainLength = 15;
 constexpr char DomainTitleHeading[] = ": Checking current domain...";
@@ -50,7 +49,7 @@ Verdict CheckNetBiosName(RunEnv& env, const RunSettings& settings, const HostIde
     return Verdict::GoOn();
   }
   env.Out.PrintStatus(NameMismatchPrefix + Printable(returned));
-  return Verdict::End(ExitNameMismatch);
+  return Verdict::End(ExitCode::NameMismatch);
 }
 
 Verdict CheckDomain(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
@@ -61,12 +60,12 @@ Verdict CheckDomain(RunEnv& env, const RunSettings& settings, const HostIdentity
 
   if (!settings.TargetDomain.empty() && compared == settings.TargetDomain) {
     env.Out.PrintStatus(AlreadyMigratedPrefix + settings.TargetDomain + AlreadyMigratedSuffix);
-    return Verdict::End(ExitWrongDomain);
+    return Verdict::End(ExitCode::WrongDomain);
   }
   if (!settings.CurrentDomain.empty() && compared != settings.CurrentDomain) {
     env.Out.PrintStatus(WrongDomainPrefix + Printable(domain) + WrongDomainMiddle +
                         settings.CurrentDomain + WrongDomainSuffix);
-    return Verdict::End(ExitWrongDomain);
+    return Verdict::End(ExitCode::WrongDomain);
   }
   env.Out.PrintStatus(InDomainPrefix + Printable(domain));
   return Verdict::GoOn();

@@ -1,8 +1,8 @@
 // Fourth stage: is it the machine we meant, and in the domain we expect?
 #pragma once
 
-#include "app/run_settings.h"
-#include "app/stage.h"
+#include "core/run_settings.h"
+#include "core/stage.h"
 #include "host/host_identity.h"
 #include "netinfo/net_queries.h"
 

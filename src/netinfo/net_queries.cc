@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "core/exit_codes.h"
+
 namespace quorvex {
 
 namespace {
@@ -10,7 +12,6 @@ namespace {
 constexpr char UncPrefix[] = "\\\\";
 constexpr char TitleHeading[] = ": Checking NetBIOS name...";
 constexpr std::uint32_t Success = 0;
-constexpr std::uint16_t ExitNoAccess = 2;
 
 constexpr char RetryByAddressPrefix[] = " ! Retrying NetWkstaGetInfo call with IP Address: ";
 constexpr char RetryByHostNamePrefix[] = " ! Retrying NetWkstaGetInfo call with: ";
@@ -58,7 +59,7 @@ Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentit
     if (net.GetWorkstationInfo(uncServerName, records.Workstation) != Success) {
       records.Workstation.reset();
       env.Out.PrintStatus(WorkstationFailedLine);
-      return Verdict::End(ExitNoAccess);
+      return Verdict::End(ExitCode::NoManagement);
     }
   }
 
@@ -68,7 +69,7 @@ Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentit
     if (net.GetServerInfo(uncServerName, records.Server) != Success) {
       records.Server.reset();
       env.Out.PrintStatus(ServerFailedLine);
-      return Verdict::End(ExitNoAccess);
+      return Verdict::End(ExitCode::NoManagement);
     }
   }
   return Verdict::GoOn();

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/text.h"
+#include "core/text.h"
 
 namespace quorvex {
 

@@ -1,8 +1,8 @@
 // With /V: what the host told about itself. Never fails.
 #pragma once
 
-#include "app/run_settings.h"
-#include "app/stage.h"
+#include "core/run_settings.h"
+#include "core/stage.h"
 #include "netinfo/net_queries.h"
 
 namespace quorvex {

@@ -3,6 +3,8 @@
 #include <limits>
 #include <memory>
 
+#include "core/exit_codes.h"
+
 namespace quorvex {
 
 namespace {
@@ -10,7 +12,6 @@ namespace {
 constexpr char TitleHeading[] = ": Checking admin$ share...";
 constexpr char ProbeSuffix[] = "\\admin$\\System32";
 constexpr char RootSuffix[] = "\\admin$\\";
-constexpr std::uint16_t ShareFailed = 16;
 
 constexpr char MissingLine[] = " - Admin$ share does NOT exist or we have no access to it.";
 constexpr char ExistsLine[] = " + Admin$ share exists.";
@@ -50,7 +51,7 @@ std::uint16_t CheckAdminShare(RunEnv& env, const RunSettings& settings, const Ho
   env.Out.ShowStageTitle(identity.HostName, TitleHeading);
   if (!PathExists(env.System.Files, uncServerName + ProbeSuffix)) {
     env.Out.PrintStatus(MissingLine);
-    return ShareFailed;
+    return ExitCode::AdminShare;
   }
   if (settings.SkipFreeSpace) {
     env.Out.PrintStatus(ExistsLine);
@@ -62,7 +63,7 @@ std::uint16_t CheckAdminShare(RunEnv& env, const RunSettings& settings, const Ho
     return 0;
   }
   env.Out.PrintStatus(TooLittlePrefix + settings.FreeSpaceText + MegabytesSuffix);
-  return ShareFailed;
+  return ExitCode::AdminShare;
 }
 
 }  // namespace quorvex

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/exit_codes.h"
 #include "remote/registry_read.h"
 
 namespace quorvex {
@@ -13,8 +14,6 @@ constexpr char ProductKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOption
 constexpr char ProductValue[] = "ProductType";
 constexpr char WorkstationProduct[] = "WinNT";
 constexpr std::int32_t Success = 0;
-constexpr std::uint16_t RoleFailed = 32;
-constexpr std::uint16_t RegistryInaccessible = 128;
 
 constexpr char NoConnectionLine[] = " - Can NOT access remote registry. Non-NT OS or access denied.";
 constexpr char ConnectedLine[] = " + Connected to remote registry.";
@@ -26,10 +25,10 @@ struct RoleRow {
   std::uint16_t Added;
 };
 
-constexpr RoleRow UnknownRole{" - UNKNOWN role.", RoleFailed};
+constexpr RoleRow UnknownRole{" - UNKNOWN role.", ExitCode::Role};
 constexpr RoleRow WorkstationRole{" + WORKSTATION role.", 0};
 constexpr RoleRow ServerRole{" + SERVER role.", 0};
-constexpr RoleRow RefusedServerRole{" - SERVER role.", RoleFailed};
+constexpr RoleRow RefusedServerRole{" - SERVER role.", ExitCode::Role};
 
 RoleRow LookUpRole(const std::string& product, bool workstationOnly) {
   if (product == RegistryFailureMarker) return UnknownRole;
@@ -46,7 +45,7 @@ RoleVerdict CheckComputerRole(RunEnv& env, const RunSettings& settings, const Ho
   std::unique_ptr<RegistryKey> rootKey;
   if (env.System.Registry.ConnectRegistry(uncServerName, rootKey) != Success || !rootKey) {
     env.Out.PrintStatus(NoConnectionLine);
-    verdict.Added = RegistryInaccessible;
+    verdict.Added = ExitCode::Registry;
     return verdict;
   }
   env.Out.PrintStatus(ConnectedLine);
@@ -54,7 +53,7 @@ RoleVerdict CheckComputerRole(RunEnv& env, const RunSettings& settings, const Ho
   const RegistryRead read = ReadRemoteRegistryString(*rootKey, ProductKey, ProductValue);
   if (!read.KeyOpened) {
     env.Out.PrintStatus(KeyRefusedLine);
-    verdict.Added = RegistryInaccessible;
+    verdict.Added = ExitCode::Registry;
     return verdict;  // rootKey closes here; the version check does not run
   }
   const RoleRow row = LookUpRole(read.Text, settings.WorkstationOnly);

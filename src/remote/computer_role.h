@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/run_settings.h"
-#include "app/stage.h"
+#include "core/run_settings.h"
+#include "core/stage.h"
 #include "host/host_identity.h"
 
 namespace quorvex {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "core/exit_codes.h"
 #include "remote/registry_read.h"
 
 namespace quorvex {
@@ -14,8 +15,6 @@ constexpr char VersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr char VersionValue[] = "CurrentVersion";
 constexpr std::string_view LowestPassingVersion = "5.0";
 constexpr char Nt4Version[] = "4.0";
-constexpr std::uint16_t VersionFailed = 64;
-constexpr std::uint16_t RegistryInaccessible = 128;
 
 constexpr char KeyRefusedLine[] = " - Can NOT access OS version info via remote registry. Access denied.";
 
@@ -24,11 +23,11 @@ struct VersionRow {
   std::uint16_t Added;
 };
 
-constexpr VersionRow UnknownOs{" - UNKNOWN OS.", VersionFailed};
+constexpr VersionRow UnknownOs{" - UNKNOWN OS.", ExitCode::OsVersion};
 constexpr VersionRow ModernOs{" + W2K or greater OS.", 0};
 constexpr VersionRow AllowedNt4{" + NT4 OS.", 0};
-constexpr VersionRow RefusedNt4{" - NT4 OS.", VersionFailed};
-constexpr VersionRow UnsupportedOs{" - Unsupported OS.", VersionFailed};
+constexpr VersionRow RefusedNt4{" - NT4 OS.", ExitCode::OsVersion};
+constexpr VersionRow UnsupportedOs{" - Unsupported OS.", ExitCode::OsVersion};
 
 VersionRow LookUpVersion(const std::string& version, bool allowNt4) {
   if (version == RegistryFailureMarker) return UnknownOs;
@@ -47,7 +46,7 @@ std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const Hos
   if (rootKey) read = ReadRemoteRegistryString(*rootKey, VersionKey, VersionValue);
   if (!read.KeyOpened) {
     env.Out.PrintStatus(KeyRefusedLine);
-    return RegistryInaccessible;
+    return ExitCode::Registry;
   }
   const VersionRow row = LookUpVersion(read.Text, settings.AllowNt4);
   env.Out.PrintStatus(row.Line);

@@ -1,6 +1,11 @@
 # Backend tests: the real Win32 calls, run under Wine by ctest.
-file(GLOB QUORVEX_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_test.cc)
-add_executable(quorvex_win32_tests ${QUORVEX_WIN32_TESTS})
+add_executable(quorvex_win32_tests
+  ${CMAKE_CURRENT_LIST_DIR}/console_win32_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/echo_win32_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/files_win32_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/lookup_win32_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/netapi_win32_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/registry_win32_test.cc)
 target_link_libraries(quorvex_win32_tests PRIVATE quorvex_platform gtest_main)
 gtest_discover_tests(quorvex_win32_tests DISCOVERY_MODE PRE_TEST)
 

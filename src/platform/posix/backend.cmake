@@ -1,7 +1,16 @@
-# The Linux backend: every source in this folder, the SMB client's included.
-file(GLOB QUORVEX_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cc)
-add_library(quorvex_platform STATIC ${QUORVEX_POSIX_SOURCES})
+# The Linux backend: local services here, the SMB/DCE-RPC client in samba/.
+add_library(quorvex_platform STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/console.cc
+  ${CMAKE_CURRENT_LIST_DIR}/cp437.cc
+  ${CMAKE_CURRENT_LIST_DIR}/icmp_echo.cc
+  ${CMAKE_CURRENT_LIST_DIR}/platform-posix.cc
+  ${CMAKE_CURRENT_LIST_DIR}/resolver.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/ndr.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/samba_rpc.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/smb_services.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/smb_text.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/smb_tree.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/smb_wire.cc)
 target_link_libraries(quorvex_platform PUBLIC quorvex_core)
 
-# The SMB client adds its include paths and libraries here.
-include(${CMAKE_CURRENT_LIST_DIR}/smb.cmake OPTIONAL)
+include(${CMAKE_CURRENT_LIST_DIR}/samba/smb.cmake)

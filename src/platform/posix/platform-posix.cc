@@ -4,7 +4,7 @@
 // that does not answer the ping) never initialise Samba.
 #include "platform/platform.h"
 #include "platform/posix/local_services.h"
-#include "platform/posix/smb_services.h"
+#include "platform/posix/samba/smb_services.h"
 
 namespace quorvex {
 namespace {

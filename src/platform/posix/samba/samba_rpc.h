@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/smb_text.h"
-#include "platform/posix/smb_wire.h"
+#include "platform/posix/samba/smb_text.h"
+#include "platform/posix/samba/smb_wire.h"
 
 namespace quorvex::samba {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/samba_rpc.h"
+#include "platform/posix/samba/samba_rpc.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -14,7 +14,7 @@
 #include <talloc.h>
 
 #include "platform/posix/cp437.h"
-#include "platform/posix/smb_tree.h"
+#include "platform/posix/samba/smb_tree.h"
 
 extern "C" {
 #include <tevent.h>

@@ -1,14 +1,16 @@
+#include "cli/validate.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "app/command_line.h"
+#include "core/exit_codes.h"
+#include "core/exit_codes.h"
 
 namespace quorvex {
 
 namespace {
 
-constexpr int InvalidValueCode = 99;
 constexpr std::size_t MaxDomainLength = 15;
 constexpr std::size_t MaxFreeSpaceTextLength = 4;
 constexpr std::string_view DefaultFreeSpaceText = "15";
@@ -51,7 +53,7 @@ std::int64_t ReadMegabytes(std::string_view text) {
 
 int Fail(Output& out, std::string_view line) {
   out.PrintDirect(line);
-  return InvalidValueCode;
+  return ExitCode::InvalidValue;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/posix/ndr.h"
+#include "platform/posix/samba/ndr.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "platform/platform.h"
-#include "platform/posix/smb_wire.h"
+#include "platform/posix/samba/smb_wire.h"
 
 namespace quorvex::samba {
 

@@ -1,6 +1,8 @@
+#include "cli/usage.h"
+
 #include <string_view>
 
-#include "app/command_line.h"
+#include "cli/command_line.h"
 
 namespace quorvex {
 
@@ -37,6 +39,11 @@ constexpr std::string_view UsageLines[] = {
 
 void PrintUsage(Output& out) {
   for (std::string_view line : UsageLines) out.PrintDirect(line);
+}
+
+bool NeedsUsage(const RunSettings& settings, int tokenCount) {
+  return tokenCount < FewestTokens || tokenCount > MostTokens || settings.Host.empty() ||
+         settings.UsageRequested || settings.Host.find_first_of(" ,\t") != std::string::npos;
 }
 
 }  // namespace quorvex

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "platform/platform.h"
 
 namespace quorvex {

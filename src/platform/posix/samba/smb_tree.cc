@@ -1,4 +1,4 @@
-#include "platform/posix/smb_tree.h"
+#include "platform/posix/samba/smb_tree.h"
 
 #include <dlfcn.h>
 #include <sys/uio.h>

@@ -4,10 +4,15 @@
 #include <string>
 #include <string_view>
 
-#include "app/output.h"
-#include "app/run_settings.h"
+#include "core/output.h"
+#include "core/run_settings.h"
 
 namespace quorvex {
+
+// A run takes 2 to 13 tokens: the four values with their switches and six
+// flags would make 14.
+inline constexpr int FewestTokens = 2;
+inline constexpr int MostTokens = 13;
 
 int CountTokens(std::string_view commandText);
 // Token n (from 1), upper-cased; empty when n is out of range.
@@ -20,12 +25,5 @@ struct ParsedCommandLine {
 
 // Clears out.OutputEnabled for /Q and prints the unexpected-token lines.
 ParsedCommandLine ParseCommandLine(std::string_view commandText, Output& out);
-
-bool NeedsUsage(const RunSettings& settings, int tokenCount);
-void PrintUsage(Output& out);
-
-// Completes settings; returns 0, or prints one "ERROR: " line and returns 99.
-// Reads out.OutputEnabled, since /Q and /V together are refused.
-int ValidateRunSettings(RunSettings& settings, Output& out);
 
 }  // namespace quorvex

@@ -1,4 +1,4 @@
-#include "app/output.h"
+#include "core/output.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/smb_wire.h"
+#include "platform/posix/samba/smb_wire.h"
 
 #include <gtest/gtest.h>
 

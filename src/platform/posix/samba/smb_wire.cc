@@ -1,7 +1,7 @@
-#include "platform/posix/smb_wire.h"
+#include "platform/posix/samba/smb_wire.h"
 
 #include "platform/posix/cp437.h"
-#include "platform/posix/smb_text.h"
+#include "platform/posix/samba/smb_text.h"
 
 namespace quorvex::smb {
 namespace {

@@ -3,7 +3,7 @@
 // named pipes for the six calls, and SMB2 requests on the same session for
 // the share. Everything runs with the logon of the user who runs the tool,
 // and every wait is bounded.
-#include "platform/posix/smb_services.h"
+#include "platform/posix/samba/smb_services.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -13,9 +13,9 @@
 #include <cstring>
 
 #include "platform/posix/cp437.h"
-#include "platform/posix/ndr.h"
-#include "platform/posix/samba_rpc.h"
-#include "platform/posix/smb_text.h"
+#include "platform/posix/samba/ndr.h"
+#include "platform/posix/samba/samba_rpc.h"
+#include "platform/posix/samba/smb_text.h"
 
 namespace quorvex {
 namespace {

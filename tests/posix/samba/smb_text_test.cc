@@ -1,4 +1,4 @@
-#include "platform/posix/smb_text.h"
+#include "platform/posix/samba/smb_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,15 @@
-#include "app/command_line.h"
+#include "cli/command_line.h"
 
 #include <string_view>
 #include <vector>
 
-#include "app/text.h"
+#include "core/text.h"
 
 namespace quorvex {
 
 namespace {
 
 constexpr std::uint32_t UnexpectedTokenPauseMs = 1000;
-constexpr int FewestTokens = 2;
-constexpr int MostTokens = 13;  // the four values with their switches and six flags make 14
 
 constexpr std::string_view HostTrimSet = " \\\"";
 constexpr std::string_view DomainTrimSet = " \\.\"";
@@ -136,11 +134,6 @@ ParsedCommandLine ParseCommandLine(std::string_view commandText, Output& out) {
     }
   }
   return parsed;
-}
-
-bool NeedsUsage(const RunSettings& settings, int tokenCount) {
-  return tokenCount < FewestTokens || tokenCount > MostTokens || settings.Host.empty() ||
-         settings.UsageRequested || settings.Host.find_first_of(" ,\t") != std::string::npos;
 }
 
 }  // namespace quorvex
