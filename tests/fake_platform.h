@@ -141,7 +141,7 @@ class FakePlatform {
 struct FakeStage {
   FakePlatform Fake;
   Output Out{Fake.Services().Console};
-  RunEnv Env{Fake.Services(), Out};
+  RunEnv Env{Fake.Services(), Out, Out.Findings()};
 };
 
 }  // namespace quorvex

@@ -48,6 +48,7 @@ std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const Hos
     env.Out.PrintStatus(KeyRefusedLine);
     return ExitCode::Registry;
   }
+  if (read.Text != RegistryFailureMarker) env.Findings.Text(Fact::OsVersion, read.Text);
   const VersionRow row = LookUpVersion(read.Text, settings.AllowNt4);
   env.Out.PrintStatus(row.Line);
   return row.Added;
