@@ -54,6 +54,7 @@ RoleVerdict CheckComputerRole(RunEnv& env, const RunSettings& settings, const Ho
   env.Out.PrintStatus(ConnectedLine);
 
   const RegistryRead read = ReadRemoteRegistryString(*rootKey, ProductKey, ProductValue);
+  ReportRegistryFailure(read, env.Findings);
   if (!read.KeyOpened) {
     env.Out.PrintStatus(KeyRefusedLine);
     verdict.Added = ExitCode::Registry;
