@@ -178,6 +178,18 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
     // Records replaced by a retry that did not finish: keep the newest.
     if (std::string failed = RewriteAll(false); !failed.empty()) return failed;
   }
+  if (replaced_) {
+    std::vector<HostRecord> records;
+    std::vector<std::string> keys;
+    for (std::size_t i : LastOfEachHost(keys_)) {
+      records.push_back(std::move(records_[i]));
+      keys.push_back(std::move(keys_[i]));
+    }
+    records_ = std::move(records);
+    keys_ = std::move(keys);
+    last_.clear();
+    for (std::size_t i = 0; i < keys_.size(); ++i) last_[keys_[i]] = i;
+  }
   replaced_ = false;
   keptCount_ = records_.size();
   for (std::size_t i = 0; i < records_.size(); ++i) {
