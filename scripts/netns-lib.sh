@@ -52,12 +52,16 @@ ns_run() {
   nsenter -t "$pid" -m -n -- "$@"
 }
 
-# Stops every process in the network namespace NS (all of them started by
-# the script that made it) and deletes it.
+# Stops every process in the network namespaces NS... (all of them started
+# by the script that made them), all at once, and deletes the namespaces.
 ns_stop() {
-  local ns=$1
-  ip netns list | awk -v ns="$ns" '$1 == ns {found = 1} END {exit !found}' || return 0
-  # shellcheck disable=SC2046
-  stop_pids $(ip netns pids "$ns")
-  ip netns del "$ns" 2>/dev/null || true
+  local ns pids=() present=()
+  for ns in "$@"; do
+    ip netns list | awk -v ns="$ns" '$1 == ns {found = 1} END {exit !found}' || continue
+    present+=("$ns")
+    # shellcheck disable=SC2207
+    pids+=($(ip netns pids "$ns"))
+  done
+  stop_pids "${pids[@]}"
+  for ns in "${present[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
 }

@@ -32,7 +32,7 @@ if [[ $command == stop ]]; then
   [[ -f $dir/domain.env ]] || exit 0
   # shellcheck disable=SC1091
   source "$dir/domain.env"
-  for ns in "$QVX_CLIENT_NS" "$QVX_MEMBER_NS" "$QVX_DC_NS"; do ns_stop "$ns"; done
+  ns_stop "$QVX_CLIENT_NS" "$QVX_MEMBER_NS" "$QVX_DC_NS"
   rm -f "$dir/domain.env"
   exit 0
 fi

@@ -202,5 +202,6 @@ changed=$(find /etc -xdev -path /etc/netns -prune -o -newer "$work/stamp" -print
 [[ -z $changed ]] || problems+=("changed: $changed")
 report "no file under /etc changed" - "${problems[@]}"
 
+echo "cases and set-up took $(python3 -c "print(f'{$(date +%s.%N) - $start:.1f}')") s"
 echo "$passed passed, $failed failed"
 ((failed == 0))
