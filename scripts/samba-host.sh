@@ -25,18 +25,8 @@ command=${1:-}
 dir=${2:-}
 [[ -n $command && -n $dir ]] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 
-stop_pid_file() {
-  local file=$1 pid
-  [[ -s $file ]] || return 0
-  pid=$(<"$file")
-  if [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null; then
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    # Only a process that is still there: its number may be reused once it ends.
-    if kill -0 "$pid" 2>/dev/null; then kill -9 "$pid" 2>/dev/null || true; fi
-  fi
-  rm -f "$file"
-}
+# shellcheck source=scripts/netns-lib.sh
+source "$(dirname "$0")/netns-lib.sh"
 
 if [[ $command == stop ]]; then
   [[ -f $dir/host.env ]] || exit 0

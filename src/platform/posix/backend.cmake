@@ -5,6 +5,7 @@ add_library(quorvex_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/icmp_echo.cc
   ${CMAKE_CURRENT_LIST_DIR}/platform-posix.cc
   ${CMAKE_CURRENT_LIST_DIR}/resolver.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/credentials.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/ndr.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/samba_rpc.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_services.cc

@@ -14,6 +14,7 @@
 #include <talloc.h>
 
 #include "platform/posix/cp437.h"
+#include "platform/posix/samba/credentials.h"
 #include "platform/posix/samba/smb_tree.h"
 
 extern "C" {
@@ -26,40 +27,6 @@ extern "C" {
 extern const struct ndr_interface_table ndr_table_wkssvc;
 extern const struct ndr_interface_table ndr_table_srvsvc;
 extern const struct ndr_interface_table ndr_table_winreg;
-
-// credentials.h declares enums without an underlying type, which C++ rejects;
-// these are its declarations of the calls used here.
-struct cli_credentials;
-enum credentials_obtained {
-  CRED_UNINITIALISED = 0,
-  CRED_SMB_CONF,
-  CRED_CALLBACK,
-  CRED_GUESS_ENV,
-  CRED_GUESS_FILE,
-  CRED_CALLBACK_RESULT,
-  CRED_SPECIFIED
-};
-enum credentials_use_kerberos {
-  CRED_USE_KERBEROS_DISABLED = 0,
-  CRED_USE_KERBEROS_DESIRED,
-  CRED_USE_KERBEROS_REQUIRED,
-};
-struct cli_credentials* cli_credentials_init(TALLOC_CTX* mem_ctx);
-bool cli_credentials_set_conf(struct cli_credentials* cred, struct loadparm_context* lp_ctx);
-bool cli_credentials_set_workstation(struct cli_credentials* cred, const char* val,
-                                     enum credentials_obtained obtained);
-bool cli_credentials_set_domain(struct cli_credentials* cred, const char* val,
-                                enum credentials_obtained obtained);
-bool cli_credentials_set_username(struct cli_credentials* cred, const char* val,
-                                  enum credentials_obtained obtained);
-bool cli_credentials_set_password(struct cli_credentials* cred, const char* val,
-                                  enum credentials_obtained obtained);
-bool cli_credentials_set_kerberos_state(struct cli_credentials* creds,
-                                        enum credentials_use_kerberos kerberos_state,
-                                        enum credentials_obtained obtained);
-int cli_credentials_set_ccache(struct cli_credentials* cred, struct loadparm_context* lp_ctx,
-                               const char* name, enum credentials_obtained obtained,
-                               const char** error_string);
 }
 
 namespace quorvex::samba {
@@ -351,8 +318,7 @@ class SambaRpcClient : public RpcClient {
 
 }  // namespace
 
-std::unique_ptr<RpcClient> RpcClient::Open(const smb::Logon& logon, const std::string& workstation,
-                                           bool useKerberosCache) {
+std::unique_ptr<RpcClient> RpcClient::Open(const smb::Logon& logon, const std::string& workstation) {
   // No configuration file is read: the run depends on its command line and
   // the user's logon only.
   loadparm_context* lp = loadparm_init_global(false);
@@ -365,30 +331,11 @@ std::unique_ptr<RpcClient> RpcClient::Open(const smb::Logon& logon, const std::s
 
   TALLOC_CTX* memory = talloc_new(nullptr);
   tevent_context* ev = tevent_context_init(memory);
-  cli_credentials* creds = memory != nullptr ? cli_credentials_init(memory) : nullptr;
+  cli_credentials* creds = memory != nullptr ? NewCredentials(memory, lp, logon, workstation) : nullptr;
   if (ev == nullptr || creds == nullptr) {
     talloc_free(memory);
     return nullptr;
   }
-  cli_credentials_set_conf(creds, lp);
-  // Without a workstation name the session setup fails with a misleading
-  // invalid-parameter status.
-  cli_credentials_set_workstation(creds, workstation.c_str(), CRED_SPECIFIED);
-  bool kerberos = false;
-  if (useKerberosCache) {
-    const char* error = nullptr;
-    const char* cache = std::getenv("KRB5CCNAME");
-    kerberos = cli_credentials_set_ccache(creds, lp, (cache != nullptr && *cache != '\0') ? cache : nullptr,
-                                          CRED_SPECIFIED, &error) == 0;
-  }
-  if (!logon.User.empty() && (!kerberos || logon.HasPassword)) {
-    cli_credentials_set_username(creds, logon.User.c_str(), CRED_SPECIFIED);
-  }
-  if (!logon.Domain.empty()) cli_credentials_set_domain(creds, logon.Domain.c_str(), CRED_SPECIFIED);
-  // An explicit (possibly empty) password: the library never asks for one.
-  cli_credentials_set_password(creds, logon.Password.c_str(), CRED_SPECIFIED);
-  cli_credentials_set_kerberos_state(creds, kerberos ? CRED_USE_KERBEROS_DESIRED : CRED_USE_KERBEROS_DISABLED,
-                                     CRED_SPECIFIED);
   return std::make_unique<SambaRpcClient>(memory, ev, lp, creds);
 }
 

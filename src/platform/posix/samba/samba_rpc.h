@@ -40,8 +40,7 @@ enum class RpcInterface { Workstation = 0, Server = 1, Registry = 2 };
 class RpcClient {
  public:
   // Null when Samba's client cannot be set up at all.
-  static std::unique_ptr<RpcClient> Open(const smb::Logon& logon, const std::string& workstation,
-                                         bool useKerberosCache);
+  static std::unique_ptr<RpcClient> Open(const smb::Logon& logon, const std::string& workstation);
   virtual ~RpcClient() = default;
 
   // Sends one request stub to the interface on the named server (UTF-8) and

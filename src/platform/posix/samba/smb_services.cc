@@ -6,7 +6,6 @@
 #include "platform/posix/samba/smb_services.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -73,15 +72,6 @@ std::string LoginName() {
   return {};
 }
 
-// A Kerberos ticket cache is used when the user has one: the one KRB5CCNAME
-// names, or the default file cache of this user.
-bool HasKerberosCache() {
-  if (const char* name = std::getenv("KRB5CCNAME"); name != nullptr && *name != '\0') return true;
-  std::string defaultCache = "/tmp/krb5cc_" + std::to_string(getuid());
-  struct stat st {};
-  return stat(defaultCache.c_str(), &st) == 0;
-}
-
 std::string OwnHostName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};
@@ -95,15 +85,14 @@ class SambaClients {
  public:
   SambaClients()
       : logon_(smb::ParseLogon(std::getenv("USER"), std::getenv("PASSWD"), LoginName())),
-        workstation_(smb::WorkstationNameOf(OwnHostName())),
-        kerberos_(HasKerberosCache()) {
+        workstation_(smb::WorkstationNameOf(OwnHostName())) {
     samba::DropLogMessages();
   }
 
   RpcClient* Rpc() {
     if (!rpcTried_) {
       rpcTried_ = true;
-      rpc_ = RpcClient::Open(logon_, workstation_, kerberos_);
+      rpc_ = RpcClient::Open(logon_, workstation_);
     }
     return rpc_.get();
   }
@@ -112,7 +101,6 @@ class SambaClients {
  private:
   smb::Logon logon_;
   std::string workstation_;
-  bool kerberos_;
   bool rpcTried_ = false;
   std::unique_ptr<RpcClient> rpc_;
 };
