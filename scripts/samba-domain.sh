@@ -21,8 +21,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=scripts/netns-lib.sh
-source "$root/scripts/netns-lib.sh"
+# shellcheck source=../tests/lib/netns.sh
+source "$root/tests/lib/netns.sh"
 
 command=${1:-}
 dir=${2:-}

@@ -25,8 +25,8 @@ command=${1:-}
 dir=${2:-}
 [[ -n $command && -n $dir ]] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 
-# shellcheck source=scripts/netns-lib.sh
-source "$(dirname "$0")/netns-lib.sh"
+# shellcheck source=../tests/lib/netns.sh
+source "$(dirname "$0")/../tests/lib/netns.sh"
 
 if [[ $command == stop ]]; then
   [[ -f $dir/host.env ]] || exit 0
@@ -78,8 +78,6 @@ QVX_SHARE_DIR=$dir/admin
 QVX_DIR=$dir
 EOF
 
-# shellcheck source=../tests/lib/netns.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../tests/lib/netns.sh"
 qvx_ns server_ns qvx-smb-srv
 qvx_ns client_ns qvx-smb-cli
 qvx_link "$client_ns" "$cli/24 $cli_alt/24" "$server_ns" "$srv/24 $srv_alt/24 192.0.2.3/24"
