@@ -6,7 +6,7 @@
 // Linux a worker is forked from the sweep, which has already loaded Samba's
 // libraries, so a host never pays their load; on Windows it is the sweep's own
 // program started again with --worker under a job object. The host and the
-// switches never pass through a command line: the settings are handed over in
+// switches never pass through a command line: the job is handed over in
 // memory (fork) or through the worker's standard input.
 #pragma once
 
@@ -16,14 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "core/run_settings.h"
-
 namespace quorvex {
 
-// What a worker runs: checks the host of `settings`, handing each frame to
-// send(context, bytes). Runs in the worker process only.
+// What a worker runs: does the job (bytes the sweep made, opaque here),
+// handing what it has to say to send(context, bytes). Runs in the worker
+// process only.
 using WorkerSend = void (*)(void* context, std::string_view bytes);
-using WorkerEntry = void (*)(const RunSettings& settings, WorkerSend send, void* context);
+using WorkerEntry = void (*)(std::string_view job, WorkerSend send, void* context);
 
 // What Wait reports of one worker.
 struct WorkerNews {
@@ -36,9 +35,9 @@ struct WorkerNews {
 class WorkerProcesses {
  public:
   virtual ~WorkerProcesses() = default;
-  // Starts a worker for the host; false when no process could be started,
+  // Starts a worker for the job; false when no process could be started,
   // and then nothing is ever reported for this id.
-  virtual bool Start(std::uint64_t id, const RunSettings& settings) = 0;
+  virtual bool Start(std::uint64_t id, std::string_view job) = 0;
   // Waits at most timeoutMs for news of any worker and returns all there is;
   // returns early on an interrupt.
   virtual std::vector<WorkerNews> Wait(int timeoutMs) = 0;

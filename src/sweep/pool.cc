@@ -48,7 +48,7 @@ void SweepPool::Start(std::uint64_t id, const PoolJob& job, const RecordDone& on
   active->Record.CheckedAt = clock_.UtcNow();
   active->StartMs = clock_.NowMs();
   running_[id] = std::move(active);
-  if (!workers_.Start(id, job.Settings)) Finish(id, onRecord);
+  if (!workers_.Start(id, EncodeJob(job.Settings))) Finish(id, onRecord);
   mostRunning_ = std::max(mostRunning_, static_cast<int>(running_.size()));
 }
 

@@ -26,7 +26,9 @@ class SilentConsole final : public ConsoleService {
 
 }  // namespace
 
-void CheckHostInWorker(const RunSettings& settings, WorkerSend send, void* context) {
+void CheckHostInWorker(std::string_view job, WorkerSend send, void* context) {
+  const std::optional<RunSettings> settings = DecodeJobFrame(job);
+  if (!settings) return;
   std::unique_ptr<SystemPlatform> system = OpenSystemPlatform(0, nullptr);
   Platform& real = system->Services();
   SilentConsole console(real.Console);
@@ -34,7 +36,7 @@ void CheckHostInWorker(const RunSettings& settings, WorkerSend send, void* conte
   FrameWriter frames(send, context, CoreTextToUtf8);
   Output out(console, frames);
   out.OutputEnabled = true;
-  const int code = CheckHost(settings, services, out);
+  const int code = CheckHost(*settings, services, out);
   frames.Done(code);
 }
 

@@ -7,6 +7,8 @@
 
 namespace quorvex::sweep {
 
-void CheckHostInWorker(const RunSettings& settings, WorkerSend send, void* context);
+// The job is EncodeJob's frame; a job that does not decode makes the worker
+// end without a word, which the sweep records as crashed.
+void CheckHostInWorker(std::string_view job, WorkerSend send, void* context);
 
 }  // namespace quorvex::sweep

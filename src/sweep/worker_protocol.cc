@@ -117,7 +117,7 @@ std::string EncodeJob(const RunSettings& s) {
   return EncodeFrame(EventKind::Job, payload);
 }
 
-std::optional<RunSettings> DecodeJob(std::string_view payload) {
+static std::optional<RunSettings> DecodeJobPayload(std::string_view payload) {
   if (payload.size() < 9) return std::nullopt;
   RunSettings s;
   const auto bits = static_cast<std::uint8_t>(payload[0]);
@@ -135,6 +135,14 @@ std::optional<RunSettings> DecodeJob(std::string_view payload) {
     return std::nullopt;
   }
   return s;
+}
+
+std::optional<RunSettings> DecodeJobFrame(std::string_view bytes) {
+  FrameReader reader;
+  reader.Feed(bytes);
+  std::optional<Frame> frame = reader.Next();
+  if (!frame || frame->Kind != EventKind::Job || reader.Partial()) return std::nullopt;
+  return DecodeJobPayload(frame->Payload);
 }
 
 std::optional<Frame> FrameReader::Next() {

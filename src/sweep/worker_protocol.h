@@ -57,8 +57,10 @@ class FrameWriter final : public FindingsSink {
 };
 
 std::string EncodeFrame(EventKind kind, std::string_view payload);
+// The job a worker gets: one Job frame holding the settings of its host.
 std::string EncodeJob(const RunSettings& settings);
-std::optional<RunSettings> DecodeJob(std::string_view payload);
+// The settings of exactly one whole Job frame; nullopt for anything else.
+std::optional<RunSettings> DecodeJobFrame(std::string_view bytes);
 
 struct Frame {
   EventKind Kind{};

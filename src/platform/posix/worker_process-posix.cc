@@ -99,7 +99,7 @@ class ForkedWorkers final : public WorkerProcesses {
     }
   }
 
-  bool Start(std::uint64_t id, const RunSettings& settings) override {
+  bool Start(std::uint64_t id, std::string_view job) override {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     // Whatever the parent has buffered must not be written twice.
@@ -110,7 +110,7 @@ class ForkedWorkers final : public WorkerProcesses {
       close(fds[1]);
       return false;
     }
-    if (pid == 0) RunChild(settings, fds[0], fds[1]);
+    if (pid == 0) RunChild(job, fds[0], fds[1]);
     setpgid(pid, pid);  // also done by the child: whichever runs first
     close(fds[1]);
     fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
@@ -149,7 +149,7 @@ class ForkedWorkers final : public WorkerProcesses {
   }
 
  private:
-  [[noreturn]] void RunChild(const RunSettings& settings, int readFd, int writeFd) {
+  [[noreturn]] void RunChild(std::string_view job, int readFd, int writeFd) {
     close(readFd);
     setpgid(0, 0);
     // The sweep's handlers are not the worker's: its interrupt is the sweep's
@@ -165,7 +165,7 @@ class ForkedWorkers final : public WorkerProcesses {
     close(wakeRead);
     close(wakeWrite);
     int out = writeFd;
-    entry_(settings, SendToFd, &out);
+    entry_(job, SendToFd, &out);
     // No exit handlers and no stdio flush: they belong to the sweep.
     _exit(0);
   }
