@@ -1,0 +1,113 @@
+// The records files of one sweep: JSON Lines and CSV, opened with the rules
+// for files that already hold records, appended to as hosts finish.
+//
+//   RecordsFiles files;
+//   std::string error = files.Open(jsonlPath, csvPath, RecordsMode::Fresh);
+//   if (!error.empty()) -> print error (one line), exit 3
+//   for each entry: if (files.IsDone(entry.Key)) skip it, else check it and
+//     error = files.Append(record);      // written and flushed before it returns
+//   error = files.Finish();               // rewrites when records were replaced
+//
+// Either path may be empty: that file is not written. Paths are the caller's
+// std::filesystem::path, so the caller decides how its command line's text
+// maps to file names.
+//
+// Modes:
+//   Fresh      an existing non-empty file is refused (the error names
+//              --resume and --overwrite); an empty or absent one is created.
+//   Overwrite  the files are replaced.
+//   Resume     the JSON Lines file is read: a torn last line (one without a
+//              line end) is dropped and the file cut back to the last
+//              complete record; a host with several records keeps its last.
+//              Resume needs the JSON Lines file: a CSV alone is never read
+//              back. The CSV is regenerated from the records, so it always
+//              matches them.
+//   RetryUnreachable  Resume, and hosts whose last record is unreachable,
+//              no-management, timed out or crashed are not done: their new
+//              records replace the old ones, and Finish rewrites the JSON
+//              Lines file (a temporary file, then a rename) with one record a
+//              host, and the CSV from it.
+// A line that is not a record, anywhere but at the torn end, refuses the
+// file: it is not silently dropped.
+//
+// Durability: each Append writes the JSON line, flushes it to the operating
+// system, then the CSV row and flushes it. A killed sweep loses at most the
+// line being written, which the next Resume drops. There is no fsync: a
+// power cut may lose the last records the system had not yet stored, which a
+// resume then checks again.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sweep/host_record.h"
+
+namespace quorvex::sweep {
+
+enum class RecordsMode { Fresh, Overwrite, Resume, RetryUnreachable };
+
+class RecordsFiles {
+ public:
+  RecordsFiles() = default;
+  RecordsFiles(const RecordsFiles&) = delete;
+  RecordsFiles& operator=(const RecordsFiles&) = delete;
+  ~RecordsFiles();
+
+  // "" when the files are ready for Append, else one line saying why not.
+  std::string Open(const std::filesystem::path& jsonlPath, const std::filesystem::path& csvPath,
+                   RecordsMode mode);
+
+  // Keys (host_list.h HostKey) of the hosts whose kept record stands: the
+  // sweep skips them.
+  const std::set<std::string>& DoneHosts() const { return done_; }
+  bool IsDone(std::string_view key) const { return done_.count(std::string(key)) != 0; }
+  // Hosts RetryUnreachable marked to check again, by key.
+  const std::set<std::string>& RetryHosts() const { return retry_; }
+  // Records read back on resume that were kept (one a host), file order.
+  std::size_t KeptCount() const { return keptCount_; }
+  // Torn lines dropped and duplicate records collapsed on resume.
+  bool DroppedTornLine() const { return droppedTornLine_; }
+
+  // Writes and flushes the record: "" or one line saying which file failed.
+  std::string Append(const HostRecord& record);
+
+  // Closes the files; with replaced records, rewrites both with one record a
+  // host. "" or one line saying what failed.
+  std::string Finish();
+
+  // Every record, one a host (the last one), in file order: for the summary
+  // and the report of a resumed sweep.
+  std::vector<HostRecord> Records() const;
+
+ private:
+  std::string RewriteAll();
+  std::string OpenForAppend(bool writeCsvHeader);
+
+  std::filesystem::path jsonlPath_;
+  std::filesystem::path csvPath_;
+  std::ofstream jsonl_;
+  std::ofstream csv_;
+  std::vector<HostRecord> records_;          // every record, kept and appended, in order
+  std::map<std::string, std::size_t> last_;  // key -> index of its last record
+  std::set<std::string> done_;
+  std::set<std::string> retry_;
+  std::size_t keptCount_ = 0;
+  bool droppedTornLine_ = false;
+  bool replaced_ = false;
+  bool open_ = false;
+};
+
+// Reads a JSON Lines records file as Resume does (torn last line dropped, the
+// last record of each host kept, file order), without changing it: for
+// rendering and comparing earlier sweeps. nullopt with *error set (one line)
+// when the file cannot be read or holds a line that is not a record.
+std::optional<std::vector<HostRecord>> ReadRecordsFile(const std::filesystem::path& path,
+                                                       std::string* error);
+
+}  // namespace quorvex::sweep
