@@ -12,6 +12,7 @@ else
     iproute2 iptables iputils-ping procps python3
     samba samba-dev smbclient samba-common-bin
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+    libcli11-dev
   )
 fi
 
