@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "core/exit_codes.h"
+#include "sweep/os_family.h"
 
 namespace quorvex::report {
 namespace {
@@ -35,7 +36,18 @@ std::unordered_map<std::string, const HostRecord*> Index(const std::vector<HostR
   return index;
 }
 
+std::string KnownFamily(const HostRecord& r) {
+  std::string family = FamilyOf(r);
+  return family == UnknownFamily ? "" : family;
+}
+
 }  // namespace
+
+std::string FamilyOf(const HostRecord& record) {
+  if (record.Os.Family && !record.Os.Family->empty()) return *record.Os.Family;
+  std::optional<std::string> derived = sweep::OsFamily(record.Os, record.ProductType, record.OsVersion);
+  return derived && !derived->empty() ? *derived : UnknownFamily;
+}
 
 std::string BuildText(const HostRecord& record) {
   if (!record.Os.CurrentBuildNumber || record.Os.CurrentBuildNumber->empty()) return "";
@@ -62,7 +74,7 @@ Comparison Compare(const std::vector<HostRecord>& older, const std::vector<HostR
     if (Ready(now) && !Ready(before)) result.BecameReady.push_back(now.Host);
     if (!Ready(now) && Ready(before)) result.StoppedBeingReady.push_back({now.Host, WhyNotReady(now)});
 
-    std::string oldFamily = before.Os.Family.value_or(""), newFamily = now.Os.Family.value_or("");
+    std::string oldFamily = KnownFamily(before), newFamily = KnownFamily(now);
     std::string oldBuild = BuildText(before), newBuild = BuildText(now);
     bool familyChanged = !oldFamily.empty() && !newFamily.empty() && oldFamily != newFamily;
     // A new UBR is a monthly patch, not another build; it shows but does not count.

@@ -37,6 +37,12 @@ struct Comparison {
 // Lists follow the newer sweep's order (NoLongerListed the older one's).
 Comparison Compare(const std::vector<HostRecord>& older, const std::vector<HostRecord>& newer);
 
+// The family a record is charted, filtered and compared under: the one its
+// sweep derived, else one derived from the older registry texts it holds
+// (CurrentVersion and ProductType), else "unknown".
+std::string FamilyOf(const HostRecord& record);
+inline constexpr const char* UnknownFamily = "unknown";
+
 // "19045.3803", "19045" without a UBR, "" when the build is unknown.
 std::string BuildText(const HostRecord& record);
 

@@ -275,11 +275,6 @@ Tiles CountTiles(const std::vector<HostRecord>& records) {
   return t;
 }
 
-std::string FamilyOf(const HostRecord& record) {
-  if (record.Os.Family && !record.Os.Family->empty()) return *record.Os.Family;
-  return "unknown";
-}
-
 std::string ScriptSafeJson(const std::string& jsonText) {
   std::string out;
   out.reserve(jsonText.size() + jsonText.size() / 16);

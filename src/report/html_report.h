@@ -31,10 +31,6 @@ struct Tiles {
 };
 Tiles CountTiles(const std::vector<HostRecord>& records);
 
-// The family a record is charted and filtered under: its derived family, or
-// "unknown".
-std::string FamilyOf(const HostRecord& record);
-
 // JSON text made safe inside a <script> element: no "<", ">" or "&" that could
 // close it or open a comment, and no U+2028/U+2029 that older parsers choke on.
 std::string ScriptSafeJson(const std::string& json);
