@@ -38,6 +38,11 @@ void AddSweepOptions(CLI::App& app, SweepOptions& o) {
                "Resume, checking again hosts recorded unreachable, no-management, timed out or crashed")
       ->excludes(overwrite);
   app.add_flag("--no-progress", o.NoProgress, "No progress line on standard error");
+  app.add_option("--html", o.HtmlPath, "Write the fleet report, one HTML page, to FILE")->type_name("FILE");
+  app.add_option("--render", o.RenderPath, "Sweep nothing: report the records of an earlier sweep")
+      ->type_name("RECORDS.jsonl");
+  app.add_option("--since", o.SincePath, "Show what changed since an older sweep (as text without --html)")
+      ->type_name("OLDER.jsonl");
   app.add_option("HOSTLIST", o.HostList, "File of hosts, plain text or CSV; - for standard input");
   // Internal: a worker started by the Windows sweep.
   app.add_flag("--worker", o.Worker)->group("");
@@ -81,7 +86,13 @@ OptionsOutcome ParseSweepOptions(int argc, const char* const* argv, SweepOptions
     outcome.Run = true;
     return outcome;
   }
-  if (options.HostList.empty()) {
+  if (!options.RenderPath.empty() && (!options.HostList.empty() || (options.HtmlPath.empty() && options.SincePath.empty()))) {
+    outcome.Code = ExitCode::UsageShown;
+    outcome.ToError = true;
+    outcome.Text = "quorvex-sweep: --render takes no HOSTLIST and needs --html or --since\nRun with --help for more information.\n";
+    return outcome;
+  }
+  if (options.HostList.empty() && options.RenderPath.empty()) {
     outcome.Code = ExitCode::UsageShown;
     outcome.ToError = true;
     outcome.Text = "quorvex-sweep: HOSTLIST is required\nRun with --help for more information.\n";

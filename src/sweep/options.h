@@ -34,6 +34,9 @@ struct SweepOptions {
   std::string HostList;  // a file, or "-" for standard input
   std::vector<std::string> Switches;  // the arguments after "--"
   bool Worker = false;  // Windows: this process is a worker (internal)
+  std::string HtmlPath;    // the fleet report, written at the end (or from RenderPath)
+  std::string RenderPath;  // render these records instead of sweeping
+  std::string SincePath;   // compare with this older sweep's records
 };
 
 void AddSweepOptions(CLI::App& app, SweepOptions& options);
