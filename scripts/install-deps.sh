@@ -13,6 +13,7 @@ else
     samba samba-dev smbclient samba-common-bin
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
     libcli11-dev
+    chromium nodejs
   )
 fi
 

@@ -48,6 +48,7 @@ th[aria-sort=ascending] button::after { content: " \25B2"; }
 th[aria-sort=descending] button::after { content: " \25BC"; }
 td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
 td { overflow-wrap: anywhere; max-width: 360px; }
+td[data-col=h] { min-width: 15em; }
 tr.row { cursor: pointer; }
 tr.row:hover, tr.row:focus { background: #eef4fc; outline: none; }
 tr.row.ok td[data-col=c] { color: var(--ok); font-weight: 600; }

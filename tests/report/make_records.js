@@ -81,7 +81,8 @@ function live(host, i, code, family, domain, free) {
   if (code & 16 && free === null) errors.push({ call: 'GetDiskFreeSpaceExW', status: 5, name: 'ERROR_ACCESS_DENIED' });
   return record({
     host, exit_code: code, address: addr, full_name: host.includes('.') ? host : `${host}.corp.example`,
-    netbios_name: netbios, domain, product_type: family[9], os_version: family[1] === null ? '6.1' : '6.3',
+    netbios_name: netbios, domain, product_type: code & 128 ? null : family[9],
+    os_version: code & 128 ? null : family[3] === '7601' ? '6.1' : '6.3',
     admin_share: !(code & 16) || free !== null, free_bytes: free, os: code & 128 ? {} : osOf(family),
     errors, smb: { dialect: '3.1.1', signing_required: family[9] !== 'WinNT' },
     lines: liveLines(addr, domain, code, free, family[9]), elapsed_ms: 60 + (i * 37) % 400,
