@@ -163,7 +163,8 @@ class FakeRegistryKey : public RegistryKey {
     }
     if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
     size = static_cast<std::uint32_t>(bytes.size());
-    type = 1;  // REG_SZ
+    const auto typed = fake_.RegistryTypes.find({path_, valueName});
+    type = typed == fake_.RegistryTypes.end() ? 1 : typed->second;  // REG_SZ unless told
     return 0;
   }
 

@@ -280,5 +280,86 @@ TEST(OsVersionTest, VersionTableAndKeyAccess) {
   }
 }
 
+// The sweep's worker asks for the rest of the CurrentVersion key; the single
+// tool never does, so its calls stay what they were.
+TEST(OsVersionTest, OsDetailsOnlyForASinkThatAsks) {
+  struct Recorder final : FindingsSink {
+    bool Wants = true;
+    void Line(std::string_view) override {}
+    void Flag(Fact, bool) override {}
+    void FailedCall(std::string_view, std::int64_t) override {}
+    std::vector<std::string> Told;
+    void Text(Fact fact, std::string_view value) override {
+      Told.push_back(std::to_string(static_cast<int>(fact)) + "=" + std::string(value));
+    }
+    void Number(Fact fact, std::uint64_t value) override {
+      Told.push_back(std::to_string(static_cast<int>(fact)) + "#" + std::to_string(value));
+    }
+    bool WantsOsDetails() const override { return Wants; }
+  };
+  const auto fact = [](Fact f) { return std::to_string(static_cast<int>(f)); };
+  const std::string key = FakePlatform::VersionKey;
+  const auto dword = [&](FakePlatform& f, const char* name, std::string bytes, std::uint32_t type = 4) {
+    f.SetRegistryBytes(key, name, bytes);
+    f.RegistryTypes[{key, name}] = type;
+  };
+  const struct {
+    const char* Name;
+    bool Wants;
+    std::function<void(FakePlatform&)> Setup;
+    std::vector<std::string> Told;
+  } cases[] = {
+      {"single tool: nothing more is asked", false,
+       [&](FakePlatform& f) { f.SetRegistryValue(key, "ProductName", "Windows 10 Pro"); }, {fact(Fact::OsVersion) + "=5.1"}},
+      {"Windows 11 23H2", true,
+       [&](FakePlatform& f) {
+         dword(f, "CurrentMajorVersionNumber", std::string("\x0a\0\0\0", 4));
+         dword(f, "CurrentMinorVersionNumber", std::string(4, '\0'));
+         f.SetRegistryValue(key, "CurrentBuildNumber", "22631");
+         dword(f, "UBR", std::string("\x2c\x11\0\0", 4));
+         f.SetRegistryValue(key, "DisplayVersion", "23H2");
+         f.SetRegistryValue(key, "ReleaseId", "2009");
+         f.SetRegistryValue(key, "ProductName", "Windows 10 Pro");
+         f.SetRegistryValue(key, "EditionID", "Professional");
+         f.SetRegistryValue(key, "InstallationType", "Client");
+       },
+       {fact(Fact::OsVersion) + "=5.1", fact(Fact::OsMajorVersion) + "#10", fact(Fact::OsMinorVersion) + "#0",
+        fact(Fact::OsBuildNumber) + "=22631", fact(Fact::OsUbr) + "#4396", fact(Fact::OsDisplayVersion) + "=23H2",
+        fact(Fact::OsProductName) + "=Windows 10 Pro", fact(Fact::OsEditionId) + "=Professional",
+        fact(Fact::OsInstallationType) + "=Client"}},
+      {"ReleaseId where DisplayVersion is absent; wrong types and sizes are not told", true,
+       [&](FakePlatform& f) {
+         f.SetRegistryValue(key, "ReleaseId", "1809");
+         dword(f, "CurrentMajorVersionNumber", "10");                     // REG_SZ where a DWORD belongs
+         f.RegistryTypes[{key, "CurrentMajorVersionNumber"}] = 1;
+         dword(f, "UBR", std::string(8, '\1'), 11);                      // a QWORD
+         dword(f, "CurrentBuildNumber", std::string("\x63\x45\0\0", 4));  // a DWORD where text belongs
+         dword(f, "ProductName", "Windows Server 2019 Standard", 7);      // REG_MULTI_SZ
+         dword(f, "EditionID", "ServerStandard", 2);                      // REG_EXPAND_SZ is text
+       },
+       {fact(Fact::OsVersion) + "=5.1", fact(Fact::OsDisplayVersion) + "=1809",
+        fact(Fact::OsEditionId) + "=ServerStandard"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeStage s;
+    c.Setup(s.Fake);
+    Recorder recorder;
+    recorder.Wants = c.Wants;
+    RunEnv env{s.Fake.Services(), s.Out, recorder};
+    std::unique_ptr<RegistryKey> root;
+    ASSERT_EQ(s.Fake.Services().Registry.ConnectRegistry(Pc042Unc, root), 0);
+    EXPECT_EQ(CheckOsVersion(env, DefaultSettings(), Pc042, std::move(root)), 0);
+    EXPECT_EQ(s.Fake.Output, " + W2K or greater OS.\r\n");
+    EXPECT_EQ(recorder.Told, c.Told);
+    if (!c.Wants) {
+      EXPECT_EQ(s.Fake.Calls, (std::vector<std::string>{"RegConnectRegistryA \\\\PC042",
+                                                        "RegOpenKeyExA " + key, "RegQueryValueExA CurrentVersion",
+                                                        "RegCloseKey", "RegCloseKey"}));
+    }
+    EXPECT_EQ(s.Fake.Unreleased(), "");
+  }
+}
+
 }  // namespace
 }  // namespace quorvex

@@ -20,6 +20,16 @@ enum class Fact {
   FreeBytes,    // free bytes of admin$ (number), when measured
   ProductType,  // registry text
   OsVersion,    // registry text
+  // The rest of the CurrentVersion key, read only for a sink that asks
+  // (WantsOsDetails): texts as the host holds them, numbers from DWORDs.
+  OsMajorVersion,      // CurrentMajorVersionNumber (number)
+  OsMinorVersion,      // CurrentMinorVersionNumber (number)
+  OsBuildNumber,       // CurrentBuildNumber
+  OsUbr,               // UBR (number)
+  OsDisplayVersion,    // DisplayVersion, or ReleaseId where it is absent
+  OsProductName,       // ProductName
+  OsEditionId,         // EditionID
+  OsInstallationType,  // InstallationType
 };
 
 class FindingsSink {
@@ -34,6 +44,10 @@ class FindingsSink {
   // A platform call that failed, by the name of the Win32 call it stands for,
   // with the status it returned.
   virtual void FailedCall(std::string_view call, std::int64_t status) = 0;
+  // Whether the run should read the OS values beyond CurrentVersion. The
+  // single tool says no, so its calls stay exactly what they were; the
+  // sweep's worker says yes and pays a few round trips on the same key.
+  virtual bool WantsOsDetails() const { return false; }
 };
 
 // For a run nobody records.

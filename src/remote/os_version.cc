@@ -49,6 +49,7 @@ std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const Hos
     return ExitCode::Registry;
   }
   if (read.Text != RegistryFailureMarker) env.Findings.Text(Fact::OsVersion, read.Text);
+  if (rootKey && env.Findings.WantsOsDetails()) ReadOsDetails(*rootKey, VersionKey, env.Findings);
   const VersionRow row = LookUpVersion(read.Text, settings.AllowNt4);
   env.Out.PrintStatus(row.Line);
   return row.Added;

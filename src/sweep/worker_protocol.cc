@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "sweep/os_family.h"
+
 namespace quorvex::sweep {
 
 namespace {
 
 constexpr std::size_t HeaderSize = 5;
-constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::OsVersion);
+constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::OsInstallationType);
 
 void PutNumber(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -59,6 +61,22 @@ std::optional<std::string>* TextField(HostRecord& record, Fact fact) {
     case Fact::Domain: return &record.Domain;
     case Fact::ProductType: return &record.ProductType;
     case Fact::OsVersion: return &record.OsVersion;
+    case Fact::OsBuildNumber: return &record.Os.CurrentBuildNumber;
+    case Fact::OsDisplayVersion: return &record.Os.DisplayVersion;
+    case Fact::OsProductName: return &record.Os.ProductName;
+    case Fact::OsEditionId: return &record.Os.EditionID;
+    case Fact::OsInstallationType: return &record.Os.InstallationType;
+    default: return nullptr;
+  }
+}
+
+bool IsOsText(Fact fact) { return fact >= Fact::OsMajorVersion; }
+
+std::optional<std::uint32_t>* DwordField(HostRecord& record, Fact fact) {
+  switch (fact) {
+    case Fact::OsMajorVersion: return &record.Os.CurrentMajorVersionNumber;
+    case Fact::OsMinorVersion: return &record.Os.CurrentMinorVersionNumber;
+    case Fact::OsUbr: return &record.Os.UBR;
     default: return nullptr;
   }
 }
@@ -183,13 +201,22 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
     case EventKind::Text: {
       std::optional<std::string>* field = hasFact ? TextField(record, fact) : nullptr;
       if (field == nullptr) return false;
-      *field = std::string(p.substr(1));
+      // OS values are recorded only as texts a reader can trust.
+      *field = IsOsText(fact) ? RegistryText(p.substr(1)) : std::optional<std::string>(std::string(p.substr(1)));
       return true;
     }
-    case EventKind::Number:
-      if (!hasFact || fact != Fact::FreeBytes || p.size() != 9) return false;
-      record.FreeBytes = GetNumber(p.substr(1), 8);
+    case EventKind::Number: {
+      if (!hasFact || p.size() != 9) return false;
+      const std::uint64_t value = GetNumber(p.substr(1), 8);
+      if (fact == Fact::FreeBytes) {
+        record.FreeBytes = value;
+        return true;
+      }
+      std::optional<std::uint32_t>* field = DwordField(record, fact);
+      if (field == nullptr || value > 0xFFFFFFFFu) return false;
+      *field = static_cast<std::uint32_t>(value);
       return true;
+    }
     case EventKind::Flag:
       if (!hasFact || fact != Fact::AdminShare || p.size() != 2 || static_cast<std::uint8_t>(p[1]) > 1) return false;
       record.AdminShare = p[1] == 1;
