@@ -46,7 +46,7 @@ th { background: var(--bg); position: sticky; top: 0; white-space: nowrap; }
 th button { border: 0; background: none; padding: 0; font-weight: 600; color: inherit; }
 th[aria-sort=ascending] button::after { content: " \25B2"; }
 th[aria-sort=descending] button::after { content: " \25BC"; }
-td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
+td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 td { overflow-wrap: anywhere; max-width: 360px; }
 td[data-col=h] { min-width: 15em; }
 tr.row { cursor: pointer; }
