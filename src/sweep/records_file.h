@@ -86,14 +86,18 @@ class RecordsFiles {
   std::vector<HostRecord> Records() const;
 
  private:
-  std::string RewriteAll();
-  std::string OpenForAppend(bool writeCsvHeader);
+  void Keep(HostRecord record);
+  std::string OpenForAppend(bool fresh);
+  // Writes the JSON Lines file (or the CSV) again from the last record of
+  // each host, through a temporary file and a rename.
+  std::string RewriteAll(bool csv);
 
   std::filesystem::path jsonlPath_;
   std::filesystem::path csvPath_;
   std::ofstream jsonl_;
   std::ofstream csv_;
   std::vector<HostRecord> records_;          // every record, kept and appended, in order
+  std::vector<std::string> keys_;            // the host key of each
   std::map<std::string, std::size_t> last_;  // key -> index of its last record
   std::set<std::string> done_;
   std::set<std::string> retry_;

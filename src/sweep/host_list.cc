@@ -1,0 +1,277 @@
+#include "sweep/host_list.h"
+
+#include <unordered_set>
+
+#include "core/text.h"
+#include "sweep/utf8.h"
+
+namespace quorvex::sweep {
+
+namespace {
+
+// What the single tool trims from its /M value.
+constexpr std::string_view HostTrimSet = " \\\"";
+constexpr std::string_view BlankSet = " \t";
+
+constexpr std::string_view HostColumns[] = {"DNSHOSTNAME", "NAME", "COMPUTERNAME", "HOST"};
+
+struct RefusedCharacter {
+  char Byte;
+  std::string_view Said;
+};
+
+// A host text holding one of these could add a switch or split a command
+// line; no host name holds them.
+constexpr RefusedCharacter RefusedCharacters[] = {
+    {' ', "a space"}, {'\t', "a tab"}, {',', "a comma"}, {'/', "a slash"}, {'"', "a double quote"},
+};
+
+std::string AsciiUpper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+// UpperCaseText's letters, in UTF-8: a-z and the seven code page 437 lower
+// case letters with an upper case in the page (ä ö ü é ñ å ç, all U+00xx, so
+// C3 followed by the second byte below).
+std::string UpperHost(std::string_view utf8) {
+  std::string upper = AsciiUpper(utf8);
+  constexpr unsigned char Lower[] = {0xA4, 0xB6, 0xBC, 0xA9, 0xB1, 0xA5, 0xA7};
+  for (std::size_t i = 0; i + 1 < upper.size(); ++i) {
+    if (static_cast<unsigned char>(upper[i]) != 0xC3) continue;
+    const auto second = static_cast<unsigned char>(upper[i + 1]);
+    for (unsigned char lower : Lower) {
+      if (second == lower) upper[i + 1] = static_cast<char>(second - 0x20);
+    }
+    ++i;
+  }
+  return upper;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(BlankSet);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(BlankSet) - first + 1);
+}
+
+std::optional<std::string> RefusalOf(std::string_view raw, std::string_view trimmed) {
+  if (!IsValidUtf8(raw)) return "ERROR: The host text is not UTF-8 text; save the list as UTF-8 or Unicode.";
+  if (trimmed.empty()) return "ERROR: No host name is left once spaces, backslashes and quotes are trimmed.";
+  for (const RefusedCharacter& refused : RefusedCharacters) {
+    if (trimmed.find(refused.Byte) != std::string_view::npos) {
+      return "ERROR: The host text holds " + std::string(refused.Said) + ", which no host name does.";
+    }
+  }
+  for (char c : trimmed) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static constexpr char Hex[] = "0123456789ABCDEF";
+      return std::string("ERROR: The host text holds the control character 0x") + Hex[byte >> 4] +
+             Hex[byte & 0xF] + ", which no host name does.";
+    }
+  }
+  return std::nullopt;
+}
+
+HostEntry MakeEntry(std::string_view raw, std::size_t lineNumber) {
+  HostEntry entry;
+  const std::string_view listed = TrimBlanks(raw);
+  entry.Listed = ValidUtf8(listed);
+  entry.Key = HostKey(listed);
+  entry.Refusal = RefusalOf(listed, TrimChars(entry.Listed, HostTrimSet));
+  if (!entry.Refusal) entry.RunHost = entry.Key;
+  entry.LineNumber = lineNumber;
+  return entry;
+}
+
+// Reads the text as lines or as CSV records, counting lines as it goes.
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : text_(text) {}
+  bool AtEnd() const { return pos_ >= text_.size(); }
+  std::size_t LineNumber() const { return line_; }
+
+  std::string_view Line() {
+    const std::size_t end = text_.find_first_of("\r\n", pos_);
+    const std::string_view line = text_.substr(pos_, end == std::string_view::npos ? std::string_view::npos : end - pos_);
+    pos_ = end == std::string_view::npos ? text_.size() : end;
+    SkipLineEnd();
+    return line;
+  }
+
+  // One RFC 4180 record. A quote opens a quoted field only at its start;
+  // text after a closing quote joins the field, and a quote left open runs
+  // to the end: a malformed row yields odd fields, never a lost row.
+  std::vector<std::string> Record() {
+    std::vector<std::string> fields(1);
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == '\r' || c == '\n') break;
+      if (c == ',') {
+        fields.emplace_back();
+        ++pos_;
+      } else if (c == '"' && fields.back().empty()) {
+        ++pos_;
+        QuotedField(fields.back());
+      } else {
+        fields.back() += c;
+        ++pos_;
+      }
+    }
+    SkipLineEnd();
+    return fields;
+  }
+
+ private:
+  void QuotedField(std::string& field) {
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_++];
+      if (c == '"') {
+        if (pos_ < text_.size() && text_[pos_] == '"') {
+          field += '"';
+          ++pos_;
+        } else {
+          return;
+        }
+      } else {
+        if (c == '\n' || (c == '\r' && (pos_ >= text_.size() || text_[pos_] != '\n'))) ++line_;
+        field += c;
+      }
+    }
+  }
+
+  void SkipLineEnd() {
+    if (pos_ < text_.size() && text_[pos_] == '\r') ++pos_;
+    if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+    ++line_;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::size_t line_ = 1;
+};
+
+// The column a CSV row's host comes from, and the one that stands in when
+// it is empty (Name for DNSHostName).
+struct HostColumnsFound {
+  std::optional<std::size_t> Main;
+  std::optional<std::size_t> Fallback;
+};
+
+HostColumnsFound FindHostColumns(const std::vector<std::string>& header) {
+  std::optional<std::size_t> found[std::size(HostColumns)];
+  for (std::size_t i = 0; i < header.size(); ++i) {
+    const std::string name = AsciiUpper(TrimBlanks(header[i]));
+    for (std::size_t k = 0; k < std::size(HostColumns); ++k) {
+      if (name == HostColumns[k] && !found[k]) found[k] = i;
+    }
+  }
+  HostColumnsFound columns;
+  for (std::size_t k = 0; k < std::size(HostColumns) && !columns.Main; ++k) columns.Main = found[k];
+  if (columns.Main == found[0]) columns.Fallback = found[1];
+  return columns;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && AsciiUpper(text.substr(0, prefix.size())) == prefix;
+}
+
+std::string Decode(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
+  if (bytes.substr(0, 2) == "\xFF\xFE") return Utf16ToUtf8(bytes.substr(2), false);
+  if (bytes.substr(0, 2) == "\xFE\xFF") return Utf16ToUtf8(bytes.substr(2), true);
+  return std::string(bytes);
+}
+
+}  // namespace
+
+std::string HostKey(std::string_view listed) {
+  return UpperHost(TrimChars(ValidUtf8(TrimBlanks(listed)), HostTrimSet));
+}
+
+bool ReadListBytes(std::istream& in, std::string& bytes, std::string* error) {
+  bytes.clear();
+  char buffer[64 * 1024];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() > MaxHostListBytes) {
+      *error = "the host list is larger than " + std::to_string(MaxHostListBytes >> 20) + " MiB";
+      return false;
+    }
+  }
+  if (in.bad()) {
+    *error = "the host list cannot be read";
+    return false;
+  }
+  return true;
+}
+
+HostList ReadHostList(std::string_view bytes, std::string* error) {
+  error->clear();
+  if (bytes.size() > MaxHostListBytes) {
+    *error = "the host list is larger than " + std::to_string(MaxHostListBytes >> 20) + " MiB";
+    return {};
+  }
+  const std::string text = Decode(bytes);
+  if (text.find('\0') != std::string::npos) {
+    *error = "the host list is not text (it holds NUL bytes; UTF-16 needs its byte order mark)";
+    return {};
+  }
+
+  // A CSV header comes first, or right after PowerShell's "#TYPE" line.
+  Reader start(text);
+  if (Reader first(text); StartsWithNoCase(first.Line(), "#TYPE")) start = first;
+  Reader reader = start;
+  HostColumnsFound columns;
+  if (const std::string_view header = Reader(start).Line();
+      header.find(',') != std::string_view::npos || header.substr(0, 1) == "\"") {
+    columns = FindHostColumns(reader.Record());
+  }
+
+  HostList list;
+  list.Csv = columns.Main.has_value();
+  std::vector<HostEntry> entries;
+  if (list.Csv) {
+    while (!reader.AtEnd()) {
+      const std::size_t lineNumber = reader.LineNumber();
+      const std::vector<std::string> row = reader.Record();
+      std::string_view host = *columns.Main < row.size() ? TrimBlanks(row[*columns.Main]) : std::string_view();
+      if (host.empty() && columns.Fallback && *columns.Fallback < row.size()) host = TrimBlanks(row[*columns.Fallback]);
+      if (!host.empty()) entries.push_back(MakeEntry(host, lineNumber));
+      if (entries.size() > MaxHostEntries) break;
+    }
+  } else {
+    reader = Reader(text);
+    while (!reader.AtEnd()) {
+      const std::size_t lineNumber = reader.LineNumber();
+      const std::string_view line = TrimBlanks(reader.Line());
+      if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+      entries.push_back(MakeEntry(line, lineNumber));
+      if (entries.size() > MaxHostEntries) break;
+    }
+  }
+  if (entries.size() > MaxHostEntries) {
+    *error = "the host list names more than " + std::to_string(MaxHostEntries) + " hosts";
+    return {};
+  }
+
+  std::unordered_set<std::string> seen;
+  for (HostEntry& entry : entries) {
+    if (seen.insert(entry.Key).second) {
+      list.Entries.push_back(std::move(entry));
+    } else {
+      ++list.Duplicates;
+    }
+  }
+  if (list.Entries.empty()) {
+    *error = "the host list names no host";
+    return {};
+  }
+  return list;
+}
+
+}  // namespace quorvex::sweep

@@ -1,0 +1,282 @@
+#include "sweep/records_file.h"
+
+#include <functional>
+#include <system_error>
+
+#include "sweep/host_list.h"
+#include "sweep/record_io.h"
+
+namespace quorvex::sweep {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The JSON Lines file as read back: its complete records in file order, and
+// where the last complete line ends.
+struct LoadedRecords {
+  std::vector<HostRecord> Records;
+  std::uintmax_t CompleteBytes = 0;
+  bool Torn = false;
+};
+
+std::string Named(const fs::path& path) { return path.u8string(); }
+
+std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* error) {
+  LoadedRecords loaded;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = Named(path) + " cannot be read";
+    return std::nullopt;
+  }
+  std::string line;
+  std::size_t lineNumber = 1;
+  std::uintmax_t offset = 0;
+  char buffer[64 * 1024];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    const std::string_view chunk(buffer, static_cast<std::size_t>(in.gcount()));
+    for (std::size_t pos = 0; pos < chunk.size();) {
+      const std::size_t end = chunk.find('\n', pos);
+      line.append(chunk.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
+      if (line.size() > MaxRecordLineBytes + 1) {
+        *error = "line " + std::to_string(lineNumber) + " of " + Named(path) + " is too long to be a record";
+        return std::nullopt;
+      }
+      if (end == std::string_view::npos) break;
+      offset += line.size() + 1;
+      pos = end + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) {
+        std::optional<HostRecord> record = ParseJsonLine(line);
+        if (!record) {
+          *error = "line " + std::to_string(lineNumber) + " of " + Named(path) + " is not a sweep record";
+          return std::nullopt;
+        }
+        loaded.Records.push_back(std::move(*record));
+      }
+      loaded.CompleteBytes = offset;
+      line.clear();
+      ++lineNumber;
+    }
+  }
+  if (in.bad()) {
+    *error = Named(path) + " cannot be read";
+    return std::nullopt;
+  }
+  // A record is written with its line end in one go: a last line without one
+  // is a write the sweep did not finish.
+  loaded.Torn = !line.empty();
+  return loaded;
+}
+
+// Indexes of the last record of each host, in file order.
+std::vector<std::size_t> LastOfEachHost(const std::vector<std::string>& keys) {
+  std::map<std::string, std::size_t> last;
+  for (std::size_t i = 0; i < keys.size(); ++i) last[keys[i]] = i;
+  std::vector<std::size_t> kept;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (last[keys[i]] == i) kept.push_back(i);
+  }
+  return kept;
+}
+
+std::string WriteAtomically(const fs::path& path, const std::function<void(std::ostream&)>& write) {
+  fs::path temporary = path;
+  temporary += ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (out) write(out);
+    out.flush();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return Named(temporary) + " cannot be written";
+    }
+  }
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return Named(path) + " cannot be replaced: " + ec.message();
+  }
+  return {};
+}
+
+std::optional<std::uintmax_t> SizeOf(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status)) return std::nullopt;
+  if (fs::is_directory(status)) return std::uintmax_t{1};  // refused as non-empty, then fails to open
+  const std::uintmax_t size = fs::file_size(path, ec);
+  return ec ? std::uintmax_t{1} : size;
+}
+
+bool HoldsSomething(const fs::path& path) {
+  const auto size = SizeOf(path);
+  return size && *size > 0;
+}
+
+bool WorthRetrying(const HostRecord& record) {
+  return record.ExitCode == 1 || record.ExitCode == 2 || record.TimedOut || record.Crashed;
+}
+
+}  // namespace
+
+RecordsFiles::~RecordsFiles() = default;
+
+void RecordsFiles::Keep(HostRecord record) {
+  std::string key = HostKey(record.Host);
+  if (last_.count(key) != 0) replaced_ = true;
+  last_[key] = records_.size();
+  keys_.push_back(std::move(key));
+  records_.push_back(std::move(record));
+}
+
+std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPath, RecordsMode mode) {
+  jsonl_.close();
+  csv_.close();
+  jsonlPath_ = jsonlPath;
+  csvPath_ = csvPath;
+  records_.clear();
+  keys_.clear();
+  last_.clear();
+  done_.clear();
+  retry_.clear();
+  keptCount_ = 0;
+  droppedTornLine_ = false;
+  replaced_ = false;
+  open_ = false;
+
+  const bool hasJsonl = !jsonlPath.empty();
+  const bool hasCsv = !csvPath.empty();
+  if (mode == RecordsMode::Fresh) {
+    for (const fs::path& path : {jsonlPath, csvPath}) {
+      if (!path.empty() && HoldsSomething(path)) {
+        return Named(path) + " already holds records: give --resume to finish that sweep, or --overwrite to replace it";
+      }
+    }
+  }
+  const bool resume = mode == RecordsMode::Resume || mode == RecordsMode::RetryUnreachable;
+  if (resume && !hasJsonl && hasCsv && HoldsSomething(csvPath)) {
+    return Named(csvPath) + " cannot be resumed on its own: resuming reads the records of --jsonl FILE";
+  }
+  if (!resume || !hasJsonl || !HoldsSomething(jsonlPath)) return OpenForAppend(true);
+
+  std::string error;
+  std::optional<LoadedRecords> loaded = LoadRecords(jsonlPath, &error);
+  if (!loaded) return error;
+  if (loaded->Torn) {
+    std::error_code ec;
+    fs::resize_file(jsonlPath, loaded->CompleteBytes, ec);
+    if (ec) return Named(jsonlPath) + " cannot be cut back to its last complete record: " + ec.message();
+    droppedTornLine_ = true;
+  }
+  for (HostRecord& record : loaded->Records) Keep(std::move(record));
+  if (replaced_) {
+    // Records replaced by a retry that did not finish: keep the newest.
+    if (std::string failed = RewriteAll(false); !failed.empty()) return failed;
+  }
+  if (replaced_) {
+    std::vector<HostRecord> records;
+    std::vector<std::string> keys;
+    for (std::size_t i : LastOfEachHost(keys_)) {
+      records.push_back(std::move(records_[i]));
+      keys.push_back(std::move(keys_[i]));
+    }
+    records_ = std::move(records);
+    keys_ = std::move(keys);
+    last_.clear();
+    for (std::size_t i = 0; i < keys_.size(); ++i) last_[keys_[i]] = i;
+  }
+  replaced_ = false;
+  keptCount_ = records_.size();
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    const bool retry = mode == RecordsMode::RetryUnreachable && WorthRetrying(records_[i]);
+    (retry ? retry_ : done_).insert(keys_[i]);
+  }
+  // The CSV may lack the row of a record written just before a kill, or hold
+  // rows of records since replaced: it is made again from the records.
+  if (hasCsv) {
+    if (std::string failed = RewriteAll(true); !failed.empty()) return failed;
+  }
+  return OpenForAppend(false);
+}
+
+std::string RecordsFiles::OpenForAppend(bool fresh) {
+  const auto mode = std::ios::binary | (fresh ? std::ios::trunc : std::ios::app);
+  if (!jsonlPath_.empty()) {
+    jsonl_.open(jsonlPath_, std::ios::out | mode);
+    if (!jsonl_) return Named(jsonlPath_) + " cannot be written";
+  }
+  if (!csvPath_.empty()) {
+    csv_.open(csvPath_, std::ios::out | mode);
+    if (fresh) csv_ << CsvBom << CsvHeader() << std::flush;
+    if (!csv_) return Named(csvPath_) + " cannot be written";
+  }
+  open_ = true;
+  return {};
+}
+
+std::string RecordsFiles::Append(const HostRecord& record) {
+  if (!open_) return "the records files are not open";
+  if (jsonl_.is_open()) {
+    jsonl_ << ToJsonLine(record) << '\n' << std::flush;
+    if (!jsonl_) return Named(jsonlPath_) + " cannot be written";
+  }
+  if (csv_.is_open()) {
+    csv_ << ToCsvRow(record) << std::flush;
+    if (!csv_) return Named(csvPath_) + " cannot be written";
+  }
+  Keep(record);
+  done_.insert(keys_.back());
+  return {};
+}
+
+std::string RecordsFiles::Finish() {
+  if (!open_) return {};
+  open_ = false;
+  for (auto [stream, path] : {std::pair{&jsonl_, &jsonlPath_}, std::pair{&csv_, &csvPath_}}) {
+    if (!stream->is_open()) continue;
+    stream->close();
+    if (stream->fail()) return Named(*path) + " cannot be written";
+  }
+  if (!replaced_) return {};
+  if (std::string failed = RewriteAll(false); !failed.empty()) return failed;
+  return csvPath_.empty() ? std::string() : RewriteAll(true);
+}
+
+std::vector<HostRecord> RecordsFiles::Records() const {
+  std::vector<HostRecord> records;
+  for (std::size_t i : LastOfEachHost(keys_)) records.push_back(records_[i]);
+  return records;
+}
+
+std::string RecordsFiles::RewriteAll(bool csv) {
+  const fs::path& path = csv ? csvPath_ : jsonlPath_;
+  if (path.empty()) return {};
+  const std::vector<std::size_t> kept = LastOfEachHost(keys_);
+  return WriteAtomically(path, [&](std::ostream& out) {
+    if (csv) out << CsvBom << CsvHeader();
+    for (std::size_t i : kept) {
+      if (csv) {
+        out << ToCsvRow(records_[i]);
+      } else {
+        out << ToJsonLine(records_[i]) << '\n';
+      }
+    }
+  });
+}
+
+std::optional<std::vector<HostRecord>> ReadRecordsFile(const fs::path& path, std::string* error) {
+  std::optional<LoadedRecords> loaded = LoadRecords(path, error);
+  if (!loaded) return std::nullopt;
+  std::vector<std::string> keys;
+  for (const HostRecord& record : loaded->Records) keys.push_back(HostKey(record.Host));
+  std::vector<HostRecord> records;
+  for (std::size_t i : LastOfEachHost(keys)) records.push_back(std::move(loaded->Records[i]));
+  return records;
+}
+
+}  // namespace quorvex::sweep
