@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "core/exit_codes.h"
+#include "core/output.h"
 #include "sweep/pool.h"
 #include "sweep/worker_protocol.h"
 
@@ -114,6 +116,40 @@ TEST(WorkerFrames, NonsenseBreaksTheStream) {
     HostRecord r;
     bool done = false;
     EXPECT_FALSE(ApplyAll(c.Bytes, r, done)) << c.Name;
+  }
+}
+
+class NoConsole : public ConsoleService {
+ public:
+  void WriteOutput(std::string_view) override {}
+  void SetTitle(const std::string&) override {}
+  void Sleep(std::uint32_t) override {}
+};
+
+TEST(SharedSwitches, HostQuietAndVerboseAreRefusedWhereTheyAreSwitches) {
+  const struct {
+    const char* Text;
+    const char* Refused;
+    const char* CurrentDomain;
+    bool Usage;
+  } cases[] = {
+      {"/C OLD /T NEW /D", "", "OLD", false},
+      {"-m pc1", "-M", "", false},
+      {"/q", "/Q", "", false},
+      {"/D /V /M pc1", "/V", "", false},
+      {"/C /V", "", "/V", false},  // a value, as the single tool reads it
+      {"/M", "/M", "", false},
+      {"/X", "", "", true},
+  };
+  for (const auto& c : cases) {
+    NoConsole console;
+    Output out(console);
+    std::string refused;
+    const ParsedCommandLine parsed = ParseSharedSwitches(c.Text, out, refused);
+    EXPECT_EQ(refused, c.Refused) << c.Text;
+    EXPECT_EQ(parsed.Settings.CurrentDomain, c.CurrentDomain) << c.Text;
+    EXPECT_EQ(parsed.Settings.UsageRequested, c.Usage) << c.Text;
+    EXPECT_TRUE(parsed.Settings.Host.empty() && !parsed.Settings.Verbose && out.OutputEnabled) << c.Text;
   }
 }
 
