@@ -19,6 +19,14 @@ constexpr const char* Footer =
     "Exit codes: 0 every host passed, 1 at least one did not, 3 the list cannot be read or a\n"
     "records file cannot be written, 9 usage, 99 an invalid switch value, 130 interrupted.";
 
+// The switches after "--" are no CLI11 option, so the usage line names them.
+class SweepFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: quorvex-sweep [OPTIONS] HOSTLIST [-- SWITCHES]\n";
+  }
+};
+
 }  // namespace
 
 void AddSweepOptions(CLI::App& app, SweepOptions& o) {
@@ -66,7 +74,9 @@ OptionsOutcome ParseSweepOptions(int argc, const char* const* argv, SweepOptions
 
   CLI::App app(Description, "quorvex-sweep");
   app.footer(Footer);
-  app.get_formatter()->column_width(30);
+  auto formatter = std::make_shared<SweepFormatter>();
+  formatter->column_width(30);
+  app.formatter(formatter);
   AddSweepOptions(app, options);
 
   OptionsOutcome outcome;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,13 +105,14 @@ class ForkedWorkers final : public WorkerProcesses {
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     // Whatever the parent has buffered must not be written twice.
     std::fflush(nullptr);
+    const pid_t sweep = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
       close(fds[0]);
       close(fds[1]);
       return false;
     }
-    if (pid == 0) RunChild(job, fds[0], fds[1]);
+    if (pid == 0) RunChild(job, fds[0], fds[1], sweep);
     setpgid(pid, pid);  // also done by the child: whichever runs first
     close(fds[1]);
     fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
@@ -149,9 +151,13 @@ class ForkedWorkers final : public WorkerProcesses {
   }
 
  private:
-  [[noreturn]] void RunChild(std::string_view job, int readFd, int writeFd) {
+  [[noreturn]] void RunChild(std::string_view job, int readFd, int writeFd, pid_t sweep) {
     close(readFd);
     setpgid(0, 0);
+    // A sweep killed outright takes its workers along: a resumed sweep
+    // checks their hosts again, and nobody is left talking to them.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != sweep) _exit(1);
     // The sweep's handlers are not the worker's: its interrupt is the sweep's
     // kill, and the worker's own children are its own business.
     signal(SIGINT, SIG_IGN);

@@ -235,8 +235,13 @@ bool Interrupted() { return interrupted != 0; }
 std::uint64_t RaiseOpenFileLimit() { return UINT64_MAX; }
 
 bool ErrorIsTerminal() {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+  if (GetConsoleMode(error, &mode) == 0) return false;
+  // The progress line clears its tail with an escape sequence, which a
+  // console obeys only in this mode (Windows 10 and later).
+  constexpr DWORD VirtualTerminalProcessing = 0x0004;
+  return SetConsoleMode(error, mode | VirtualTerminalProcessing) != 0;
 }
 
 void WriteError(std::string_view bytes) { WriteAllTo(GetStdHandle(STD_ERROR_HANDLE), bytes); }
