@@ -96,10 +96,13 @@ OptionsOutcome ParseSweepOptions(int argc, const char* const* argv, SweepOptions
     outcome.Run = true;
     return outcome;
   }
-  if (!options.RenderPath.empty() && (!options.HostList.empty() || (options.HtmlPath.empty() && options.SincePath.empty()))) {
+  const bool renderHasWork = !options.HtmlPath.empty() || !options.SincePath.empty();
+  if (!options.RenderPath.empty() && (!options.HostList.empty() || !renderHasWork)) {
     outcome.Code = ExitCode::UsageShown;
     outcome.ToError = true;
-    outcome.Text = "quorvex-sweep: --render takes no HOSTLIST and needs --html or --since\nRun with --help for more information.\n";
+    outcome.Text =
+        "quorvex-sweep: --render takes no HOSTLIST and needs --html or --since\n"
+        "Run with --help for more information.\n";
     return outcome;
   }
   if (options.HostList.empty() && options.RenderPath.empty()) {
