@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The fleet report in a real browser: builds quorvex-sweep (build-report/),
+# The fleet report in a real browser: builds quorvex-sweep (build-test/, as
+# the core suite configures it; puppeteer-core goes to build-report/),
 # renders reports from crafted records (a recorded sweep of the Samba hosts,
 # hostile and odd records, an older sweep to compare with, a 10,000-host
 # fleet) and from a real sweep of the suite's Samba host, then drives headless
@@ -16,10 +17,14 @@ bash scripts/install-deps.sh chromium nodejs cmake ninja-build g++ pkg-config sa
   libcli11-dev nlohmann-json3-dev iproute2 >/dev/null || exit 1
 command -v npm >/dev/null || bash scripts/install-deps.sh npm >/dev/null || exit 1
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF >/dev/null &&
-  cmake --build "$build" -j2 --target quorvex-sweep >"$build/build.log" 2>&1 ||
+# The sanitized build the core suite configures, so that hostile records
+# also meet AddressSanitizer and UndefinedBehaviorSanitizer on their way in.
+sanitized=${QUORVEX_REPORT_BUILD:-$root/build-test}
+mkdir -p "$build"
+cmake -S . -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON >/dev/null &&
+  cmake --build "$sanitized" -j2 --target quorvex-sweep >"$build/build.log" 2>&1 ||
   { tail -n 30 "$build/build.log"; exit 1; }
-sweep=$build/quorvex-sweep
+sweep=$sanitized/quorvex-sweep
 
 browser=$build/browser
 if [[ $(node -p "try { require('$browser/node_modules/puppeteer-core/package.json').version } catch { '' }") != "$puppeteer_version" ]]; then
