@@ -16,6 +16,9 @@ constexpr const char* Footer =
     "SWITCHES are the single tool's (/C name, /T name, /F nnn, /D, /I, /W, /A, /P, /R), given after --\n"
     "and applied to every host; /M, /Q and /V are the sweep's own business and refused there.\n"
     "\n"
+    "quorvex-sweep --render RECORDS.jsonl [--since OLDER.jsonl] [--html FILE] reports an earlier sweep\n"
+    "instead: exit 0, or 3 when a records file cannot be read or the page cannot be written.\n"
+    "\n"
     "Exit codes: 0 every host passed, 1 at least one did not, 3 the list cannot be read or a\n"
     "records file cannot be written, 9 usage, 99 an invalid switch value, 130 interrupted.";
 
