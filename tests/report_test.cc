@@ -116,6 +116,11 @@ TEST(Page, HostTextNeverLeavesItsScriptElementOrTextNode) {
   EXPECT_EQ(count("</script>"), 2u);
   EXPECT_EQ(count("<img"), 0u);
   EXPECT_NE(page.find("&lt;/script&gt;&lt;script&gt;"), std::string::npos);  // escaped in the charts
+
+  HostRecord control = Host("ctl\x01\x1b\x7f", 0);
+  records = {control};
+  page = RenderHtml(input);
+  EXPECT_NE(page.find("<li>ctl\xE2\x90\x81\xE2\x90\x9B\xE2\x90\xA1</li>"), std::string::npos);  // as visible symbols
   EXPECT_NE(page.find("default-src 'none'"), std::string::npos);
 }
 

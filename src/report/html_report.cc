@@ -17,8 +17,9 @@ namespace {
 using nlohmann::json;
 
 // Text into HTML text or a quoted attribute. C0 controls other than tab and
-// line feed become U+FFFD: the HTML parser would otherwise drop or mangle
-// them differently from the page's own text nodes.
+// line feed, and DEL, become their visible symbols (U+2400 on), as the
+// page's script shows them in the table; the HTML parser would otherwise drop
+// or mangle them.
 std::string Escape(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
@@ -32,7 +33,8 @@ std::string Escape(std::string_view text) {
       case '\'': out += "&#39;"; break;
       default:
         if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7f) {
-          out += "\xEF\xBF\xBD";
+          out += "\xE2\x90";
+          out += static_cast<char>(c == 0x7f ? 0xA1 : 0x80 + c);
         } else {
           out += ch;
         }

@@ -65,8 +65,7 @@ table.errors { font-size: 12px; width: auto; margin-top: 4px; }
 .pager { display: flex; gap: 12px; align-items: center; margin: 8px 0 30px; }
 @media print {
   header, main { max-width: none; padding: 0; }
-  .controls, .pager, .bar.link:hover rect { display: none; }
-  .controls + #count { display: block; }
+  .controls, .pager { display: none; }
   .table-wrap { overflow: visible; border: 0; }
   th { position: static; }
   tr { break-inside: avoid; }
