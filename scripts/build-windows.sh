@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program on Debian and assembles dist/:
-# quorvex.exe (static, system DLLs only), QUORVEX.TXT and check-hosts.bat with
+# quorvex.exe and quorvex-sweep.exe (static, system DLLs only), QUORVEX.TXT and check-hosts.bat with
 # CR LF line ends. Extra arguments go to the CMake configure step
 # (test-windows.sh adds -DQUORVEX_TESTS=ON). The build directory is
 # $QUORVEX_WIN_BUILD_DIR, build-win by default.
@@ -17,6 +17,7 @@ cmake --build "$build"
 
 mkdir -p dist
 x86_64-w64-mingw32-strip -o dist/quorvex.exe "$build/quorvex.exe"
+x86_64-w64-mingw32-strip -o dist/quorvex-sweep.exe "$build/quorvex-sweep.exe"
 # Notepad and cmd.exe expect CR LF; the sources keep LF.
 for f in QUORVEX.TXT check-hosts.bat; do
   sed -e 's/\r$//' -e 's/$/\r/' "packaging/$f" >"dist/$f"

@@ -13,6 +13,8 @@ else
     samba samba-dev smbclient samba-common-bin
     samba-ad-dc samba-ad-provision winbind krb5-user libkrb5-dev strace
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+    libcli11-dev
+    chromium nodejs
   )
 fi
 

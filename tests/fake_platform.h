@@ -101,6 +101,8 @@ class FakePlatform {
   // Stored value bytes per (key path, value name); an absent value makes the
   // query fail and leave the caller's buffer untouched.
   std::map<std::pair<std::string, std::string>, std::string> RegistryValues;
+  // Registry type per value; unlisted values are REG_SZ.
+  std::map<std::pair<std::string, std::string>, std::uint32_t> RegistryTypes;
   // Stores text the way the registry keeps a string: with its closing NUL.
   void SetRegistryValue(const std::string& keyPath, const std::string& valueName,
                         const std::string& text);

@@ -113,7 +113,10 @@ std::string GetToken(std::string_view commandText, int n) {
   return UpperCaseText(tokens[n - 1]);
 }
 
-ParsedCommandLine ParseCommandLine(std::string_view commandText, Output& out) {
+namespace {
+
+// refused, when given, receives the first /M, /Q or /V instead of its effect.
+ParsedCommandLine ParseTokens(std::string_view commandText, Output& out, std::string* refused) {
   ParsedCommandLine parsed;
   std::vector<std::string> tokens;
   for (std::string_view raw : SplitTokens(commandText)) tokens.push_back(UpperCaseText(raw));
@@ -124,6 +127,10 @@ ParsedCommandLine ParseCommandLine(std::string_view commandText, Output& out) {
     if (row == nullptr) {
       ReportUnexpectedToken(tokens[i], out);
       parsed.Settings.UsageRequested = true;
+    } else if (refused != nullptr &&
+               (row->Which == Switch::Host || row->Which == Switch::Quiet || row->Which == Switch::Verbose)) {
+      if (refused->empty()) *refused = tokens[i].substr(0, 2);
+      if (row->TakesValue && i + 1 < tokens.size()) ++i;
     } else if (row->TakesValue) {
       // The next token is the value whatever it looks like: "/M /P" names host /P.
       const bool hasValue = i + 1 < tokens.size();
@@ -134,6 +141,17 @@ ParsedCommandLine ParseCommandLine(std::string_view commandText, Output& out) {
     }
   }
   return parsed;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(std::string_view commandText, Output& out) {
+  return ParseTokens(commandText, out, nullptr);
+}
+
+ParsedCommandLine ParseSharedSwitches(std::string_view switchText, Output& out, std::string& refused) {
+  refused.clear();
+  return ParseTokens(switchText, out, &refused);
 }
 
 }  // namespace quorvex

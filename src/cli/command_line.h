@@ -26,4 +26,10 @@ struct ParsedCommandLine {
 // Clears out.OutputEnabled for /Q and prints the unexpected-token lines.
 ParsedCommandLine ParseCommandLine(std::string_view commandText, Output& out);
 
+// The switches of runs whose host and verbosity a caller supplies, as the
+// fleet sweep does for each host: everything ParseCommandLine matches, but
+// /M, /Q and /V are not applied; the first of them given is returned in
+// `refused` as typed (upper-cased). TokenCount counts the switch text only.
+ParsedCommandLine ParseSharedSwitches(std::string_view switchText, Output& out, std::string& refused);
+
 }  // namespace quorvex

@@ -27,4 +27,5 @@ void ReportRegistryFailure(const RegistryRead& read, FindingsSink& findings);
 RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath,
                                       const std::string& valueName);
 
+
 }  // namespace quorvex

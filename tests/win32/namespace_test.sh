@@ -65,4 +65,49 @@ fi
 qvx_case "two-digit first address field" 2 10 -- /M 10.98.7.2 <<<" + Resolved IP address to: QVXSILENT
  - Can not access. NetWkstaGetInfo call failed."
 
+# The sweep: each host in a worker process of its own. Hosts that fail at
+# resolution, a name listed twice and an invalid host text, then a host whose
+# ping outlasts the deadline, so its worker's job object is terminated.
+if [ -f "$build/quorvex-sweep.exe" ]; then
+  sweep_dir=$(mktemp -d)
+  printf 'qvxnohost1\r\nqvxnohost2\r\nQVXNOHOST1\r\nbad host\r\nqvxnohost3\r\n' >"$sweep_dir/list.txt"
+  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --jobs 2 --no-progress --jsonl "Z:$sweep_dir/r.jsonl" \
+    --csv "Z:$sweep_dir/r.csv" "Z:$sweep_dir/list.txt" >"$sweep_dir/out" 2>"$sweep_dir/err" </dev/null
+  code=$?
+  printf 'qvxsilent\r\n' >"$sweep_dir/slow.txt"
+  start=$(date +%s%N)
+  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --deadline 2 --no-progress --jsonl "Z:$sweep_dir/s.jsonl" \
+    "Z:$sweep_dir/slow.txt" -- /P >"$sweep_dir/slow.out" 2>&1 </dev/null
+  slow_code=$?
+  elapsed=$((($(date +%s%N) - start) / 1000000))
+  if [ "$code" -ne 1 ] || [ "$slow_code" -ne 1 ] || ! python3 - "$sweep_dir" <<'EOF'
+import csv, json, sys
+d = sys.argv[1]
+r = {x["host"]: x for x in map(json.loads, open(f"{d}/r.jsonl", encoding="utf-8"))}
+ok = sorted(r) == ["bad host", "qvxnohost1", "qvxnohost2", "qvxnohost3"]
+for h in ("qvxnohost1", "qvxnohost2", "qvxnohost3"):
+    ok &= r[h]["exit_code"] == 1 and r[h]["failed"] == ["unreachable"] and r[h]["address"] is None
+    ok &= r[h]["lines"] == [" - Could not resolve hostname to IP Address."]
+    ok &= not r[h]["timed_out"] and not r[h]["crashed"]
+ok &= r["bad host"]["exit_code"] == 9 and r["bad host"]["failed"] == ["usage"]
+rows = list(csv.DictReader(open(f"{d}/r.csv", encoding="utf-8-sig", newline="")))
+ok &= sorted(x["host"] for x in rows) == sorted(r)
+ok &= "Skipped as duplicates: 1" in open(f"{d}/out").read()
+s = json.loads(open(f"{d}/s.jsonl", encoding="utf-8").readline())
+ok &= s["timed_out"] and not s["crashed"] and s["exit_code"] == 2 and s["address"] == "10.98.7.2"
+ok &= s["lines"][0] == " + Resolved hostname to: 10.98.7.2" and 2000 <= s["elapsed_ms"] <= 3000
+sys.exit(0 if ok else 1)
+EOF
+  then
+    echo "FAIL sweep under Wine: exit $code and $slow_code"
+    cat "$sweep_dir/out" "$sweep_dir/err" "$sweep_dir/slow.out" "$sweep_dir"/*.jsonl 2>/dev/null | head -40
+    qvx_failed=$((qvx_failed + 1))
+  else
+    qvx_passed=$((qvx_passed + 1))
+    echo "ok   sweep under Wine: records of unresolvable, duplicate, invalid and timed-out hosts"
+  fi
+  echo "sweep under Wine: deadline run took $elapsed ms"
+  rm -rf "$sweep_dir"
+fi
+
 qvx_summary

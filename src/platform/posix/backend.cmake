@@ -15,3 +15,7 @@ add_library(quorvex_platform STATIC
 target_link_libraries(quorvex_platform PUBLIC quorvex_core)
 
 include(${CMAKE_CURRENT_LIST_DIR}/samba/smb.cmake)
+
+# The sweep's worker processes: forked children.
+add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-posix.cc)
+target_link_libraries(quorvex_worker_platform PUBLIC quorvex_platform)

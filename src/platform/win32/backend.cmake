@@ -10,3 +10,8 @@ add_library(quorvex_platform STATIC
 target_link_libraries(quorvex_platform PUBLIC quorvex_core ws2_32 iphlpapi netapi32 advapi32)
 # Windows 7 API level: the oldest the echo and network calls are tested on.
 target_compile_definitions(quorvex_platform PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
+
+# The sweep's worker processes: the sweep's own program under a job object.
+add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-win32.cc)
+target_link_libraries(quorvex_worker_platform PUBLIC quorvex_platform)
+target_compile_definitions(quorvex_worker_platform PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)

@@ -1,0 +1,257 @@
+#!/bin/bash
+# quorvex-sweep against a real Samba host and addresses that fail in every
+# way a fleet's dead hosts do: absent, dropping SYNs (a route to nowhere, and
+# an iptables DROP), silent after the connect, unresolvable, an invalid host
+# text, names listed twice. Asserts the records' facts against what
+# `quorvex /M HOST /V` says of the same host, a SIGKILL part-way and a
+# --resume that finishes the list with every host recorded once, a
+# --retry-unreachable run, Ctrl-C (exit 130) and the sweep's own refusals.
+# Uses the Samba host of scripts/samba-host.sh and the sanitized build of the
+# core tests. Prints "N passed, N failed".
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUORVEX_SWEEP_BUILD:-$root/build-test}
+
+bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 iptables python3 cmake ninja-build g++ \
+  pkg-config googletest libcli11-dev nlohmann-json3-dev >/dev/null || exit 1
+
+mkdir -p "$build"
+log=$build/build-sweep-output.log
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$log" 2>&1 &&
+  cmake --build "$build" -j2 --target quorvex quorvex-sweep >>"$log" 2>&1 || {
+  tail -40 "$log"
+  echo "build failed"
+  exit 1
+}
+export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
+export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+work=$(mktemp -d /tmp/quorvex-sweep.XXXXXX)
+sweep_pid=
+cleanup() {
+  [[ -n $sweep_pid ]] && kill -9 "$sweep_pid" 2>/dev/null
+  bash "$root/scripts/samba-host.sh" stop "$work/host" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
+# shellcheck disable=SC1091
+source "$work/host/host.env"
+
+# One more dead host: an address of the server whose packets iptables drops.
+veth=$(ip -n "$QVX_SERVER_NS" -o link show type veth | awk -F'[ :@]+' '{print $2}')
+ip -n "$QVX_SERVER_NS" addr add 192.0.2.6/24 dev "$veth"
+ip netns exec "$QVX_SERVER_NS" iptables -A INPUT -d 192.0.2.6 -p tcp -j DROP || exit 1
+echo "192.0.2.6 syndrop" >>"/etc/netns/$QVX_CLIENT_NS/hosts"
+
+# Every program here execs the next, so a command started in the background
+# with this has the PID of the sweep itself.
+client=(ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD")
+in_client() { "${client[@]}" "$@"; }
+sweep=$build/quorvex-sweep
+tool=$build/quorvex
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: passes when the command succeeds
+  local name=$1
+  shift
+  if "$@" >"$work/check.out" 2>&1; then
+    passed=$((passed + 1))
+    printf 'ok   %s\n' "$name"
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n' "$name"
+    sed 's/^/    /' "$work/check.out" | head -30
+  fi
+}
+
+# The host's RPC workers start on demand; the first call pays for that.
+in_client "$tool" /M qvxhost >/dev/null 2>&1
+
+# Two spellings of qvxhost are duplicates (case, quotes and spaces trimmed).
+cat >"$work/list" <<'EOF'
+# the fleet
+qvxhost
+QVXHOST
+qvxhost.test.lan
+wrongname
+10.97.0.1
+nohost
+drop
+silent
+syndrop
+nosuch.invalid
+bad host
+  "qvxhost"
+; the end
+EOF
+unique_hosts=10
+
+# What the single tool says of every host that ends within the deadline, run
+# side by side while the sweep runs.
+for h in qvxhost qvxhost.test.lan wrongname 10.97.0.1 nohost nosuch.invalid; do
+  (in_client "$tool" /M "$h" /V >"$work/single-$h.out" 2>&1; echo $? >"$work/single-$h.rc") &
+done
+
+start=$(date +%s.%N)
+in_client "$sweep" --jobs 8 --deadline 10 --jsonl "$work/r.jsonl" --csv "$work/r.csv" "$work/list" \
+  >"$work/sweep.out" 2>"$work/sweep.err"
+rc=$?
+took=$(python3 -c "print(f'{$(date +%s.%N) - $start:.1f}')")
+wait
+echo "     (first sweep took ${took}s)"
+check "sweep exits 1 when some host fails" test "$rc" = 1
+check "standard error is empty" test ! -s "$work/sweep.err"
+check "sweep within its deadline plus a margin" python3 -c "import sys; sys.exit($took > 20)"
+
+cat >"$work/facts.py" <<'EOF'
+import csv, json, sys
+work = sys.argv[1]
+records = [json.loads(l) for l in open(f"{work}/r.jsonl", encoding="utf-8")]
+by = {r["host"]: r for r in records}
+problems = []
+def want(cond, what):
+    if not cond: problems.append(what)
+
+want(len(records) == int(sys.argv[2]), f"{len(records)} records")
+want(len(by) == len(records), "a host recorded twice")
+q = by["qvxhost"]
+want(q["exit_code"] == 0 and q["failed"] == [], "qvxhost passes")
+want(q["address"] == "10.97.0.1", "qvxhost address")
+want(q["netbios_name"] == "QVXHOST" and q["domain"] == "SÄLJARE", "qvxhost names")
+want(q["product_type"] == "ServerNT" and q["os_version"] == "6.1", "qvxhost registry facts")
+want(q["admin_share"] is True and q["free_bytes"] > 15 << 20, "qvxhost admin$")
+want(q["timed_out"] is False and q["crashed"] is False, "qvxhost flags")
+want(by["10.97.0.1"]["full_name"] == "QVXHOST.TEST.LAN", "address's reverse name")
+w = by["wrongname"]
+want(w["exit_code"] == 4 and w["failed"] == ["name-mismatch"] and w["netbios_name"] == "QVXHOST", "wrongname")
+want(w["admin_share"] is None and w["free_bytes"] is None and w["os_version"] is None, "wrongname stops early")
+n = by["nosuch.invalid"]
+want(n["exit_code"] == 1 and n["failed"] == ["unreachable"] and n["address"] is None, "unresolvable")
+a = by["nohost"]
+want(a["exit_code"] == 2 and a["failed"] == ["no-management"] and a["address"] == "192.0.2.5", "absent host")
+want([e["call"] for e in a["errors"]] == ["NetWkstaGetInfo"] * 2, "absent host's failed calls")
+for h, addr in (("drop", "192.0.2.4"), ("silent", "192.0.2.3"), ("syndrop", "192.0.2.6")):
+    r = by[h]
+    want(r["timed_out"] is True and r["crashed"] is False and r["exit_code"] == 2, f"{h} timed out")
+    want(r["failed"] == ["no-management"], f"{h} failed names")
+    want(r["address"] == addr and r["lines"][0] == f" + Resolved hostname to: {addr}", f"{h} keeps its facts")
+    want(10000 <= r["elapsed_ms"] <= 11000, f"{h} killed at its deadline: {r['elapsed_ms']} ms")
+b = by["bad host"]
+want(b["exit_code"] == 9 and b["failed"] == ["usage"] and len(b["lines"]) == 1, "invalid host text")
+for r in records:
+    want(r["elapsed_ms"] <= 11000, f"{r['host']} later than its deadline")
+
+# Every host that ended says what the single tool says, line for line.
+for h in ("qvxhost", "qvxhost.test.lan", "wrongname", "10.97.0.1", "nohost", "nosuch.invalid"):
+    out = open(f"{work}/single-{h}.out", encoding="utf-8", newline="").read()
+    rc = int(open(f"{work}/single-{h}.rc").read())
+    lines = out.split("\r\n")[:-1]
+    want(by[h]["lines"] == lines, f"{h}: lines {by[h]['lines']} vs {lines}")
+    want(by[h]["exit_code"] == rc, f"{h}: exit code {by[h]['exit_code']} vs {rc}")
+
+raw = open(f"{work}/r.csv", "rb").read()
+want(raw.startswith(b"\xef\xbb\xbf"), "CSV BOM")
+rows = list(csv.DictReader(raw.decode("utf-8-sig").splitlines()))
+want(sorted(r["host"] for r in rows) == sorted(by), "CSV hosts")
+want(all(row["exit_code"] == str(by[row["host"]]["exit_code"]) for row in rows), "CSV exit codes")
+want(next(r for r in rows if r["host"] == "nosuch.invalid")["address"] == "", "CSV null")
+for p in problems: print(p)
+sys.exit(1 if problems else 0)
+EOF
+check "records' facts, compared with the single tool" python3 "$work/facts.py" "$work" "$unique_hosts"
+check "one line a host, then the summary" bash -c "
+  grep -c '' '$work/sweep.out' | grep -qx 19 &&
+  grep -qx 'qvxhost  0  passed' '$work/sweep.out' &&
+  grep -qx 'silent  2  timed out after 10 s' '$work/sweep.out' &&
+  grep -qx 'Hosts checked: 10' '$work/sweep.out' && grep -qx 'Passed: 3' '$work/sweep.out' &&
+  grep -qx 'Timed out: 3' '$work/sweep.out' && grep -qx 'Skipped as duplicates: 2' '$work/sweep.out'"
+
+# The sweep's refusals.
+in_client "$sweep" --jsonl "$work/r.jsonl" "$work/list" >/dev/null 2>"$work/err"
+check "existing records refused without --resume (3)" bash -c "test $? = 3 && grep -q -- --overwrite '$work/err'"
+in_client "$sweep" "$work/list" -- /C OLD /M x >/dev/null 2>&1
+check "/M among the switches refused (9)" test $? = 9
+in_client "$sweep" "$work/list" -- /V >/dev/null 2>&1
+check "/V among the switches refused (9)" test $? = 9
+in_client "$sweep" "$work/list" -- /F 4096 >/dev/null 2>"$work/err"
+check "invalid /F value (99, the single tool's line)" bash -c "test $? = 99 && grep -q '^ERROR: /F value' '$work/err'"
+"$sweep" "$work/absent-list" >/dev/null 2>"$work/err"
+check "unreadable list (3, one line)" bash -c "test $? = 3 && test \$(grep -c '' '$work/err') = 1"
+printf '# nothing\n\n' | "$sweep" - >/dev/null 2>&1
+check "list without a host (3)" test $? = 3
+"$sweep" --jobs 2000 "$work/list" >/dev/null 2>&1
+check "--jobs out of range (9)" test $? = 9
+
+# SIGKILL part-way, then --resume finishes the list: every host once.
+"${client[@]}" "$sweep" --jobs 2 --deadline 10 --jsonl "$work/k.jsonl" --csv "$work/k.csv" "$work/list" \
+  >/dev/null 2>&1 &
+sweep_pid=$!
+for _ in $(seq 100); do
+  [[ -s $work/k.jsonl ]] && (($(grep -c '' "$work/k.jsonl") >= 3)) && break
+  sleep 0.1
+done
+kill -9 "$sweep_pid"
+wait "$sweep_pid" 2>/dev/null
+sweep_pid=
+before=$(grep -c '' "$work/k.jsonl")
+in_client "$sweep" --jobs 8 --deadline 10 --resume --jsonl "$work/k.jsonl" --csv "$work/k.csv" "$work/list" \
+  >"$work/resume.out" 2>&1
+cat >"$work/once.py" <<'EOF'
+import csv, json, sys
+path, count = sys.argv[1], int(sys.argv[2])
+hosts = [json.loads(l)["host"] for l in open(path, encoding="utf-8")]
+rows = list(csv.DictReader(open(path[:-5] + "csv", encoding="utf-8-sig", newline="")))
+ok = len(hosts) == count and len(set(hosts)) == count and sorted(r["host"] for r in rows) == sorted(hosts)
+if not ok: print(hosts, [r["host"] for r in rows])
+sys.exit(0 if ok else 1)
+EOF
+check "killed after $before records, resumed: every host recorded once" \
+  python3 "$work/once.py" "$work/k.jsonl" "$unique_hosts"
+check "resume skips what was recorded" grep -q "Skipped as already recorded: $before" "$work/resume.out"
+
+# --retry-unreachable checks the dead hosts again and replaces their records.
+cp "$work/r.jsonl" "$work/before.jsonl"
+in_client "$sweep" --jobs 8 --deadline 5 --retry-unreachable --jsonl "$work/r.jsonl" --csv "$work/r.csv" \
+  "$work/list" >"$work/retry.out" 2>&1
+cat >"$work/retry.py" <<'EOF'
+import json, sys
+work = sys.argv[1]
+old = {json.loads(l)["host"]: l for l in open(f"{work}/before.jsonl", encoding="utf-8")}
+new = {json.loads(l)["host"]: l for l in open(f"{work}/r.jsonl", encoding="utf-8")}
+lines = open(f"{work}/r.jsonl", encoding="utf-8").read().splitlines()
+retried = {"nosuch.invalid", "nohost", "drop", "silent", "syndrop"}
+ok = len(lines) == len(new) == len(old)
+for h in old:
+    if (new[h] != old[h]) != (h in retried):
+        ok = False
+        print("record of", h, "changed" if new[h] != old[h] else "kept")
+for h in ("drop", "silent", "syndrop"):
+    ok &= 5000 <= json.loads(new[h])["elapsed_ms"] <= 6000
+if not ok: print(open(f"{work}/retry.out").read())
+sys.exit(0 if ok else 1)
+EOF
+check "--retry-unreachable replaces exactly the dead hosts' records" python3 "$work/retry.py" "$work"
+check "--retry-unreachable checks only those" grep -qx "Hosts checked: 5" "$work/retry.out"
+
+# Ctrl-C: running hosts recorded timed out, the summary so far, exit 130.
+printf 'silent\ndrop\nsyndrop\nqvxhost\n' >"$work/slow-list"
+"${client[@]}" "$sweep" --jobs 2 --deadline 30 --jsonl "$work/c.jsonl" "$work/slow-list" >"$work/int.out" 2>&1 &
+sweep_pid=$!
+sleep 2
+kill -INT "$sweep_pid"
+wait "$sweep_pid"
+rc=$?
+sweep_pid=
+check "Ctrl-C exits 130" test "$rc" = 130
+check "Ctrl-C: running hosts timed out, never crashed, others not started" python3 -c "
+import json, sys
+r = [json.loads(l) for l in open('$work/c.jsonl')]
+sys.exit(0 if sorted(x['host'] for x in r) == ['drop', 'silent'] and
+         all(x['timed_out'] and not x['crashed'] for x in r) else 1)"
+check "Ctrl-C prints the summary so far" grep -qx "Timed out: 2" "$work/int.out"
+
+echo "$passed passed, $failed failed"
+((failed == 0))

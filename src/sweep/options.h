@@ -1,0 +1,55 @@
+// The sweep's own command line:
+//
+//   quorvex-sweep [options] HOSTLIST [-- SWITCHES]
+//
+// Everything after the first "--" is the single tool's switches, handed over
+// untouched; the options before it are parsed by CLI11. To add an option, add
+// its field here and one line in AddSweepOptions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace quorvex::sweep {
+
+inline constexpr int DefaultJobs = 64;
+inline constexpr int MostJobs = 1024;
+inline constexpr int DefaultDeadlineSeconds = 60;
+inline constexpr int MostDeadlineSeconds = 86400;
+
+struct SweepOptions {
+  int Jobs = DefaultJobs;
+  int DeadlineSeconds = DefaultDeadlineSeconds;
+  std::string JsonlPath;
+  std::string CsvPath;
+  bool Resume = false;
+  bool Overwrite = false;
+  bool RetryUnreachable = false;  // implies Resume
+  bool NoProgress = false;
+  std::string HostList;  // a file, or "-" for standard input
+  std::vector<std::string> Switches;  // the arguments after "--"
+  bool Worker = false;  // Windows: this process is a worker (internal)
+  std::string HtmlPath;    // the fleet report, written at the end (or from RenderPath)
+  std::string RenderPath;  // render these records instead of sweeping
+  std::string SincePath;   // compare with this older sweep's records
+};
+
+void AddSweepOptions(CLI::App& app, SweepOptions& options);
+
+// What parsing came to: run, or exit with Code after Text went to standard
+// output (--help, Code 0) or standard error (usage errors, Code 9).
+struct OptionsOutcome {
+  bool Run = false;
+  int Code = 0;
+  std::string Text;
+  bool ToError = false;
+};
+
+OptionsOutcome ParseSweepOptions(int argc, const char* const* argv, SweepOptions& options);
+
+}  // namespace quorvex::sweep

@@ -1,0 +1,133 @@
+#include "sweep/pool.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/exit_codes.h"
+#include "sweep/os_family.h"
+#include "sweep/status_names.h"
+#include "sweep/worker_protocol.h"
+
+namespace quorvex::sweep {
+
+namespace {
+
+// A worker that did not finish its run: the host was not fully checked.
+constexpr int UnfinishedExitCode = ExitCode::NoManagement;
+
+}  // namespace
+
+void CompleteRecord(HostRecord& record) {
+  for (CallError& error : record.Errors) error.Name = std::string(StatusName(error.Status, error.Call));
+  record.Os.Family = OsFamily(record.Os, record.ProductType, record.OsVersion);
+}
+
+struct SweepPool::Active {
+  HostRecord Record;
+  std::int64_t StartMs = 0;
+  bool KilledAtDeadline = false;
+  bool KilledByInterrupt = false;
+  bool Done = false;
+  bool Broken = false;
+  FrameReader Frames;
+};
+
+SweepPool::SweepPool(WorkerProcesses& workers, PoolClock clock, int jobs, std::int64_t deadlineMs)
+    : workers_(workers), clock_(std::move(clock)), jobs_(jobs), deadlineMs_(deadlineMs) {}
+
+SweepPool::~SweepPool() = default;
+
+SweepPool::Active* SweepPool::Find(std::uint64_t id) {
+  auto it = running_.find(id);
+  return it == running_.end() ? nullptr : it->second.get();
+}
+
+void SweepPool::Start(std::uint64_t id, const PoolJob& job, const RecordDone& onRecord) {
+  auto active = std::make_unique<Active>();
+  active->Record.Host = job.Listed;
+  active->Record.CheckedAt = clock_.UtcNow();
+  active->StartMs = clock_.NowMs();
+  running_[id] = std::move(active);
+  if (!workers_.Start(id, EncodeJob(job.Settings))) Finish(id, onRecord);
+  mostRunning_ = std::max(mostRunning_, static_cast<int>(running_.size()));
+}
+
+void SweepPool::Apply(Active& active, const std::string& bytes) {
+  if (active.Broken) return;
+  active.Frames.Feed(bytes);
+  while (std::optional<Frame> frame = active.Frames.Next()) {
+    // Nothing counts after the end of the run.
+    if (active.Done || !ApplyFrame(*frame, active.Record, active.Done)) {
+      active.Broken = true;
+      return;
+    }
+  }
+  if (active.Frames.Broken()) active.Broken = true;
+}
+
+void SweepPool::Finish(std::uint64_t id, const RecordDone& onRecord) {
+  auto it = running_.find(id);
+  if (it == running_.end()) return;
+  std::unique_ptr<Active> active = std::move(it->second);
+  running_.erase(it);
+  HostRecord& record = active->Record;
+  record.ElapsedMs = clock_.NowMs() - active->StartMs;
+  // A run that said it ended, and said nothing wrong, is complete however its
+  // process ended afterwards. Anything else did not check the host fully.
+  const bool complete = active->Done && !active->Broken && !active->Frames.Partial();
+  if (!complete) {
+    record.ExitCode = UnfinishedExitCode;
+    if (active->KilledAtDeadline || active->KilledByInterrupt || interruptSeen_) {
+      record.TimedOut = true;
+    } else {
+      record.Crashed = true;
+    }
+  }
+  CompleteRecord(record);
+  onRecord(record);
+}
+
+bool SweepPool::Run(const std::vector<PoolJob>& jobs, const RecordDone& onRecord, const Tick& onTick, int tickMs) {
+  std::size_t next = 0;
+  for (;;) {
+    if (!interruptSeen_ && clock_.Interrupted()) {
+      interruptSeen_ = true;
+      for (auto& [id, active] : running_) {
+        active->KilledByInterrupt = true;
+        workers_.Kill(id);
+      }
+    }
+    while (!interruptSeen_ && next < jobs.size() && static_cast<int>(running_.size()) < jobs_) {
+      Start(next, jobs[next], onRecord);
+      ++next;
+    }
+    if (running_.empty()) break;
+
+    std::int64_t now = clock_.NowMs();
+    std::int64_t wait = tickMs;
+    for (const auto& [id, active] : running_) {
+      if (active->KilledAtDeadline || active->KilledByInterrupt) continue;
+      wait = std::min(wait, std::max<std::int64_t>(0, active->StartMs + deadlineMs_ - now));
+    }
+    for (WorkerNews& news : workers_.Wait(static_cast<int>(wait))) {
+      Active* active = Find(news.Id);
+      if (active == nullptr) continue;
+      Apply(*active, news.Bytes);
+      if (news.Ended) Finish(news.Id, onRecord);
+    }
+
+    now = clock_.NowMs();
+    for (auto& [id, active] : running_) {
+      // Even a run that has ended is killed if it will not exit.
+      if (active->KilledAtDeadline || active->KilledByInterrupt) continue;
+      if (now >= active->StartMs + deadlineMs_) {
+        active->KilledAtDeadline = true;
+        workers_.Kill(id);
+      }
+    }
+    if (onTick) onTick();
+  }
+  return !interruptSeen_;
+}
+
+}  // namespace quorvex::sweep

@@ -1,0 +1,41 @@
+// What the sweep says on its consoles: a short line per host as it finishes,
+// the summary at the end, and the progress line on a terminal.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "sweep/host_record.h"
+
+namespace quorvex::sweep {
+
+// "HOST  CODE  first failure" (the first " - " line, or what ended the run),
+// with a line end.
+std::string HostLine(const HostRecord& record, int deadlineSeconds);
+
+class SweepSummary {
+ public:
+  void Add(const HostRecord& record);
+  std::size_t Checked() const { return checked_; }
+  std::size_t Passed() const { return passed_; }
+  bool AllPassed() const { return checked_ == passed_; }
+
+  std::size_t Duplicates = 0;      // later spellings of listed hosts
+  std::size_t AlreadyRecorded = 0;  // skipped on resume
+  std::size_t NotStarted = 0;       // left when an interrupt stopped the sweep
+
+  // The summary lines, each with its line end.
+  std::string Text() const;
+  // One progress line for a terminal: done/total, rate, time left, counts.
+  std::string ProgressLine(std::size_t total, double elapsedSeconds) const;
+
+ private:
+  std::size_t checked_ = 0;
+  std::size_t passed_ = 0;
+  std::size_t timedOut_ = 0;
+  std::size_t crashed_ = 0;
+  std::map<int, std::size_t> failedParts_;  // by exit-code row, lowest first
+};
+
+}  // namespace quorvex::sweep
