@@ -53,6 +53,7 @@ void RunScenario(const Scenario& s) {
 }
 
 TEST(ScenarioTest, EveryExitCode) {
+  // clang-format off
   const Scenario scenarios[] = {
       {"passes", "/M pc042.sales.lan", nullptr,
        {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, W2k}, 0},
@@ -120,6 +121,7 @@ TEST(ScenarioTest, EveryExitCode) {
        [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); },
        {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, " - UNKNOWN OS."}, 64},
   };
+  // clang-format on
   for (const Scenario& s : scenarios) RunScenario(s);
 }
 
@@ -173,8 +175,8 @@ TEST(ScenarioTest, QuietRunPrintsNothingButSetsTitlesAndCode) {
   EXPECT_EQ(fake.Output, "");
   EXPECT_EQ(fake.Titles, (std::vector<std::string>{
                              "PC042: Checking NetBIOS name...", "PC042.SALES.LAN: Checking current domain...",
-                             "PC042.SALES.LAN: Checking admin$ share...",
-                             "PC042.SALES.LAN: Checking Computer role...", "PC042.SALES.LAN: Checking OS version..."}));
+                             "PC042.SALES.LAN: Checking admin$ share...", "PC042.SALES.LAN: Checking Computer role...",
+                             "PC042.SALES.LAN: Checking OS version..."}));
   EXPECT_EQ(fake.Unreleased(), "");
 
   FakePlatform unresolved;

@@ -14,7 +14,6 @@ struct RegistryRead {
   std::string Text;  // the value text, or the failure marker when the read failed
 };
 
-RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath,
-                                      const std::string& valueName);
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName);
 
 }  // namespace quorvex
