@@ -9,7 +9,7 @@ if (($#)); then
 else
   packages=(
     cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev googletest libgtest-dev pkg-config
-    iproute2 iptables iputils-ping procps python3
+    iproute2 iptables iputils-ping procps python3 dpkg-dev man-db zip
     samba samba-dev smbclient samba-common-bin
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   )
