@@ -42,7 +42,7 @@ echo "Depends: $depends"
 check "version is the project's ($version)" test "$(field Version)" = "$version"
 check "section admin" test "$(field Section)" = admin
 check "maintainer named" test -n "$(field Maintainer)"
-check "depends on Samba's client libraries" grep -q 'samba-libs (>=' <<<"$depends"
+check "depends on Samba's client libraries" grep -qE 'samba-libs \(>[>=]' <<<"$depends"
 check "stays with the Samba series it was built for" grep -q 'samba-libs (<<' <<<"$depends"
 for f in usr/bin/quorvex usr/share/man/man1/quorvex.1.gz usr/share/doc/quorvex/QUORVEX.TXT \
   usr/share/doc/quorvex/copyright; do
@@ -51,10 +51,11 @@ done
 
 work=$(mktemp -d /tmp/quorvex-package.XXXXXX)
 installed=0
+# Another suite may be installing packages at the same moment: wait for the lock.
+remove() { apt-get remove -y -q -o DPkg::Lock::Timeout=300 quorvex >/dev/null 2>&1; }
 cleanup() {
   if ((installed)); then
-    apt-get remove -y -q -o DPkg::Lock::Timeout=300 quorvex >/dev/null 2>&1 ||
-      echo "could not remove the quorvex package"
+    remove || echo "could not remove the quorvex package"
   fi
   bash "$root/scripts/samba-host.sh" stop "$work/host"
   rm -rf "$work"
@@ -65,7 +66,6 @@ if dpkg-query -W -f='${Status}' quorvex 2>/dev/null | grep -q 'install ok instal
   echo "quorvex is already installed here; not touching it"
   exit 1
 fi
-# Another suite may be installing packages at the same moment.
 installed=1
 if ! (cd "$build" && DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o DPkg::Lock::Timeout=300 \
   "./$(basename "$deb")") >"$work/apt.log" 2>&1; then
@@ -115,7 +115,7 @@ else
 fi
 
 installed=0
-check "removes with apt-get" apt-get remove -y -q -o DPkg::Lock::Timeout=300 quorvex >/dev/null 2>&1
+check "removes with apt-get" remove
 check "nothing left in /usr/bin" test ! -e /usr/bin/quorvex
 
 echo "package checks: $passed passed, $failed failed"
