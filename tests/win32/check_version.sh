@@ -5,7 +5,7 @@
 set -euo pipefail
 exe=$1
 version=$2
-rc=$(x86_64-w64-mingw32-windres -J pe-x86-64 -i "$exe" -O rc 2>/dev/null || true)
+rc=$(x86_64-w64-mingw32-windres -J coff -i "$exe" -O rc 2>/dev/null || true)
 IFS=. read -r major minor patch <<<"$version"
 bad=0
 expect() {
