@@ -160,7 +160,8 @@ class FakeRegistryKey : public RegistryKey {
     }
     if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
     size = static_cast<std::uint32_t>(bytes.size());
-    type = 1;  // REG_SZ
+    const auto typed = fake_.RegistryTypes.find({path_, valueName});
+    type = typed != fake_.RegistryTypes.end() ? typed->second : 1;  // REG_SZ unless told
     return 0;
   }
 
@@ -310,6 +311,13 @@ void FakePlatform::SetRegistryValue(const std::string& keyPath, const std::strin
 void FakePlatform::SetRegistryBytes(const std::string& keyPath, const std::string& valueName,
                                     const std::string& bytes) {
   RegistryValues[{keyPath, valueName}] = bytes;
+}
+
+void FakePlatform::SetRegistryDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value) {
+  std::string bytes;
+  for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+  RegistryValues[{keyPath, valueName}] = bytes;
+  RegistryTypes[{keyPath, valueName}] = 4;  // REG_DWORD
 }
 
 void FakePlatform::RemoveRegistryValue(const std::string& keyPath, const std::string& valueName) {

@@ -104,6 +104,10 @@ class FakePlatform {
   // Stores text the way the registry keeps a string: with its closing NUL.
   void SetRegistryValue(const std::string& keyPath, const std::string& valueName, const std::string& text);
   void SetRegistryBytes(const std::string& keyPath, const std::string& valueName, const std::string& bytes);
+  // Stores a REG_DWORD, little endian.
+  void SetRegistryDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value);
+  // The type a query reports; REG_SZ (1) for values not listed.
+  std::map<std::pair<std::string, std::string>, std::uint32_t> RegistryTypes;
   void RemoveRegistryValue(const std::string& keyPath, const std::string& valueName);
 
   // --- What happened ---------------------------------------------------------
@@ -139,7 +143,7 @@ class FakePlatform {
 struct FakeStage {
   FakePlatform Fake;
   Output Out{Fake.Services().Console};
-  RunEnv Env{Fake.Services(), Out};
+  RunEnv Env{Fake.Services(), Out, Out.Findings()};
 };
 
 }  // namespace quorvex

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/run_checks.h"
+#include "core/findings.h"
 #include "fake_platform.h"
 
 namespace quorvex {
@@ -219,6 +220,70 @@ TEST(ScenarioTest, RetryByAddressKeepsTheHostAsTheToolReadIt) {
     if (call == "FindFirstFileA \\\\192.168.1.10\\admin$\\System32") sawShareByAddress = true;
   }
   EXPECT_TRUE(sawShareByAddress);
+}
+
+// What a recording caller hears: the lines it printed, and each fact once,
+// learned facts only, in the order the stages learn them.
+class FactLog final : public FindingsSink {
+ public:
+  std::string Lines;
+  std::vector<std::string> Facts;
+  void Line(std::string_view line) override { (Lines += line) += "\r\n"; }
+  void Text(Fact fact, std::string_view value) override { Add(fact, std::string(value)); }
+  void Number(Fact fact, std::uint64_t value) override { Add(fact, std::to_string(value)); }
+  void Flag(Fact fact, bool value) override { Add(fact, value ? "true" : "false"); }
+  void FailedCall(std::string_view call, std::int64_t status) override {
+    Facts.push_back("failed " + std::string(call) + " " + std::to_string(status));
+  }
+
+ private:
+  void Add(Fact fact, const std::string& value) {
+    static const char* const names[] = {"address",     "full_name",  "netbios_name", "domain",
+                                        "admin_share", "free_bytes", "product_type", "os_version"};
+    Facts.push_back(names[static_cast<int>(fact)] + (" " + value));
+  }
+};
+
+TEST(ScenarioTest, FindingsFollowTheRun) {
+  struct Case {
+    const char* Name;
+    std::string Command;
+    Script Setup;
+    std::vector<std::string> Facts;
+  };
+  const std::vector<std::string> identity = {"address 192.168.10.42", "full_name PC042.SALES.LAN"};
+  const std::vector<std::string> reported = {"netbios_name PC042", "domain SALES"};
+  auto join = [](std::vector<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"passes", "/M pc042.sales.lan /V", nullptr,
+       join({identity, reported,
+             {"admin_share true", "free_bytes 4096000000", "product_type WinNT", "os_version 5.1"}})},
+      {"first query fails once", "/M pc042.sales.lan /D", [](FakePlatform& f) { f.WorkstationStatuses = {53, 0}; },
+       join({identity, {"failed NetWkstaGetInfo 53"}, reported,
+             {"admin_share true", "product_type WinNT", "os_version 5.1"}})},
+      {"unresolved", "/M nowhere", nullptr, {}},
+      {"no share, no registry", "/M pc042.sales.lan",
+       [](FakePlatform& f) {
+         NoShare(f);
+         f.ConnectStatus = 53;
+       },
+       join({identity, reported, {"admin_share false", "failed RegConnectRegistryA 53"}})},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    if (c.Setup) c.Setup(fake);
+    FactLog log;
+    RunChecks(c.Command, fake.Services(), log);
+    EXPECT_EQ(log.Facts, c.Facts) << c.Name;
+    EXPECT_EQ(log.Lines, fake.Output) << c.Name;  // the sink hears exactly what was printed
+    EXPECT_EQ(fake.Unreleased(), "") << c.Name;
+  }
 }
 
 }  // namespace

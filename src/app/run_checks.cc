@@ -47,7 +47,12 @@ std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const Ho
 }  // namespace
 
 int RunChecks(const std::string& commandText, Platform& system) {
-  Output out(system.Console);
+  NoFindings nobody;
+  return RunChecks(commandText, system, nobody);
+}
+
+int RunChecks(const std::string& commandText, Platform& system, FindingsSink& findings) {
+  Output out(system.Console, findings);
   out.OutputEnabled = true;
 
   ParsedCommandLine parsed = ParseCommandLine(commandText, out);
@@ -57,10 +62,13 @@ int RunChecks(const std::string& commandText, Platform& system) {
   }
   RunSettings settings = std::move(parsed.Settings);
   if (const int code = ValidateRunSettings(settings, out); code != 0) return code;
+  return CheckHost(settings, system, out);
+}
 
+int CheckHost(const RunSettings& settings, Platform& system, Output& out) {
   // Nothing is held from the host before the network queries, so the early
   // stages return their code directly.
-  RunEnv env{system, out};
+  RunEnv env{system, out, out.Findings()};
   HostIdentity identity;
   if (Verdict v = IdentifyHost(env, settings.Host, identity); v.EndsRun) return v.Code;
   if (Verdict v = CheckReachability(env, settings, identity); v.EndsRun) return v.Code;

@@ -18,6 +18,7 @@ void Output::PrintDirect(std::string_view line) {
   std::string bytes(line);
   bytes += LineEnd;
   console_.WriteOutput(bytes);
+  findings_.Line(line);
 }
 
 void Output::ShowStageTitle(std::string_view hostName, std::string_view heading) {

@@ -4,13 +4,21 @@
 #include <string>
 #include <string_view>
 
+#include "core/findings.h"
 #include "platform/platform.h"
 
 namespace quorvex {
 
 class Output {
  public:
-  explicit Output(ConsoleService& console) : console_(console) {}
+  explicit Output(ConsoleService& console) : console_(console), findings_(noFindings_) {}
+  // Every line written is also told to `findings`.
+  Output(ConsoleService& console, FindingsSink& findings) : console_(console), findings_(findings) {}
+
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  FindingsSink& Findings() { return findings_; }
 
   // On at the start of a run; /Q switches it off. Only PrintStatus reads it.
   bool OutputEnabled = true;
@@ -25,6 +33,8 @@ class Output {
 
  private:
   ConsoleService& console_;
+  NoFindings noFindings_;
+  FindingsSink& findings_;
 };
 
 }  // namespace quorvex

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/findings.h"
 #include "core/output.h"
 #include "platform/platform.h"
 
@@ -11,6 +12,8 @@ namespace quorvex {
 struct RunEnv {
   Platform& System;
   Output& Out;
+  // Where the stages tell what they learn; lines reach it through Out.
+  FindingsSink& Findings;
 };
 
 // The verdict of a stage that may end the run (resolution up to the domain

@@ -68,10 +68,14 @@ Verdict IdentifyByName(RunEnv& env, const std::string& hostText, HostIdentity& i
 
 Verdict IdentifyHost(RunEnv& env, const std::string& hostText, HostIdentity& identity) {
   identity.NetBiosName = hostText;
-  if (hostText.find_first_of(Letters) != std::string::npos) {
-    return IdentifyByName(env, hostText, identity);
+  const Verdict verdict = hostText.find_first_of(Letters) != std::string::npos
+                              ? IdentifyByName(env, hostText, identity)
+                              : IdentifyByAddress(env, hostText, identity);
+  if (!verdict.EndsRun) {
+    env.Findings.Text(Fact::Address, identity.DottedAddress);
+    env.Findings.Text(Fact::FullName, identity.HostName);
   }
-  return IdentifyByAddress(env, hostText, identity);
+  return verdict;
 }
 
 std::string NetBiosPart(const std::string& name) {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/exit_codes.h"
+#include "core/text.h"
 
 namespace quorvex {
 
@@ -17,6 +18,8 @@ constexpr char RetryByAddressPrefix[] = " ! Retrying NetWkstaGetInfo call with I
 constexpr char RetryByHostNamePrefix[] = " ! Retrying NetWkstaGetInfo call with: ";
 constexpr char RetryWorkstationLine[] = " ! Retrying NetWkstaGetInfo call...";
 constexpr char RetryServerLine[] = " ! Retrying NetServerGetInfo call...";
+constexpr char WorkstationCall[] = "NetWkstaGetInfo";
+constexpr char ServerCall[] = "NetServerGetInfo";
 constexpr char WorkstationFailedLine[] = " - Can not access. NetWkstaGetInfo call failed.";
 constexpr char ServerFailedLine[] = " - Can not access. NetServerGetInfo call failed.";
 
@@ -38,6 +41,24 @@ void PrepareWorkstationRetry(RunEnv& env, const RunSettings& settings, const Hos
   uncServerName = UncPrefix + identity.HostName;
 }
 
+// A failed call may still leave a record behind; it is freed at once so
+// that `records` only ever holds what a successful call returned.
+bool AskWorkstation(RunEnv& env, const std::string& uncServerName, NetInfoRecords& records) {
+  const std::uint32_t status = env.System.Net.GetWorkstationInfo(uncServerName, records.Workstation);
+  if (status == Success) return true;
+  records.Workstation.reset();
+  env.Findings.FailedCall(WorkstationCall, status);
+  return false;
+}
+
+bool AskServer(RunEnv& env, const std::string& uncServerName, NetInfoRecords& records) {
+  const std::uint32_t status = env.System.Net.GetServerInfo(uncServerName, records.Server);
+  if (status == Success) return true;
+  records.Server.reset();
+  env.Findings.FailedCall(ServerCall, status);
+  return false;
+}
+
 }  // namespace
 
 void NetInfoRecords::Release() {
@@ -51,23 +72,19 @@ Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentit
   uncServerName = UncPrefix + identity.NetBiosName;
   env.Out.ShowStageTitle(identity.NetBiosName, TitleHeading);
 
-  // A failed call may still leave a record behind; it is freed at once so
-  // that `records` only ever holds what a successful call returned.
-  if (net.GetWorkstationInfo(uncServerName, records.Workstation) != Success) {
-    records.Workstation.reset();
+  if (!AskWorkstation(env, uncServerName, records)) {
     PrepareWorkstationRetry(env, settings, identity, uncServerName);
-    if (net.GetWorkstationInfo(uncServerName, records.Workstation) != Success) {
-      records.Workstation.reset();
+    if (!AskWorkstation(env, uncServerName, records)) {
       env.Out.PrintStatus(WorkstationFailedLine);
       return Verdict::End(ExitCode::NoManagement);
     }
   }
+  env.Findings.Text(Fact::NetBiosName, TrimSpaces(WideToAnsi(net, records.Workstation->Info.ComputerName)));
+  env.Findings.Text(Fact::Domain, TrimSpaces(WideToAnsi(net, records.Workstation->Info.LanGroup)));
 
-  if (net.GetServerInfo(uncServerName, records.Server) != Success) {
-    records.Server.reset();
+  if (!AskServer(env, uncServerName, records)) {
     if (settings.Verbose) env.Out.PrintStatus(RetryServerLine);
-    if (net.GetServerInfo(uncServerName, records.Server) != Success) {
-      records.Server.reset();
+    if (!AskServer(env, uncServerName, records)) {
       env.Out.PrintStatus(ServerFailedLine);
       return Verdict::End(ExitCode::NoManagement);
     }

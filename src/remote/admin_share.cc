@@ -49,14 +49,17 @@ std::uint16_t CheckAdminShare(RunEnv& env, const RunSettings& settings, const Ho
                               const std::string& uncServerName) {
   env.Out.ShowStageTitle(identity.HostName, TitleHeading);
   if (!PathExists(env.System.Files, uncServerName + ProbeSuffix)) {
+    env.Findings.Flag(Fact::AdminShare, false);
     env.Out.PrintStatus(MissingLine);
     return ExitCode::AdminShare;
   }
+  env.Findings.Flag(Fact::AdminShare, true);
   if (settings.SkipFreeSpace) {
     env.Out.PrintStatus(ExistsLine);
     return 0;
   }
   const std::uint64_t freeBytes = QueryFreeBytes(env.System.Files, uncServerName + RootSuffix);
+  env.Findings.Number(Fact::FreeBytes, freeBytes);
   if (HasMoreThan(freeBytes, settings.RequiredFreeBytes)) {
     env.Out.PrintStatus(EnoughPrefix + settings.FreeSpaceText + MegabytesSuffix);
     return 0;

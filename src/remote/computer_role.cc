@@ -15,6 +15,7 @@ constexpr char ProductValue[] = "ProductType";
 constexpr char WorkstationProduct[] = "WinNT";
 constexpr std::int32_t Success = 0;
 
+constexpr char ConnectCall[] = "RegConnectRegistryA";
 constexpr char NoConnectionLine[] = " - Can NOT access remote registry. Non-NT OS or access denied.";
 constexpr char ConnectedLine[] = " + Connected to remote registry.";
 constexpr char KeyRefusedLine[] = " - Can NOT access Computer role info via remote registry. Access denied.";
@@ -42,7 +43,9 @@ RoleVerdict CheckComputerRole(RunEnv& env, const RunSettings& settings, const Ho
   env.Out.ShowStageTitle(identity.HostName, TitleHeading);
   RoleVerdict verdict;
   std::unique_ptr<RegistryKey> rootKey;
-  if (env.System.Registry.ConnectRegistry(uncServerName, rootKey) != Success || !rootKey) {
+  if (const std::int32_t status = env.System.Registry.ConnectRegistry(uncServerName, rootKey);
+      status != Success || !rootKey) {
+    env.Findings.FailedCall(ConnectCall, status);
     env.Out.PrintStatus(NoConnectionLine);
     verdict.Added = ExitCode::Registry;
     return verdict;
@@ -50,11 +53,13 @@ RoleVerdict CheckComputerRole(RunEnv& env, const RunSettings& settings, const Ho
   env.Out.PrintStatus(ConnectedLine);
 
   const RegistryRead read = ReadRemoteRegistryString(*rootKey, ProductKey, ProductValue);
+  ReportRegistryFailure(read, env.Findings);
   if (!read.KeyOpened) {
     env.Out.PrintStatus(KeyRefusedLine);
     verdict.Added = ExitCode::Registry;
     return verdict;  // rootKey closes here; the version check does not run
   }
+  if (read.Text != RegistryFailureMarker) env.Findings.Text(Fact::ProductType, read.Text);
   const RoleRow row = LookUpRole(read.Text, settings.WorkstationOnly);
   env.Out.PrintStatus(row.Line);
   verdict.Added = row.Added;

@@ -1,0 +1,63 @@
+// One host's record in a sweep: what its run learned, as written to the
+// JSON Lines and CSV files and read back on resume. Text is UTF-8. A fact the
+// run did not reach stays empty (null in the files), never "" or 0.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvex::sweep {
+
+inline constexpr int RecordSchema = 1;
+
+// The OS as the registry's CurrentVersion key describes it, each value under
+// its registry name; Family is derived from the others.
+struct OsFacts {
+  std::optional<std::uint32_t> CurrentMajorVersionNumber;
+  std::optional<std::uint32_t> CurrentMinorVersionNumber;
+  std::optional<std::string> CurrentBuildNumber;
+  std::optional<std::uint32_t> UBR;
+  std::optional<std::string> DisplayVersion;  // or ReleaseId where DisplayVersion is absent
+  std::optional<std::string> ProductName;
+  std::optional<std::string> EditionID;
+  std::optional<std::string> InstallationType;
+  std::optional<std::string> Family;  // "Windows 11 23H2", "Windows Server 2022", ...
+};
+
+// A platform call that failed, with the host's status and its symbolic name.
+struct CallError {
+  std::string Call;
+  std::int64_t Status = 0;
+  std::string Name;  // "ERROR_ACCESS_DENIED"; empty when the status has no known name
+};
+
+struct SmbFacts {
+  std::optional<std::string> Dialect;  // "3.1.1"
+  std::optional<bool> SigningRequired;
+};
+
+struct HostRecord {
+  int Schema = RecordSchema;
+  std::string Host;       // as listed
+  std::string CheckedAt;  // UTC, RFC 3339
+  std::int64_t ElapsedMs = 0;
+  int ExitCode = 0;  // the failed names are derived from it (core/exit_codes.h)
+  bool TimedOut = false;
+  bool Crashed = false;
+  std::optional<std::string> Address;
+  std::optional<std::string> FullName;
+  std::optional<std::string> NetbiosName;
+  std::optional<std::string> Domain;
+  std::optional<std::string> ProductType;
+  std::optional<std::string> OsVersion;
+  std::optional<bool> AdminShare;
+  std::optional<std::uint64_t> FreeBytes;
+  std::vector<std::string> Lines;  // the status lines, without line ends
+  OsFacts Os;
+  std::vector<CallError> Errors;
+  SmbFacts Smb;
+};
+
+}  // namespace quorvex::sweep
