@@ -23,6 +23,7 @@ TEST(CommandLineTest, SplitsTokensAtQuotesSpacesAndSlashes) {
     std::string Text;
     std::vector<std::string> Expected;
   };
+  // clang-format off
   const Case cases[] = {
       {"", {}},
       {"/m pc1 /p", {"/M", "PC1", "/P"}},
@@ -34,6 +35,7 @@ TEST(CommandLineTest, SplitsTokensAtQuotesSpacesAndSlashes) {
       {"a\tb c", {"A\tB", "C"}},
       {"\x84x\xE4", {"\x8E" "X\xE4"}},  // code page 437 letters only
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(Tokens(c.Text), c.Expected) << c.Text;
   EXPECT_EQ(GetToken("/M pc1", 0), "");
   EXPECT_EQ(GetToken("/M pc1", 3), "");
@@ -106,8 +108,8 @@ TEST(CommandLineTest, DecidesOnUsage) {
       {"/M pc1,pc2", true},
       {"/M \"pc1\tpc2\"", true},
       {"/M pc1 /T", false},
-      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P", false},      // 13 tokens
-      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P /R", true},    // 14 tokens
+      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P", false},    // 13 tokens
+      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P /R", true},  // 14 tokens
   };
   for (const Case& c : cases) {
     FakeStage stage;

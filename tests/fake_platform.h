@@ -66,7 +66,7 @@ class FakePlatform {
   // --- ICMP echo -------------------------------------------------------------
   std::deque<std::int32_t> EchoStatuses;  // one per attempt; empty: 11010 (timed out)
   std::uint32_t EchoRoundTripTime = 1;
-  bool EchoHandleUnavailable = false;     // IcmpCreateFile fails
+  bool EchoHandleUnavailable = false;  // IcmpCreateFile fails
   std::vector<Ipv4Address> EchoDestinations;
 
   // --- Network management ----------------------------------------------------
@@ -104,10 +104,8 @@ class FakePlatform {
   // Registry type per value; unlisted values are REG_SZ.
   std::map<std::pair<std::string, std::string>, std::uint32_t> RegistryTypes;
   // Stores text the way the registry keeps a string: with its closing NUL.
-  void SetRegistryValue(const std::string& keyPath, const std::string& valueName,
-                        const std::string& text);
-  void SetRegistryBytes(const std::string& keyPath, const std::string& valueName,
-                        const std::string& bytes);
+  void SetRegistryValue(const std::string& keyPath, const std::string& valueName, const std::string& text);
+  void SetRegistryBytes(const std::string& keyPath, const std::string& valueName, const std::string& bytes);
   // Stores a REG_DWORD, little endian.
   void SetRegistryDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value);
   // The type a query reports; REG_SZ (1) for values not listed.

@@ -67,6 +67,7 @@ TEST(AdminShareTest, OneLinePerRunAndSixteenOnFailure) {
   };
   const std::string probe = "FindFirstFileA \\\\PC042\\admin$\\System32";
   const std::string root = "GetDiskFreeSpaceA \\\\PC042\\admin$\\";
+  // clang-format off
   const struct {
     const char* Name;
     RunSettings Settings;
@@ -109,6 +110,7 @@ TEST(AdminShareTest, OneLinePerRunAndSixteenOnFailure) {
        {"FindFirstFileA \\\\192.168.10.42\\admin$\\System32", "FindClose",
         "GetDiskFreeSpaceA \\\\192.168.10.42\\admin$\\"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     for (const bool quiet : {false, true}) {
       SCOPED_TRACE(std::string(c.Name) + (quiet ? ", quiet" : ""));
@@ -125,6 +127,7 @@ TEST(AdminShareTest, OneLinePerRunAndSixteenOnFailure) {
 }
 
 TEST(RegistryReadTest, TheMarkerIsTheOnlyFailureSignal) {
+  // clang-format off
   const struct {
     const char* Name;
     Script Setup;
@@ -153,6 +156,7 @@ TEST(RegistryReadTest, TheMarkerIsTheOnlyFailureSignal) {
        [](FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", "ab"); }, true,
        "ab"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     FakePlatform fake;
@@ -174,6 +178,7 @@ TEST(ComputerRoleTest, RoleTableAndRegistryAccess) {
   const auto product = [](std::string value) {
     return [=](FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", value); };
   };
+  // clang-format off
   const struct {
     const char* Name;
     bool WorkstationOnly;
@@ -207,6 +212,7 @@ TEST(ComputerRoleTest, RoleTableAndRegistryAccess) {
        " - Can NOT access Computer role info via remote registry. Access denied.\r\n",
        128, false},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeStage s;
@@ -232,9 +238,9 @@ TEST(OsVersionTest, ByteOrderAgainstFivePointZero) {
     std::string Version;
     bool Passes;
   } cases[] = {
-      {"5.0", true},  {"5.1", true},  {"5.2", true},     {"6.0", true},  {"6.3", true},
-      {"5.0.1", true}, {"9", true},   {"\x80", true},    {"10.0", false}, {"5", false},
-      {"4.0", false}, {"4.9", false}, {"3.51", false},   {"", false},    {"5-0", false},
+      {"5.0", true},   {"5.1", true},  {"5.2", true},   {"6.0", true},   {"6.3", true},
+      {"5.0.1", true}, {"9", true},    {"\x80", true},  {"10.0", false}, {"5", false},
+      {"4.0", false},  {"4.9", false}, {"3.51", false}, {"", false},     {"5-0", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsW2kOrGreater(c.Version), c.Passes) << c.Version;
 }
@@ -260,8 +266,8 @@ TEST(OsVersionTest, VersionTableAndKeyAccess) {
       {"3.51 with /A", true, version("3.51"), " - Unsupported OS.\r\n", 64},
       {"empty", true, version(""), " - Unsupported OS.\r\n", 64},
       {"missing value", true,
-       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); },
-       " - UNKNOWN OS.\r\n", 64},
+       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); }, " - UNKNOWN OS.\r\n",
+       64},
       {"key refused", false,
        [](FakePlatform& f) { f.KeyOpenStatus[FakePlatform::VersionKey] = FakePlatform::ErrorAccessDenied; },
        " - Can NOT access OS version info via remote registry. Access denied.\r\n", 128},
@@ -296,7 +302,9 @@ class DetailLog final : public FindingsSink {
   bool WantsOsDetails() const override { return true; }
 
  private:
-  void Add(Fact fact, const std::string& value) { Told.push_back(std::to_string(static_cast<int>(fact)) + "=" + value); }
+  void Add(Fact fact, const std::string& value) {
+    Told.push_back(std::to_string(static_cast<int>(fact)) + "=" + value);
+  }
 };
 
 std::string Told(Fact fact, const std::string& value) { return std::to_string(static_cast<int>(fact)) + "=" + value; }

@@ -44,7 +44,8 @@ constexpr DetailRow DetailRows[] = {
 // when what remains is printable.
 bool TakeText(const std::uint8_t* bytes, std::uint32_t size, std::string& text) {
   const void* nul = std::memchr(bytes, 0, size);
-  const std::uint32_t length = nul != nullptr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(nul) - bytes) : size;
+  const std::uint32_t length =
+      nul != nullptr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(nul) - bytes) : size;
   if (length == 0 || length > LongestText) return false;
   for (std::uint32_t i = 0; i < length; ++i) {
     if (bytes[i] < 0x20 || bytes[i] == 0x7F) return false;

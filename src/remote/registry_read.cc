@@ -16,8 +16,7 @@ constexpr std::int32_t Success = 0;
 
 }  // namespace
 
-RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath,
-                                      const std::string& valueName) {
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName) {
   RegistryRead read;
   std::unique_ptr<RegistryKey> subKey;
   read.OpenStatus = rootKey.OpenKey(keyPath, subKey);

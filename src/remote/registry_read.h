@@ -16,7 +16,7 @@ inline constexpr char QueryValueCall[] = "RegQueryValueExA";
 
 struct RegistryRead {
   bool KeyOpened = false;
-  std::string Text;  // the value text, or the failure marker when the read failed
+  std::string Text;              // the value text, or the failure marker when the read failed
   std::int32_t OpenStatus = 0;   // of the key's open
   std::int32_t QueryStatus = 0;  // of the value's query, once the key opened
 };
@@ -24,8 +24,7 @@ struct RegistryRead {
 // Tells the findings which call of a read failed, and with what.
 void ReportRegistryFailure(const RegistryRead& read, FindingsSink& findings);
 
-RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath,
-                                      const std::string& valueName);
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName);
 
 
 }  // namespace quorvex

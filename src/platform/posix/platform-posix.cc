@@ -39,9 +39,7 @@ class DeferredNet : public NetManagementService {
 class DeferredFiles : public UncFileService {
  public:
   explicit DeferredFiles(DeferredSmb& smb) : smb_(smb) {}
-  std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
-    return smb_.Get().Files().FindFirst(path);
-  }
+  std::unique_ptr<FindHandle> FindFirst(const std::string& path) override { return smb_.Get().Files().FindFirst(path); }
   std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) override {
     return smb_.Get().Files().QueryDiskFreeSpace(rootPath);
   }

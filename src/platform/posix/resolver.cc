@@ -40,8 +40,8 @@ class SystemLookup : public LookupService {
     in.sin_family = AF_INET;
     std::memcpy(&in.sin_addr, address.data(), address.size());
     char name[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, name, sizeof name, nullptr, 0,
-                    NI_NAMEREQD) != 0) {
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, name, sizeof name, nullptr, 0, NI_NAMEREQD) !=
+        0) {
       return std::nullopt;
     }
     return Utf8ToCp437(name);
