@@ -4,7 +4,7 @@
 # program (the zip is assembled by scripts/build-windows.sh).
 include(GNUInstallDirs)
 
-install(TARGETS quorvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quorvex quorvex-sweep RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/QUORVEX.TXT DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 if(WIN32)
@@ -13,6 +13,8 @@ if(WIN32)
   enable_language(RC)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/quorvex.rc.in ${CMAKE_BINARY_DIR}/quorvex.rc @ONLY)
   target_sources(quorvex PRIVATE ${CMAKE_BINARY_DIR}/quorvex.rc)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/quorvex-sweep.rc.in ${CMAKE_BINARY_DIR}/quorvex-sweep.rc @ONLY)
+  target_sources(quorvex-sweep PRIVATE ${CMAKE_BINARY_DIR}/quorvex-sweep.rc)
   return()
 endif()
 

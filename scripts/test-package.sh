@@ -45,7 +45,7 @@ check "section admin" test "$(field Section)" = admin
 check "maintainer named" test -n "$(field Maintainer)"
 check "depends on Samba's client libraries" grep -qE 'samba-libs \(>[>=]' <<<"$depends"
 check "stays with the Samba series it was built for" grep -q 'samba-libs (<<' <<<"$depends"
-for f in usr/bin/quorvex usr/share/man/man1/quorvex.1.gz usr/share/doc/quorvex/QUORVEX.TXT \
+for f in usr/bin/quorvex usr/bin/quorvex-sweep usr/share/man/man1/quorvex.1.gz usr/share/doc/quorvex/QUORVEX.TXT \
   usr/share/doc/quorvex/copyright; do
   check "ships /$f" has_file "$f"
 done
