@@ -108,8 +108,6 @@ class FakePlatform {
   void SetRegistryBytes(const std::string& keyPath, const std::string& valueName, const std::string& bytes);
   // Stores a REG_DWORD, little endian.
   void SetRegistryDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value);
-  // The type a query reports; REG_SZ (1) for values not listed.
-  std::map<std::pair<std::string, std::string>, std::uint32_t> RegistryTypes;
   void RemoveRegistryValue(const std::string& keyPath, const std::string& valueName);
 
   // --- What happened ---------------------------------------------------------
