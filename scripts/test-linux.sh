@@ -154,6 +154,16 @@ expect_usage_after nothing
 run "usage: space in host" 9 0 $fast /M "pc1 pc2"
 expect_usage_after lines "" $'\aBOGUS was unexpected.'
 run "usage: unexpected token pauses a second, also quiet" 9 1000 $((fast + 1000)) /M qvpeer bogus /Q
+expect_usage_after lines "" $'\a?]0;OWNED??[2J was unexpected.'
+run "usage: an unexpected token's control characters are echoed as ?" 9 1000 $((fast + 1000)) \
+  /M pc1 $'\e]0;owned\a\e[2J'
+many_unexpected() {
+  lines "" $'\aX was unexpected.'
+  for _ in $(seq 199); do lines "" $'\a/X was unexpected.'; done
+  lines "" $'\a/ was unexpected.'
+}
+expect_usage_after many_unexpected
+run "usage: 201 unexpected tokens pause 13 s, not 201" 9 13000 $((fast + 13000)) /M pc1 "$(printf 'x/%.0s' $(seq 200))"
 
 # Each "ERROR: " line: 99, printed also in quiet mode.
 expect lines "ERROR: /Q and /V switches can not be used at the same time. Pick one."
