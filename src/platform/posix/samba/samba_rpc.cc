@@ -287,7 +287,11 @@ class SambaRpcClient : public RpcClient {
         dcerpc_pipe_connect_b_send(session->Memory, session->Binding, &TableOf(iface), creds_, ev_, lp_);
     if (c == nullptr) return nullptr;
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
-      talloc_free(c);  // cancels every step still pending, and closes its socket
+      // Ended first: freeing a pipe that is half open sends a close and
+      // waits up to a second for its answer, which a stalled host never
+      // gives. Then the free cancels every step still pending.
+      EndConnection(session->Memory);
+      talloc_free(c);
       return nullptr;
     }
     dcerpc_pipe* pipe = nullptr;
@@ -315,8 +319,8 @@ class SambaRpcClient : public RpcClient {
     composite_context* c = dcerpc_secondary_auth_connection_send(first, binding, &TableOf(iface), creds_, lp_);
     if (c == nullptr) return;
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
+      Retire(server);  // ends the connection before the free, as in Connect
       talloc_free(c);
-      Retire(server);
       return;
     }
     dcerpc_pipe* pipe = nullptr;
