@@ -93,6 +93,17 @@ failed=0
 # namespace to run in: "lone" or "mute". In ARGS and lines, @NAME@ and @ADDR@
 # stand for the case's relay.
 cases=$(cat <<'CASES'
+every call answered 9 s late: the run's deadline | 60 | 128 | relay late call | /M @NAME@ /I /V
+ + Resolved hostname to: @ADDR@
+ ! NetBIOS name does not match. Returned: QVXHOST
+ + Host in domain: SÄLJARE
+ ! OS version: 6.1
+ ! OS comment: Quorvex Prüf Server
+ ! ROLE: non-DC server
+ + Admin$ share exists and has greater than 15MB free.
+ + Connected to remote registry.
+ + SERVER role.
+ - Can NOT access OS version info via remote registry. Access denied.
 accept and never send | 10 | 2 | relay silent - | /M @NAME@ /I /V
  + Resolved hostname to: @ADDR@
  ! Retrying NetWkstaGetInfo call...
@@ -204,17 +215,6 @@ close in the middle of a reply | 1 | 2 | relay cut opnum:0 | /M @NAME@ /I /V
  + Resolved hostname to: @ADDR@
  ! Retrying NetWkstaGetInfo call...
  - Can not access. NetWkstaGetInfo call failed.
-every call answered 9 s late: the run's deadline | 60 | 128 | relay late call | /M @NAME@ /I /V
- + Resolved hostname to: @ADDR@
- ! NetBIOS name does not match. Returned: QVXHOST
- + Host in domain: SÄLJARE
- ! OS version: 6.1
- ! OS comment: Quorvex Prüf Server
- ! ROLE: non-DC server
- + Admin$ share exists and has greater than 15MB free.
- + Connected to remote registry.
- + SERVER role.
- - Can NOT access OS version info via remote registry. Access denied.
 an address whose reverse name does not resolve forward | 10 | 2 | lone | /M 10.200.0.1 /V
  + Resolved IP address to: ORPHAN.TEST.LAN
  ! Retrying NetWkstaGetInfo call...

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh || exit 1
 
-suites=(test-core test-linux test-samba test-windows)
+suites=(test-core test-linux test-samba test-hostile test-windows)
 passed=0
 failed=0
 failures=()
