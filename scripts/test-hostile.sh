@@ -136,7 +136,7 @@ stall on the bind | 10 | 2 | relay stall bind | /M @NAME@ /I /V
  + Resolved hostname to: @ADDR@
  ! Retrying NetWkstaGetInfo call...
  - Can not access. NetWkstaGetInfo call failed.
-stall on the NetWkstaGetInfo reply | 20 | 2 | relay hold opnum:0 | /M @NAME@ /I /V
+stall on the NetWkstaGetInfo reply | 21 | 2 | relay hold opnum:0 | /M @NAME@ /I /V
  + Resolved hostname to: @ADDR@
  ! Retrying NetWkstaGetInfo call...
  - Can not access. NetWkstaGetInfo call failed.
@@ -207,7 +207,7 @@ stall on the CloseKey reply | 11 | 128 | relay hold opnum:5 | /M @NAME@ /I /V
  + Connected to remote registry.
  + SERVER role.
  - Can NOT access OS version info via remote registry. Access denied.
-trickle a reply one byte a second | 20 | 2 | relay trickle opnum:0 | /M @NAME@ /I /V
+trickle a reply one byte a second | 21 | 2 | relay trickle opnum:0 | /M @NAME@ /I /V
  + Resolved hostname to: @ADDR@
  ! Retrying NetWkstaGetInfo call...
  - Can not access. NetWkstaGetInfo call failed.
