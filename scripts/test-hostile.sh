@@ -59,10 +59,12 @@ for ns in "$lone_ns" "$mute_ns"; do
   printf 'hosts: files dns\n' >"/etc/netns/$ns/nsswitch.conf"
 done
 printf 'nameserver 127.0.0.1\n' >"/etc/netns/$lone_ns/resolv.conf"
-printf 'nameserver 127.0.0.2\nnameserver 127.0.0.3\nnameserver 127.0.0.4\nsearch a.test b.test c.test\n' \
-  >"/etc/netns/$mute_ns/resolv.conf"
-# Name servers that take every question over UDP and TCP and answer none.
-ip netns exec "$mute_ns" python3 -c '
+# Name servers that take every question over UDP and TCP and answer none:
+# three of them, and three search domains, in the namespace given.
+silent_name_servers() {
+  printf 'nameserver 127.0.0.2\nnameserver 127.0.0.3\nnameserver 127.0.0.4\nsearch a.test b.test c.test\n' \
+    >"/etc/netns/$1/resolv.conf"
+  ip netns exec "$1" python3 -c '
 import select, socket
 socks = []
 for address in ("127.0.0.2", "127.0.0.3", "127.0.0.4"):
@@ -81,7 +83,14 @@ while True:
         else:
             s.recv(4096)
 ' </dev/null >/dev/null 2>&1 &
-pids+=($!)
+  pids+=($!)
+}
+silent_name_servers "$mute_ns"
+# The relay cases' client too: every name they use is in its hosts file, so
+# any lookup the tool or Samba made on its own would wait on these. This
+# machine's name goes too, which Samba's client would otherwise look up.
+silent_name_servers "$QVX_CLIENT_NS"
+sed -i "/ $(hostname)\$/d" "/etc/netns/$QVX_CLIENT_NS/hosts"
 
 tool=$build/quorvex
 passed=0
