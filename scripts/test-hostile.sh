@@ -28,6 +28,12 @@ fi
 cmake --build "$build" -j2 --target quorvex >"$log" 2>&1 || { tail -40 "$log"; rm -f "$log"; echo "build failed"; exit 1; }
 rm -f "$log"
 
+# For a run with the sanitized build (QUORVEX_RELEASE_BUILD=build-test):
+# memory faults then show as exit code 99 and a report on standard error.
+export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
+export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
 id=$$
 work=$(mktemp -d /tmp/quorvex-hostile.XXXXXX)
 lone_ns=qvh-lone-$id    # loopback only; its resolver refuses at once
@@ -141,6 +147,19 @@ stall on the pipe open | 10 | 2 | relay stall create:wkssvc | /M @NAME@ /I /V
  + Resolved hostname to: @ADDR@
  ! Retrying NetWkstaGetInfo call...
  - Can not access. NetWkstaGetInfo call failed.
+stall on a further pipe's open | 11 | 2 | relay stall create:srvsvc | /M @NAME@ /I /V
+ + Resolved hostname to: @ADDR@
+ ! Retrying NetServerGetInfo call...
+ - Can not access. NetServerGetInfo call failed.
+stall on the registry pipe's open | 6 | 128 | relay stall create:winreg | /M @NAME@ /I /V
+ + Resolved hostname to: @ADDR@
+ ! NetBIOS name does not match. Returned: QVXHOST
+ + Host in domain: SÄLJARE
+ ! OS version: 6.1
+ ! OS comment: Quorvex Prüf Server
+ ! ROLE: non-DC server
+ + Admin$ share exists and has greater than 15MB free.
+ - Can NOT access remote registry. Non-NT OS or access denied.
 stall on the bind | 10 | 2 | relay stall bind | /M @NAME@ /I /V
  + Resolved hostname to: @ADDR@
  ! Retrying NetWkstaGetInfo call...

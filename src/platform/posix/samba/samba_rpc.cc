@@ -63,6 +63,10 @@ int cli_credentials_set_ccache(struct cli_credentials* cred, struct loadparm_con
 namespace quorvex::samba {
 namespace {
 
+// How long an abandoned request may take to see its connection end; it
+// takes one or two turns of the loop.
+constexpr std::chrono::milliseconds AbandonDrain{200};
+
 // The reply came in big-endian NDR, which the stub decoders do not read.
 constexpr std::uint32_t ReplyBigEndian = 1U << 0;
 
@@ -287,11 +291,7 @@ class SambaRpcClient : public RpcClient {
         dcerpc_pipe_connect_b_send(session->Memory, session->Binding, &TableOf(iface), creds_, ev_, lp_);
     if (c == nullptr) return nullptr;
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
-      // Ended first: freeing a pipe that is half open sends a close and
-      // waits up to a second for its answer, which a stalled host never
-      // gives. Then the free cancels every step still pending.
-      EndConnection(session->Memory);
-      talloc_free(c);
+      Abandon(c, session->Memory);
       return nullptr;
     }
     dcerpc_pipe* pipe = nullptr;
@@ -319,8 +319,8 @@ class SambaRpcClient : public RpcClient {
     composite_context* c = dcerpc_secondary_auth_connection_send(first, binding, &TableOf(iface), creds_, lp_);
     if (c == nullptr) return;
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
-      Retire(server);  // ends the connection before the free, as in Connect
-      talloc_free(c);
+      Abandon(c, session.Memory);
+      Retire(server);
       return;
     }
     dcerpc_pipe* pipe = nullptr;
@@ -331,6 +331,18 @@ class SambaRpcClient : public RpcClient {
     }
     dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
     session.Pipes[static_cast<std::size_t>(iface)] = pipe;
+  }
+
+  // Gives up a connect or pipe open that ran out of time. Its connection is
+  // ended first, and the loop turned until the request has taken that
+  // failure in: the failure reaches the request's callbacks on the next turn
+  // of the loop, which must not find the request freed; and freeing a pipe
+  // that is half open would send a close and wait a second for the answer a
+  // stalled host never gives.
+  void Abandon(composite_context* c, void* sessionMemory) {
+    EndConnection(sessionMemory);
+    RunUntil(ev_, posix::SteadyClock::now() + AbandonDrain, [c] { return CompositeFinished(c); });
+    talloc_free(c);
   }
 
   // A dead session stays allocated until the end: registry keys may still

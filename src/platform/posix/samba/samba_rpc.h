@@ -8,6 +8,11 @@
 // and bind) at most ConnectBound; opening a further pipe on it the same; each
 // call and each share question at most CallBound. A session whose request ran
 // out of time is ended, and the next step makes a new one.
+//
+// One wait is beyond the event loop's reach: with a Kerberos ticket, Samba
+// asks the KDC for the service ticket inside gss_init_sec_context, a blocking
+// call made from gensec's update step; the Kerberos library's own timeouts
+// bound it, not these deadlines.
 #pragma once
 
 #include <chrono>
