@@ -365,6 +365,8 @@ for n in $(seq "$count"); do
   fi
 done
 
+# HOSTILE_HOLD=SECONDS keeps the servers up that long after the cases, to
+# try the tool by hand against them.
 [[ -n ${HOSTILE_HOLD:-} ]] && { echo "holding: $work"; sleep "$HOSTILE_HOLD"; }
 echo "$passed passed, $failed failed"
 ((failed == 0))

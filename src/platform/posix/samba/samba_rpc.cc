@@ -95,8 +95,8 @@ const char* PipeOf(RpcInterface iface) {
 }
 
 // The composite requests of Samba's DCE/RPC connect code come without a
-// header for their structure; its first member, the state, has led it since
-// the structure was introduced. Done and error are the two final states.
+// public header for their structure (libcli/composite/composite.h in Samba's
+// tree); its first member is the state, of which done and error are final.
 enum class CompositeState : int { Init = 0, InProgress = 1, Done = 2, Error = 3 };
 
 bool CompositeFinished(const composite_context* c) {
