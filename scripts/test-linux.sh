@@ -75,6 +75,15 @@ qvx_case --usage "usage: space in host" 9 $fast -- /M "pc1 pc2" </dev/null
 qvx_case --usage --min 1000 "usage: unexpected token pauses a second, also quiet" 9 $((fast + 1)) \
   -- /M qvpeer bogus /Q <<<"
 $(printf '\a')BOGUS was unexpected."
+qvx_case --usage --min 1000 "usage: an unexpected token's control characters are echoed as ?" 9 $((fast + 1)) \
+  -- /M pc1 $'\e]0;owned\a\e[2J' <<<"
+$(printf '\a')?]0;OWNED??[2J was unexpected."
+qvx_case --usage --min 13000 "usage: 201 unexpected tokens pause 13 s, not 201" 9 $((fast + 13)) \
+  -- /M pc1 "$(printf 'x/%.0s' $(seq 200))" <<<"$(
+  printf '\n\aX was unexpected.\n'
+  for _ in $(seq 199); do printf '\n\a/X was unexpected.\n'; done
+  printf '\n\a/ was unexpected.'
+)"
 
 # Each "ERROR: " line: 99, printed also in quiet mode.
 qvx_case "error: /Q with /V" 99 $fast -- /M qvpeer /Q /V \

@@ -13,7 +13,7 @@ root=$PWD
 bash scripts/install-deps.sh || exit 1
 
 # Longest first, so the slow ones do not start last.
-suites=(test-windows test-domain test-core test-sweep test-report test-package test-samba test-linux)
+suites=(test-windows test-domain test-hostile test-core test-sweep test-report test-package test-samba test-linux)
 jobs=${QUORVEX_TEST_JOBS:-4}
 logs=$root/build-logs
 rm -rf "$logs" && mkdir -p "$logs"
