@@ -11,8 +11,8 @@
 namespace quorvex::report {
 namespace {
 
-HostRecord Host(const std::string& name, int exitCode, const char* family = nullptr,
-                const char* build = nullptr, std::optional<std::uint32_t> ubr = std::nullopt) {
+HostRecord Host(const std::string& name, int exitCode, const char* family = nullptr, const char* build = nullptr,
+                std::optional<std::uint32_t> ubr = std::nullopt) {
   HostRecord r;
   r.Host = name;
   r.ExitCode = exitCode;
@@ -56,9 +56,8 @@ TEST(Compare, SortsEveryHostIntoWhatChanged) {
   EXPECT_EQ(c.OsChanged[0].OldBuild, "19045.3803");
   EXPECT_EQ(c.OsChanged[0].NewFamily, "Windows 11 23H2");
 
-  EXPECT_EQ(ChangeLabels(c, newer),
-            (std::vector<std::string>{"became ready", "stopped being ready", "new", "OS changed", "",
-                                      "stopped being ready", ""}));
+  EXPECT_EQ(ChangeLabels(c, newer), (std::vector<std::string>{"became ready", "stopped being ready", "new",
+                                                              "OS changed", "", "stopped being ready", ""}));
   EXPECT_EQ(FormatComparison(c),
             "Changes: 1 became ready, 2 stopped being ready, 1 new, 1 no longer listed, 1 changed OS\n"
             "became ready: FIXED\n"
@@ -80,8 +79,7 @@ TEST(Compare, LaterRecordOfAHostWinsAndHostileNamesPrintInert) {
 TEST(Page, TilesCountWhatTheirLabelsSay) {
   HostRecord timedOut = Host("t", 2);
   timedOut.TimedOut = true;
-  std::vector<HostRecord> records = {Host("a", 0), Host("b", 1), Host("c", 2), timedOut,
-                                     Host("d", 16), Host("e", 9)};
+  std::vector<HostRecord> records = {Host("a", 0), Host("b", 1), Host("c", 2), timedOut, Host("d", 16), Host("e", 9)};
   Tiles t = CountTiles(records);
   EXPECT_EQ(t.Checked, 6u);
   EXPECT_EQ(t.Ready, 1u);
@@ -92,8 +90,7 @@ TEST(Page, TilesCountWhatTheirLabelsSay) {
 
 TEST(Page, HostTextNeverLeavesItsScriptElementOrTextNode) {
   const std::string hostile = "</script><script>alert(1)</script>\"><img src=x onerror=alert(2)>&amp;";
-  EXPECT_EQ(ScriptSafeJson("\"</script>&\xE2\x80\xA8\xE2\x80\xA9\""),
-            "\"\\u003c/script\\u003e\\u0026\\u2028\\u2029\"");
+  EXPECT_EQ(ScriptSafeJson("\"</script>&\xE2\x80\xA8\xE2\x80\xA9\""), "\"\\u003c/script\\u003e\\u0026\\u2028\\u2029\"");
 
   HostRecord r = Host(hostile, 64, hostile.c_str());
   r.Lines = {hostile};

@@ -14,8 +14,21 @@ constexpr std::uint32_t UnexpectedTokenPauseMs = 1000;
 constexpr std::string_view HostTrimSet = " \\\"";
 constexpr std::string_view DomainTrimSet = " \\.\"";
 
-enum class Switch { Host, TargetDomain, CurrentDomain, FreeSpace, WorkstationOnly, SkipFreeSpace, Verbose,
-                    PingFirst, IgnoreNameMismatch, Quiet, AllowNt4, RetryAlternateName, Usage };
+enum class Switch {
+  Host,
+  TargetDomain,
+  CurrentDomain,
+  FreeSpace,
+  WorkstationOnly,
+  SkipFreeSpace,
+  Verbose,
+  PingFirst,
+  IgnoreNameMismatch,
+  Quiet,
+  AllowNt4,
+  RetryAlternateName,
+  Usage
+};
 
 struct SwitchRow {
   std::string_view Slash;

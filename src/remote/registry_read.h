@@ -26,5 +26,4 @@ void ReportRegistryFailure(const RegistryRead& read, FindingsSink& findings);
 
 RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName);
 
-
 }  // namespace quorvex

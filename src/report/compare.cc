@@ -95,8 +95,7 @@ Comparison Compare(const std::vector<HostRecord>& older, const std::vector<HostR
   return result;
 }
 
-std::vector<std::string> ChangeLabels(const Comparison& comparison,
-                                      const std::vector<HostRecord>& newer) {
+std::vector<std::string> ChangeLabels(const Comparison& comparison, const std::vector<HostRecord>& newer) {
   std::unordered_map<std::string, std::string> labels;
   // Later assignments win: readiness says more than an OS update.
   for (const OsChange& c : comparison.OsChanged) labels[HostKey(c.Host)] = "OS changed";
@@ -134,9 +133,9 @@ std::string FormatComparison(const Comparison& c) {
   std::string out;
   auto line = [&out](const std::string& text) { out += text + "\n"; };
   line("Changes: " + std::to_string(c.BecameReady.size()) + " became ready, " +
-       std::to_string(c.StoppedBeingReady.size()) + " stopped being ready, " +
-       std::to_string(c.New.size()) + " new, " + std::to_string(c.NoLongerListed.size()) +
-       " no longer listed, " + std::to_string(c.OsChanged.size()) + " changed OS");
+       std::to_string(c.StoppedBeingReady.size()) + " stopped being ready, " + std::to_string(c.New.size()) + " new, " +
+       std::to_string(c.NoLongerListed.size()) + " no longer listed, " + std::to_string(c.OsChanged.size()) +
+       " changed OS");
   for (const std::string& h : c.BecameReady) line("became ready: " + PrintableText(h));
   for (const StoppedReady& s : c.StoppedBeingReady) {
     std::string why;

@@ -49,8 +49,7 @@ std::string BuildText(const HostRecord& record);
 // The change one host of the newer sweep shows in the report's column: "became
 // ready", "stopped being ready", "new", "OS changed", or "" for none.
 // One label per record of `newer`, in its order.
-std::vector<std::string> ChangeLabels(const Comparison& comparison,
-                                      const std::vector<HostRecord>& newer);
+std::vector<std::string> ChangeLabels(const Comparison& comparison, const std::vector<HostRecord>& newer);
 
 // The comparison as plain text for standard output; host texts have their
 // control characters escaped so a hostile name cannot drive the terminal.

@@ -102,9 +102,8 @@ json HostJson(const HostRecord& r, const std::string& change) {
       {"fam", FamilyOf(r)},
       {"bld", BuildText(r)},
       {"os",
-       {OrNull(os.ProductName), OrNull(os.EditionID), OrNull(os.DisplayVersion),
-        OrNull(os.InstallationType), OrNull(os.CurrentMajorVersionNumber),
-        OrNull(os.CurrentMinorVersionNumber)}},
+       {OrNull(os.ProductName), OrNull(os.EditionID), OrNull(os.DisplayVersion), OrNull(os.InstallationType),
+        OrNull(os.CurrentMajorVersionNumber), OrNull(os.CurrentMinorVersionNumber)}},
       {"er", errors},
       {"sm", smb},
       {"ch", change},
@@ -125,8 +124,8 @@ std::string BarChart(const std::string& id, const std::string& title, const std:
   for (const Bar& b : bars) most = std::max(most, b.Count);
   int height = std::max<int>(1, static_cast<int>(bars.size())) * rowHeight + 4;
   std::string svg = "<figure class=\"chart\" id=\"" + id + "\"><figcaption>" + Escape(title) +
-                    "</figcaption><svg role=\"img\" aria-label=\"" + Escape(title) +
-                    "\" viewBox=\"0 0 " + std::to_string(width) + " " + std::to_string(height) +
+                    "</figcaption><svg role=\"img\" aria-label=\"" + Escape(title) + "\" viewBox=\"0 0 " +
+                    std::to_string(width) + " " + std::to_string(height) +
                     "\" width=\"100%\" preserveAspectRatio=\"xMinYMin meet\">";
   if (bars.empty()) {
     svg += "<text x=\"0\" y=\"16\" class=\"muted\">none</text>";
@@ -139,11 +138,10 @@ std::string BarChart(const std::string& id, const std::string& title, const std:
     svg += "\"><title>" + Escape(b.Label) + ": " + std::to_string(b.Count) + "</title>";
     svg += "<text x=\"" + std::to_string(labelWidth - 6) + "\" y=\"" + std::to_string(y + 15) +
            "\" text-anchor=\"end\">" + Escape(Shorten(b.Label, 24)) + "</text>";
-    svg += "<rect x=\"" + std::to_string(labelWidth) + "\" y=\"" + std::to_string(y + 3) +
-           "\" width=\"" + std::to_string(w) + "\" height=\"" + std::to_string(rowHeight - 6) +
-           "\" rx=\"2\"/>";
-    svg += "<text x=\"" + std::to_string(labelWidth + w + 5) + "\" y=\"" + std::to_string(y + 15) +
-           "\">" + std::to_string(b.Count) + "</text></g>";
+    svg += "<rect x=\"" + std::to_string(labelWidth) + "\" y=\"" + std::to_string(y + 3) + "\" width=\"" +
+           std::to_string(w) + "\" height=\"" + std::to_string(rowHeight - 6) + "\" rx=\"2\"/>";
+    svg += "<text x=\"" + std::to_string(labelWidth + w + 5) + "\" y=\"" + std::to_string(y + 15) + "\">" +
+           std::to_string(b.Count) + "</text></g>";
     y += rowHeight;
   }
   return svg + "</svg></figure>";
@@ -189,9 +187,9 @@ std::vector<Bar> FreeSpaceBars(const std::vector<HostRecord>& records) {
     std::uint64_t Below;
   };
   static const Bucket buckets[] = {
-      {"under 1 GiB", 1 * GiB},      {"1-5 GiB", 5 * GiB},         {"5-10 GiB", 10 * GiB},
-      {"10-20 GiB", 20 * GiB},       {"20-50 GiB", 50 * GiB},      {"50-100 GiB", 100 * GiB},
-      {"100-200 GiB", 200 * GiB},    {"200-500 GiB", 500 * GiB},   {"500 GiB-1 TiB", 1024 * GiB},
+      {"under 1 GiB", 1 * GiB},       {"1-5 GiB", 5 * GiB},       {"5-10 GiB", 10 * GiB},
+      {"10-20 GiB", 20 * GiB},        {"20-50 GiB", 50 * GiB},    {"50-100 GiB", 100 * GiB},
+      {"100-200 GiB", 200 * GiB},     {"200-500 GiB", 500 * GiB}, {"500 GiB-1 TiB", 1024 * GiB},
       {"1 TiB and more", UINT64_MAX},
   };
   std::vector<Bar> bars;
@@ -214,18 +212,16 @@ std::vector<Bar> FreeSpaceBars(const std::vector<HostRecord>& records) {
 }
 
 std::string Tile(const std::string& key, const std::string& label, std::size_t value) {
-  return "<div class=\"tile " + key + "\" data-tile=\"" + key + "\"><span class=\"value\">" +
-         std::to_string(value) + "</span><span class=\"label\">" + label + "</span></div>";
+  return "<div class=\"tile " + key + "\" data-tile=\"" + key + "\"><span class=\"value\">" + std::to_string(value) +
+         "</span><span class=\"label\">" + label + "</span></div>";
 }
 
 // One list of the changes section, cut short on a page meant to be read: the
 // table's change column holds every host.
-std::string ChangeList(const std::string& key, const std::string& title,
-                       const std::vector<std::string>& items) {
+std::string ChangeList(const std::string& key, const std::string& title, const std::vector<std::string>& items) {
   const std::size_t shown = 200;
-  std::string html = "<details class=\"changes\" data-change=\"" + key + "\"" +
-                     (items.empty() ? "" : " open") + "><summary>" + title + ": <b>" +
-                     std::to_string(items.size()) + "</b></summary>";
+  std::string html = "<details class=\"changes\" data-change=\"" + key + "\"" + (items.empty() ? "" : " open") +
+                     "><summary>" + title + ": <b>" + std::to_string(items.size()) + "</b></summary>";
   if (!items.empty()) {
     html += "<ul>";
     for (std::size_t i = 0; i < items.size() && i < shown; ++i) html += "<li>" + Escape(items[i]) + "</li>";
@@ -247,8 +243,7 @@ std::string ChangesSection(const Comparison& c, const std::string& olderName) {
       std::string text = family.empty() ? "unknown" : family;
       return build.empty() ? text : text + " (" + build + ")";
     };
-    os.push_back(o.Host + ": " + side(o.OldFamily, o.OldBuild) + " \xE2\x86\x92 " +
-                 side(o.NewFamily, o.NewBuild));
+    os.push_back(o.Host + ": " + side(o.OldFamily, o.OldBuild) + " \xE2\x86\x92 " + side(o.NewFamily, o.NewBuild));
   }
   std::string html = "<section id=\"changes\"><h2>What changed since " +
                      Escape(olderName.empty() ? std::string("the older sweep") : olderName) + "</h2>";
@@ -330,8 +325,10 @@ std::string RenderHtml(const ReportInput& input) {
   std::string html;
   html.reserve(dataText.size() + 64 * 1024);
   html += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">";
-  html += "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-          "style-src 'unsafe-inline'; img-src data:; script-src 'nonce-" + nonce + "'\">";
+  html +=
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; img-src data:; script-src 'nonce-" +
+      nonce + "'\">";
   html += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
   html += "<title>Fleet report" + (input.SourceName.empty() ? "" : " \xE2\x80\x94 " + Escape(input.SourceName)) +
           "</title><style>";
@@ -358,24 +355,26 @@ std::string RenderHtml(const ReportInput& input) {
 
   html += changesHtml;
 
-  html += "<section id=\"hosts-section\"><h2>Hosts</h2>"
-          "<div class=\"controls\" role=\"search\">"
-          "<label>Search <input id=\"f-text\" type=\"search\" placeholder=\"host, address, domain, OS\"></label>"
-          "<label>Failed part <select id=\"f-part\"><option value=\"\">any</option></select></label>"
-          "<label>OS family <select id=\"f-family\"><option value=\"\">any</option></select></label>"
-          "<label>Domain <select id=\"f-domain\"><option value=\"\">any</option></select></label>";
+  html +=
+      "<section id=\"hosts-section\"><h2>Hosts</h2>"
+      "<div class=\"controls\" role=\"search\">"
+      "<label>Search <input id=\"f-text\" type=\"search\" placeholder=\"host, address, domain, OS\"></label>"
+      "<label>Failed part <select id=\"f-part\"><option value=\"\">any</option></select></label>"
+      "<label>OS family <select id=\"f-family\"><option value=\"\">any</option></select></label>"
+      "<label>Domain <select id=\"f-domain\"><option value=\"\">any</option></select></label>";
   if (input.Older) {
     html += "<label>Change <select id=\"f-change\"><option value=\"\">any</option></select></label>";
   }
-  html += "<button id=\"f-clear\" type=\"button\">Clear</button></div>"
-          "<p id=\"count\" class=\"muted\" aria-live=\"polite\"></p>"
-          "<div class=\"table-wrap\"><table id=\"hosts\"><thead><tr></tr></thead><tbody></tbody></table></div>"
-          "<nav class=\"pager\"><button id=\"p-prev\" type=\"button\">Previous</button>"
-          "<span id=\"p-info\"></span><button id=\"p-next\" type=\"button\">Next</button>"
-          "<label>Rows per page <select id=\"p-size\"><option>50</option><option selected>100</option>"
-          "<option>500</option></select></label></nav>"
-          "<noscript><p>The host table needs JavaScript; the counts and charts above do not.</p></noscript>"
-          "</section></main>";
+  html +=
+      "<button id=\"f-clear\" type=\"button\">Clear</button></div>"
+      "<p id=\"count\" class=\"muted\" aria-live=\"polite\"></p>"
+      "<div class=\"table-wrap\"><table id=\"hosts\"><thead><tr></tr></thead><tbody></tbody></table></div>"
+      "<nav class=\"pager\"><button id=\"p-prev\" type=\"button\">Previous</button>"
+      "<span id=\"p-info\"></span><button id=\"p-next\" type=\"button\">Next</button>"
+      "<label>Rows per page <select id=\"p-size\"><option>50</option><option selected>100</option>"
+      "<option>500</option></select></label></nav>"
+      "<noscript><p>The host table needs JavaScript; the counts and charts above do not.</p></noscript>"
+      "</section></main>";
 
   html += "<script type=\"application/json\" id=\"qvx-data\">";
   html += dataText;

@@ -33,16 +33,13 @@ class SweepFormatter : public CLI::Formatter {
 }  // namespace
 
 void AddSweepOptions(CLI::App& app, SweepOptions& o) {
-  app.add_option("--jobs", o.Jobs, "Hosts checked at once")
-      ->check(CLI::Range(1, MostJobs))
-      ->capture_default_str();
+  app.add_option("--jobs", o.Jobs, "Hosts checked at once")->check(CLI::Range(1, MostJobs))->capture_default_str();
   app.add_option("--deadline", o.DeadlineSeconds, "Seconds a host may take before its worker is killed")
       ->check(CLI::Range(1, MostDeadlineSeconds))
       ->capture_default_str();
   app.add_option("--jsonl", o.JsonlPath, "Write a JSON object per host to FILE")->type_name("FILE");
   app.add_option("--csv", o.CsvPath, "Write a CSV row per host to FILE")->type_name("FILE");
-  CLI::Option* resume =
-      app.add_flag("--resume", o.Resume, "Skip the hosts the records files already hold");
+  CLI::Option* resume = app.add_flag("--resume", o.Resume, "Skip the hosts the records files already hold");
   CLI::Option* overwrite = app.add_flag("--overwrite", o.Overwrite, "Replace existing records files");
   resume->excludes(overwrite);
   app.add_flag("--retry-unreachable", o.RetryUnreachable,

@@ -104,7 +104,9 @@ void FrameWriter::Number(Fact fact, std::uint64_t value) {
   Send(EventKind::Number, FactPayload(fact, number));
 }
 
-void FrameWriter::Flag(Fact fact, bool value) { Send(EventKind::Flag, FactPayload(fact, value ? "\1" : std::string_view("\0", 1))); }
+void FrameWriter::Flag(Fact fact, bool value) {
+  Send(EventKind::Flag, FactPayload(fact, value ? "\1" : std::string_view("\0", 1)));
+}
 
 void FrameWriter::FailedCall(std::string_view call, std::int64_t status) {
   std::string payload;
@@ -197,9 +199,7 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
   const bool hasFact = !p.empty() && static_cast<std::uint8_t>(p[0]) <= LastFact;
   const Fact fact = hasFact ? static_cast<Fact>(p[0]) : Fact::Address;
   switch (frame.Kind) {
-    case EventKind::Line:
-      record.Lines.emplace_back(p);
-      return true;
+    case EventKind::Line: record.Lines.emplace_back(p); return true;
     case EventKind::Text: {
       std::optional<std::string>* field = hasFact ? TextField(record, fact) : nullptr;
       if (field == nullptr) return false;
@@ -233,8 +233,7 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
       record.ExitCode = static_cast<int>(GetNumber(p, 2));
       done = true;
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -73,8 +73,7 @@ std::optional<std::string> AskName(const Ipv4Address& address) {
   in.sin_family = AF_INET;
   std::memcpy(&in.sin_addr, address.data(), address.size());
   char name[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, name, sizeof name, nullptr, 0,
-                  NI_NAMEREQD) != 0) {
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, name, sizeof name, nullptr, 0, NI_NAMEREQD) != 0) {
     return std::nullopt;
   }
   return std::string(name);

@@ -27,7 +27,7 @@ void WriteCache(const std::string& path, const char* server, std::time_t end) {
   ASSERT_EQ(krb5_parse_name(context, "Administrator@SALES.LAN", &client), 0);
   ASSERT_EQ(krb5_cc_initialize(context, cache, client), 0);
   if (server != nullptr) {
-    krb5_creds creds {};
+    krb5_creds creds{};
     creds.client = client;
     ASSERT_EQ(krb5_parse_name(context, server, &creds.server), 0);
     creds.times.authtime = creds.times.starttime = static_cast<krb5_timestamp>(end - 36000);

@@ -31,20 +31,14 @@ enum credentials_use_kerberos {
 };
 struct cli_credentials* cli_credentials_init(TALLOC_CTX* mem_ctx);
 bool cli_credentials_set_conf(struct cli_credentials* cred, struct loadparm_context* lp_ctx);
-bool cli_credentials_set_workstation(struct cli_credentials* cred, const char* val,
-                                     enum credentials_obtained obtained);
-bool cli_credentials_set_domain(struct cli_credentials* cred, const char* val,
-                                enum credentials_obtained obtained);
-bool cli_credentials_set_username(struct cli_credentials* cred, const char* val,
-                                  enum credentials_obtained obtained);
-bool cli_credentials_set_password(struct cli_credentials* cred, const char* val,
-                                  enum credentials_obtained obtained);
-bool cli_credentials_set_kerberos_state(struct cli_credentials* creds,
-                                        enum credentials_use_kerberos kerberos_state,
+bool cli_credentials_set_workstation(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
+bool cli_credentials_set_domain(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
+bool cli_credentials_set_username(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
+bool cli_credentials_set_password(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
+bool cli_credentials_set_kerberos_state(struct cli_credentials* creds, enum credentials_use_kerberos kerberos_state,
                                         enum credentials_obtained obtained);
-int cli_credentials_set_ccache(struct cli_credentials* cred, struct loadparm_context* lp_ctx,
-                               const char* name, enum credentials_obtained obtained,
-                               const char** error_string);
+int cli_credentials_set_ccache(struct cli_credentials* cred, struct loadparm_context* lp_ctx, const char* name,
+                               enum credentials_obtained obtained, const char** error_string);
 }
 
 namespace quorvex::samba {
@@ -72,8 +66,7 @@ class Krb5 {
 
 bool IsRootTicketGrantingService(krb5_const_principal server) {
   auto text = [](const krb5_data& d) { return std::string(d.data, d.length); };
-  return server->length == 2 && text(server->data[0]) == KRB5_TGS_NAME &&
-         text(server->data[1]) == text(server->realm);
+  return server->length == 2 && text(server->data[0]) == KRB5_TGS_NAME && text(server->data[1]) == text(server->realm);
 }
 
 // The full name ("FILE:/tmp/krb5cc_0") of the cache when it holds a usable
@@ -92,8 +85,7 @@ std::optional<std::string> UsableTicketCache(const std::string& cacheName, std::
   if (krb5_cc_start_seq_get(context, cache, &cursor) == 0) {
     krb5_creds creds;
     while (krb5_cc_next_cred(context, cache, &cursor, &creds) == 0) {
-      bool decisive = !krb5_is_config_principal(context, creds.server) &&
-                      IsRootTicketGrantingService(creds.server);
+      bool decisive = !krb5_is_config_principal(context, creds.server) && IsRootTicketGrantingService(creds.server);
       // The wire holds an unsigned 32-bit time, good beyond 2038.
       auto end = static_cast<std::time_t>(static_cast<std::uint32_t>(creds.times.endtime));
       bool alive = end - now > TicketReserveSeconds;

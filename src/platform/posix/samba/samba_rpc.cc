@@ -16,10 +16,10 @@
 #include "platform/posix/samba/smb_tree.h"
 
 extern "C" {
-#include <tevent.h>
 #include <core/ntstatus.h>
 #include <dcerpc.h>
 #include <param.h>
+#include <tevent.h>
 
 // Exported by libndr-standard without a header of their own.
 extern const struct ndr_interface_table ndr_table_wkssvc;
@@ -39,24 +39,18 @@ constexpr std::uint32_t ReplyBigEndian = 1U << 0;
 
 const ndr_interface_table& TableOf(RpcInterface iface) {
   switch (iface) {
-    case RpcInterface::Workstation:
-      return ndr_table_wkssvc;
-    case RpcInterface::Server:
-      return ndr_table_srvsvc;
-    case RpcInterface::Registry:
-      break;
+    case RpcInterface::Workstation: return ndr_table_wkssvc;
+    case RpcInterface::Server: return ndr_table_srvsvc;
+    case RpcInterface::Registry: break;
   }
   return ndr_table_winreg;
 }
 
 const char* PipeOf(RpcInterface iface) {
   switch (iface) {
-    case RpcInterface::Workstation:
-      return "\\pipe\\wkssvc";
-    case RpcInterface::Server:
-      return "\\pipe\\srvsvc";
-    case RpcInterface::Registry:
-      break;
+    case RpcInterface::Workstation: return "\\pipe\\wkssvc";
+    case RpcInterface::Server: return "\\pipe\\srvsvc";
+    case RpcInterface::Registry: break;
   }
   return "\\pipe\\winreg";
 }
@@ -100,7 +94,7 @@ timeval TimevalOf(posix::SteadyClock::time_point deadline) {
 }  // namespace
 
 std::string SystemAddressOf(const std::string& name) {
-  in_addr literal {};
+  in_addr literal{};
   if (inet_pton(AF_INET, name.c_str(), &literal) == 1) return name;
   std::optional<Ipv4Address> address = posix::BoundedAddressOf(name);
   if (!address) return {};
@@ -147,9 +141,9 @@ class SambaRpcClient : public RpcClient {
     talloc_free(memory_);
   }
 
-  std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface,
-                                                std::uint16_t opnum, const std::vector<std::uint8_t>& request,
-                                                std::uint64_t requiredSession, std::uint64_t* usedSession) override {
+  std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface, std::uint16_t opnum,
+                                                const std::vector<std::uint8_t>& request, std::uint64_t requiredSession,
+                                                std::uint64_t* usedSession) override {
     if (requiredSession != 0) {
       auto found = live_.find(server);
       if (found == live_.end() || found->second->Id != requiredSession) return std::nullopt;
@@ -202,8 +196,8 @@ class SambaRpcClient : public RpcClient {
   // A share question needs only the session, not a pipe; with no session yet
   // one is made with the registry pipe, which a full check opens next anyway.
   template <typename Question>
-  auto AskShare(const smb::SharePath& path, Question question) -> std::optional<decltype(question(
-      std::declval<ShareTrees&>()))> {
+  auto AskShare(const smb::SharePath& path, Question question)
+      -> std::optional<decltype(question(std::declval<ShareTrees&>()))> {
     std::string server = Cp437ToUtf8(path.Server);
     Session* session = nullptr;
     if (auto found = live_.find(server); found != live_.end()) {
@@ -278,8 +272,7 @@ class SambaRpcClient : public RpcClient {
     }
     if (first == nullptr) return;
     dcerpc_binding* binding = dcerpc_binding_dup(session.Memory, session.Binding);
-    if (binding == nullptr ||
-        !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(binding, "endpoint", PipeOf(iface)))) {
+    if (binding == nullptr || !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(binding, "endpoint", PipeOf(iface)))) {
       return;
     }
     // The pipe's open on the session's IPC$ tree and its bind.

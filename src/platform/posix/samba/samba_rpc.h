@@ -60,8 +60,7 @@ class RpcClient {
   // nothing in another session); usedSession, when given, receives the
   // number of the session that carried the call.
   virtual std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface,
-                                                        std::uint16_t opnum,
-                                                        const std::vector<std::uint8_t>& request,
+                                                        std::uint16_t opnum, const std::vector<std::uint8_t>& request,
                                                         std::uint64_t requiredSession = 0,
                                                         std::uint64_t* usedSession = nullptr) = 0;
 

@@ -24,7 +24,7 @@ using samba::RpcInterface;
 
 // Statuses the seam's callers only ever compare with zero; the values are the
 // ones Windows gives for the same failures.
-constexpr std::uint32_t BadNetPath = 53;            // ERROR_BAD_NETPATH
+constexpr std::uint32_t BadNetPath = 53;             // ERROR_BAD_NETPATH
 constexpr std::int32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
 constexpr std::int32_t MoreData = 234;               // ERROR_MORE_DATA
 constexpr std::int32_t InvalidParameter = 87;        // ERROR_INVALID_PARAMETER
@@ -96,7 +96,6 @@ class SambaClients {
     }
     return rpc_.get();
   }
-
 
  private:
   smb::Logon logon_;
@@ -232,8 +231,8 @@ class SambaRegistry : public RegistryService {
     RpcClient* rpc = clients_.Rpc();
     if (!server || rpc == nullptr) return static_cast<std::int32_t>(BadNetPath);
     std::uint64_t session = 0;
-    auto reply = rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed), 0,
-                           &session);
+    auto reply =
+        rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed), 0, &session);
     if (!reply) return static_cast<std::int32_t>(BadNetPath);
     auto decoded = ndr::DecodeOpenHKLM(reply->data(), reply->size());
     if (!decoded) return static_cast<std::int32_t>(BadNetPath);

@@ -14,8 +14,8 @@
 #include "platform/posix/run_clock.h"
 
 extern "C" {
-#include <tevent.h>
 #include <core/ntstatus.h>
+#include <tevent.h>
 }
 
 namespace quorvex::samba {
@@ -36,12 +36,12 @@ struct ExpectedReply {
 
 struct SmbCalls {
   smbXcli_tcon* (*TconCreate)(TALLOC_CTX*);
-  tevent_req* (*TconSend)(TALLOC_CTX*, tevent_context*, smbXcli_conn*, std::uint32_t, smbXcli_session*,
-                          smbXcli_tcon*, std::uint16_t, const char*);
+  tevent_req* (*TconSend)(TALLOC_CTX*, tevent_context*, smbXcli_conn*, std::uint32_t, smbXcli_session*, smbXcli_tcon*,
+                          std::uint16_t, const char*);
   NTSTATUS (*TconReceive)(tevent_req*);
-  tevent_req* (*RequestCreate)(TALLOC_CTX*, tevent_context*, smbXcli_conn*, std::uint16_t, std::uint32_t,
-                               std::uint32_t, std::uint32_t, smbXcli_tcon*, smbXcli_session*, const std::uint8_t*,
-                               std::uint16_t, const std::uint8_t*, std::uint32_t, std::uint32_t);
+  tevent_req* (*RequestCreate)(TALLOC_CTX*, tevent_context*, smbXcli_conn*, std::uint16_t, std::uint32_t, std::uint32_t,
+                               std::uint32_t, smbXcli_tcon*, smbXcli_session*, const std::uint8_t*, std::uint16_t,
+                               const std::uint8_t*, std::uint32_t, std::uint32_t);
   NTSTATUS (*CompoundSubmit)(tevent_req**, int);
   NTSTATUS (*RequestReceive)(tevent_req*, TALLOC_CTX*, iovec**, const ExpectedReply*, std::size_t);
   bool (*IsConnected)(smbXcli_conn*);
@@ -56,13 +56,12 @@ bool Resolve(Function& target, const char* name) {
 
 const SmbCalls* Calls() {
   static const SmbCalls calls = [] {
-    SmbCalls c {};
+    SmbCalls c{};
     bool all = Resolve(c.TconCreate, "smbXcli_tcon_create") && Resolve(c.TconSend, "smb2cli_tcon_send") &&
                Resolve(c.TconReceive, "smb2cli_tcon_recv") && Resolve(c.Disconnect, "smbXcli_conn_disconnect") &&
                Resolve(c.RequestCreate, "smb2cli_req_create") &&
                Resolve(c.CompoundSubmit, "smb2cli_req_compound_submit") &&
-               Resolve(c.RequestReceive, "smb2cli_req_recv") &&
-               Resolve(c.IsConnected, "smbXcli_conn_is_connected");
+               Resolve(c.RequestReceive, "smb2cli_req_recv") && Resolve(c.IsConnected, "smbXcli_conn_is_connected");
     if (!all) c.TconCreate = nullptr;
     return c;
   }();
@@ -153,9 +152,9 @@ class SessionShareTrees : public ShareTrees {
     std::string unc = "\\\\" + key;
     unsigned timeoutMs = posix::MillisecondsUntil(posix::WaitDeadline(callBound_));
     TALLOC_CTX* frame = talloc_new(memory_);
-    tevent_req* req = timeoutMs == 0 ? nullptr
-                                     : calls_.TconSend(frame, ev_, parts_.Conn, timeoutMs, parts_.Session, tcon, 0,
-                                                       unc.c_str());
+    tevent_req* req = timeoutMs == 0
+                          ? nullptr
+                          : calls_.TconSend(frame, ev_, parts_.Conn, timeoutMs, parts_.Session, tcon, 0, unc.c_str());
     NTSTATUS status = NT_STATUS_IO_TIMEOUT;
     if (req != nullptr) status = tevent_req_poll(req, ev_) ? calls_.TconReceive(req) : NT_STATUS_INTERNAL_ERROR;
     talloc_free(frame);
@@ -170,7 +169,8 @@ class SessionShareTrees : public ShareTrees {
 
   // Sends the requests as one compound and returns each reply's body, or
   // null when any of them failed.
-  std::optional<std::vector<smb::WireBytes>> Compound(const smb::SharePath& path, const std::vector<Request>& requests) {
+  std::optional<std::vector<smb::WireBytes>> Compound(const smb::SharePath& path,
+                                                      const std::vector<Request>& requests) {
     if (!Connected()) return std::nullopt;
     smbXcli_tcon* tcon = TreeOf(Cp437ToUtf8(path.Server), path.Share);
     if (tcon == nullptr) return std::nullopt;
@@ -202,9 +202,9 @@ class SessionShareTrees : public ShareTrees {
       replies.emplace();
       for (std::size_t i = 0; i < pending.size(); ++i) {
         iovec* iov = nullptr;
-        ExpectedReply expected {NT_STATUS_OK, requests[i].ReplyBody};
+        ExpectedReply expected{NT_STATUS_OK, requests[i].ReplyBody};
         NTSTATUS status = tevent_req_poll(pending[i], ev) ? calls_.RequestReceive(pending[i], frame, &iov, &expected, 1)
-                                                         : NT_STATUS_INTERNAL_ERROR;
+                                                          : NT_STATUS_INTERNAL_ERROR;
         if (!NT_STATUS_IS_OK(status)) {
           if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) calls_.Disconnect(parts_.Conn, status);
           replies.reset();

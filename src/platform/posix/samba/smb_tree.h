@@ -28,8 +28,7 @@ class ShareTrees {
   // the calls used. Requests run on the session's event context; each tree
   // connect and each question is bounded by callBound and the run's deadline.
   // A question that runs out of time ends the connection (EndConnection).
-  static std::unique_ptr<ShareTrees> Find(void* sessionMemory, tevent_context* ev,
-                                          std::chrono::seconds callBound);
+  static std::unique_ptr<ShareTrees> Find(void* sessionMemory, tevent_context* ev, std::chrono::seconds callBound);
   virtual ~ShareTrees() = default;
 
   virtual bool Exists(const smb::SharePath& path) = 0;
