@@ -30,6 +30,7 @@ work=$(mktemp -d /tmp/quorvex-domain.XXXXXX)
 cleanup() {
   bash "$root/scripts/samba-domain.sh" stop "$work/domain" || true
   rm -rf "$work"
+  declare -F qvx_teardown >/dev/null && qvx_teardown
 }
 trap cleanup EXIT
 touch "$work/stamp"
@@ -66,55 +67,39 @@ tool=$build/quorvex
 # The member starts its RPC workers on the first call; the cases are timed
 # warm. A password, so that no ticket cache is touched.
 client USER="$QVX_DOMAIN\\$QVX_ADMIN" PASSWD_FILE="$work/password" "$tool" /M member1 >/dev/null 2>&1
-passed=0
-failed=0
-want_err=
+# shellcheck source=../tests/lib/harness.sh
+source "$root/tests/lib/harness.sh"
+exec 3<"$work/password"  # the descriptor PASSWD_FD names
+QVX_WANT_STDERR=
 
 # run NAME RC TICKET [VAR=value...] -- ARGS <<< expected lines
 # TICKET names a cache in $tickets (absent ones too). USER and the password
-# variables are unset unless given. Descriptor 3 holds the password.
-# The standard error must equal $want_err (reset after each case).
+# variables are unset unless given; they go through client(), which clears
+# the caller's. Descriptor 3 holds the password. Standard error must equal
+# QVX_WANT_STDERR, empty unless a case says otherwise.
 run() {
   local name=$1 want_rc=$2 ticket=$3 max=5
   shift 3
   local -a env=()
   while [[ $1 != -- ]]; do env+=("$1"); shift; done
   shift
-  local line
-  while IFS= read -r line; do
-    [[ -n $line ]] && printf '%s\r\n' "$line"
-  done >"$work/want"
-  local begin end rc took
-  begin=$(now_us)
-  client KRB5CCNAME="FILE:$tickets/$ticket" "${env[@]}" ${strace:+$strace} "$tool" "$@" \
-    >"$work/out" 2>"$work/err" 3<"$work/password"
-  rc=$?
-  end=$(now_us)
-  took=$(seconds_since "$begin")
-  local problems=()
-  [[ $rc == "$want_rc" ]] || problems+=("exit code $rc, wanted $want_rc")
-  cmp -s "$work/out" "$work/want" || problems+=("standard output differs")
-  [[ $(<"$work/err") == "$want_err" ]] || problems+=("standard error differs")
-  [[ -n $strace ]] || ((end - begin <= max * 1000000)) ||
-    problems+=("took ${took}s, bound ${max}s")
-  report "$name" "$took" "${problems[@]}"
-  want_err=
+  [[ -n $strace ]] && max=120
+  # shellcheck disable=SC2206
+  QVX_RUN=(client KRB5CCNAME="FILE:$tickets/$ticket" "${env[@]}" $strace "$tool")
+  qvx_case "$name" "$want_rc" "$max" -- "$@"
+  QVX_WANT_STDERR=
 }
 
+# One verdict from problems found by hand: none means passed.
 report() {
-  local name=$1 took=$2
-  shift 2
+  local name=$1
+  shift
   if (($# == 0)); then
-    passed=$((passed + 1))
-    printf 'ok   %-52s %5ss\n' "$name" "$took"
-    return
-  fi
-  failed=$((failed + 1))
-  printf 'FAIL %-52s %5ss: %s\n' "$name" "$took" "$(IFS=';'; echo "$*")"
-  if [[ -f $work/want ]]; then
-    echo "  wanted:"; sed 's/\r$/<CR>/; s/^/    /' "$work/want"
-    echo "  got:"; sed 's/\r$/<CR>/; s/^/    /' "$work/out"
-    [[ -s $work/err ]] && { echo "  stderr:"; head -20 "$work/err" | sed 's/^/    /'; }
+    qvx_passed=$((qvx_passed + 1))
+    printf 'ok   %s\n' "$name"
+  else
+    qvx_failed=$((qvx_failed + 1))
+    printf 'FAIL %s: %s\n' "$name" "$(IFS=';'; echo "$*")"
   fi
 }
 
@@ -183,7 +168,7 @@ run "no ticket, wrong PASSWD" 2 none USER="$admin" PASSWD=wrong -- /M member1 <<
 run "PASSWD_FILE wins over PASSWD" 0 none USER="$admin" PASSWD=wrong PASSWD_FILE="$work/password" \
   -- /M member1 <<<"$member_passes"
 run "PASSWD_FD" 0 none USER="$admin" PASSWD_FD=3 -- /M member1 <<<"$member_passes"
-want_err="quorvex: no password could be read from PASSWD_FILE"
+QVX_WANT_STDERR="quorvex: no password could be read from PASSWD_FILE"
 run "PASSWD_FILE unreadable: no fallback to PASSWD" 2 none USER="$admin" PASSWD="$QVX_PASSWORD" \
   PASSWD_FILE="$work/absent" -- /M member1 <<<"$no_access"
 
@@ -199,17 +184,15 @@ run "expired ticket, no password" 2 expired -- /M member1 <<<"$no_access"
 strace="env ASAN_OPTIONS=detect_leaks=0:exitcode=99 strace -f -qq -s 65536 -e trace=write,openat -o $work/strace.out"
 run "under strace: PASSWD used" 0 none USER="$admin" PASSWD="$QVX_PASSWORD" -- /M member1 <<<"$member_passes"
 strace=
-rm -f "$work/want"
 problems=()
 grep -q 'write(1, " + Resolved' "$work/strace.out" || problems+=("strace saw no write")
 grep -qF "$QVX_PASSWORD" "$work/strace.out" && problems+=("the password is in the trace")
-report "strace: the password is in no write or openat" - "${problems[@]}"
+report "strace: the password is in no write or openat" "${problems[@]}"
 
 problems=()
 changed=$(find /etc -xdev -path /etc/netns -prune -o -newer "$work/stamp" -print 2>/dev/null | head -5)
 [[ -z $changed ]] || problems+=("changed: $changed")
-report "no file under /etc changed" - "${problems[@]}"
+report "no file under /etc changed" "${problems[@]}"
 
 echo "cases and set-up took $(seconds_since "$start") s"
-echo "$passed passed, $failed failed"
-((failed == 0))
+qvx_summary

@@ -34,19 +34,15 @@ export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
 export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-id=$$
+# shellcheck source=../tests/lib/harness.sh
+source "$root/tests/lib/harness.sh"
 work=$(mktemp -d /tmp/quorvex-hostile.XXXXXX)
-lone_ns=qvh-lone-$id    # loopback only; its resolver refuses at once
-mute_ns=qvh-mute-$id    # loopback only; its three name servers never answer
 pids=()
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   bash "$root/scripts/samba-host.sh" stop "$work/host" || true
-  for ns in "$lone_ns" "$mute_ns"; do
-    ip netns del "$ns" 2>/dev/null
-    rm -rf "/etc/netns/$ns"
-  done
+  qvx_teardown
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -58,13 +54,14 @@ source "$work/host/host.env"
 server_link=$(ip -n "$QVX_SERVER_NS" -o link show type veth | awk -F': ' '{print $2}' | cut -d@ -f1)
 
 orphan=10.200.0.1  # its reverse name is in the hosts file, the name's first label nowhere
+# Loopback only: in lone the resolver refuses at once, in mute its three name
+# servers never answer.
+qvx_ns lone_ns qvh-lone && qvx_ns mute_ns qvh-mute || exit 1
 for ns in "$lone_ns" "$mute_ns"; do
-  ip netns add "$ns" && ip -n "$ns" link set lo up || exit 1
-  mkdir -p "/etc/netns/$ns"
-  printf '127.0.0.1 localhost\n%s orphan.test.lan\n' "$orphan" >"/etc/netns/$ns/hosts"
+  qvx_etc "$ns" "127.0.0.1 localhost
+$orphan orphan.test.lan" || exit 1
   printf 'hosts: files dns\n' >"/etc/netns/$ns/nsswitch.conf"
 done
-printf 'nameserver 127.0.0.1\n' >"/etc/netns/$lone_ns/resolv.conf"
 # Name servers that take every question over UDP and TCP and answer none:
 # three of them, and three search domains, in the namespace given.
 silent_name_servers() {
@@ -99,8 +96,7 @@ silent_name_servers "$QVX_CLIENT_NS"
 sed -i "/ $(hostname)\$/d" "/etc/netns/$QVX_CLIENT_NS/hosts"
 
 tool=$build/quorvex
-passed=0
-failed=0
+QVX_ENV=(USER="$QVX_USER" PASSWD="$QVX_PASSWORD")
 
 # One row per case: NAME | BOUND_S | CODE | WHERE | ARGS, then the expected
 # lines up to the next row. WHERE is "relay MODE TRIGGER" (a relay of its
@@ -319,13 +315,9 @@ run_case() {
     lone) ns=$lone_ns ;;
     mute) ns=$mute_ns ;;
   esac
-  local start end rc
-  start=$(date +%s%N)
+  QVX_RUN=(ip netns exec "$ns" "$tool")
   # shellcheck disable=SC2086
-  ip netns exec "$ns" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "$tool" $args >"$dir/out" 2>"$dir/err"
-  rc=$?
-  end=$(date +%s%N)
-  echo "$rc $(((end - start) / 1000000))" >"$dir/result"
+  qvx_run "$dir" -- $args
 }
 
 # Three at a time: the bounds are wall-clock ones, and a crowded machine
@@ -346,27 +338,10 @@ for n in $(seq "$count"); do
   [[ -d $dir ]] || continue
   IFS='|' read -r name bound code _ _ <"$dir/row"
   name=$(trim "$name"); bound=$(trim "$bound"); code=$(trim "$code")
-  read -r rc ms <"$dir/result"
-  problems=()
-  [[ $rc == "$code" ]] || problems+=("exit code $rc, wanted $code")
-  cmp -s "$dir/out" "$dir/want" || problems+=("standard output differs")
-  [[ -s $dir/err ]] && problems+=("standard error is not empty")
-  ((ms <= (bound + 1) * 1000)) || problems+=("took $ms ms, bound ${bound} s + 1")
-  took=$(printf '%d.%01d' $((ms / 1000)) $((ms % 1000 / 100)))
-  if ((${#problems[@]} == 0)); then
-    passed=$((passed + 1))
-    printf 'ok   %-62s %5ss (bound %s s)\n' "$name" "$took" "$bound"
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %-62s %5ss (bound %s s): %s\n' "$name" "$took" "$bound" "$(IFS=';'; echo "${problems[*]}")"
-    echo "  wanted:"; sed 's/\r$/<CR>/; s/^/    /' "$dir/want"
-    echo "  got:"; sed 's/\r$/<CR>/; s/^/    /' "$dir/out"
-    [[ -s $dir/err ]] && { echo "  stderr:"; head -20 "$dir/err" | sed 's/^/    /'; }
-  fi
+  qvx_judge "$name (bound $bound s)" "$code" $((bound + 1)) "$dir"
 done
 
 # HOSTILE_HOLD=SECONDS keeps the servers up that long after the cases, to
 # try the tool by hand against them.
 [[ -n ${HOSTILE_HOLD:-} ]] && { echo "holding: $work"; sleep "$HOSTILE_HOLD"; }
-echo "$passed passed, $failed failed"
-((failed == 0))
+qvx_summary
