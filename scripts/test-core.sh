@@ -8,14 +8,12 @@ fuzz_seconds=${QUORVEX_FUZZ_SECONDS:-30}
 
 bash scripts/check-format.sh
 
-cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON
-cmake --build build-test
+# shellcheck source=../tests/lib/build.sh
+source tests/lib/build.sh
+qvx_build sanitized all
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-test --output-on-failure -j2
-
-# No generator is forced here: build/ may already exist from the README build command.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
-cmake --build build -j"$(nproc)"
+  ctest --test-dir "$QVX_BUILD_DIR" --output-on-failure -j2
+qvx_build release all
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEX_FUZZ=ON -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF

@@ -14,25 +14,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # sanitized build's start-up alone can take seconds on a busy machine. The
 # same directory and options as scripts/test-linux.sh, so nothing is built
 # twice.
-build=${QUORVEX_RELEASE_BUILD:-$root/build}
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake ninja-build g++ pkg-config \
   >/dev/null || exit 1
 
-log=$(mktemp /tmp/quorvex-hostile-build.XXXXXX)
-if [[ ! -f $build/CMakeCache.txt ]]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF >"$log" 2>&1 || {
-    tail -40 "$log"; rm -f "$log"; echo "build failed"; exit 1
-  }
-fi
-cmake --build "$build" -j2 --target quorvex >"$log" 2>&1 || { tail -40 "$log"; rm -f "$log"; echo "build failed"; exit 1; }
-rm -f "$log"
-
+# shellcheck source=../tests/lib/build.sh
+source "$root/tests/lib/build.sh"
+qvx_build release quorvex || exit 1
+build=$QVX_BUILD_DIR
 # For a run with the sanitized build (QUORVEX_RELEASE_BUILD=build-test):
 # memory faults then show as exit code 99 and a report on standard error.
-export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
-export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+qvx_sanitizer_env
 
 # shellcheck source=../tests/lib/harness.sh
 source "$root/tests/lib/harness.sh"

@@ -19,9 +19,10 @@ binary=${1:-build/quorvex}
 [ -n "${1:-}" ] || packages+=(cmake ninja-build g++)
 bash "$(dirname "$0")/install-deps.sh" "${packages[@]}" || exit 1
 
-if [ -z "${1:-}" ] && [ ! -x "$binary" ]; then
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF >/dev/null &&
-    cmake --build build >/dev/null || { echo "test-linux: cannot build $binary" >&2; exit 1; }
+if [ -z "${1:-}" ]; then
+  # shellcheck source=../tests/lib/build.sh
+  source tests/lib/build.sh
+  qvx_build release quorvex || exit 1
 fi
 [ -x "$binary" ] || { echo "test-linux: no binary at $binary" >&2; exit 1; }
 binary=$(realpath "$binary")

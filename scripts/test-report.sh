@@ -19,12 +19,11 @@ command -v npm >/dev/null || bash scripts/install-deps.sh npm >/dev/null || exit
 
 # The sanitized build the core suite configures, so that hostile records
 # also meet AddressSanitizer and UndefinedBehaviorSanitizer on their way in.
-sanitized=${QUORVEX_REPORT_BUILD:-$root/build-test}
 mkdir -p "$build"
-cmake -S . -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON >/dev/null &&
-  cmake --build "$sanitized" -j2 --target quorvex-sweep >"$build/build.log" 2>&1 ||
-  { tail -n 30 "$build/build.log"; exit 1; }
-sweep=$sanitized/quorvex-sweep
+# shellcheck source=../tests/lib/build.sh
+source "$root/tests/lib/build.sh"
+qvx_build sanitized quorvex-sweep || exit 1
+sweep=$QVX_BUILD_DIR/quorvex-sweep
 
 browser=$build/browser
 if [[ $(node -p "try { require('$browser/node_modules/puppeteer-core/package.json').version } catch { '' }") != "$puppeteer_version" ]]; then

@@ -8,28 +8,17 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# The sanitized build the core tests use: same options, so when they ran
-# first nothing is built twice.
-build=${QUORVEX_SAMBA_BUILD:-$root/build-test}
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake ninja-build g++ pkg-config \
   googletest >/dev/null || exit 1
 
-mkdir -p "$build"
-log=$build/build-output.log
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$log" 2>&1 &&
-  cmake --build "$build" -j"$(nproc)" --target quorvex >>"$log" 2>&1 || {
-  tail -40 "$log"
-  echo "build failed"
-  exit 1
-}
-
-# Samba's libraries keep some allocations to process exit; ours must not.
-# Full stacks for leaks: Samba is built without frame pointers, and the
-# suppressions match on functions inside it.
-export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
-export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# shellcheck source=../tests/lib/build.sh
+source "$root/tests/lib/build.sh"
+# The sanitized build the core tests use: Samba's libraries keep some
+# allocations to process exit; ours must not.
+qvx_build sanitized quorvex || exit 1
+build=$QVX_BUILD_DIR
+qvx_sanitizer_env
 
 # shellcheck source=../tests/lib/harness.sh
 source "$root/tests/lib/harness.sh"

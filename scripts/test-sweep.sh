@@ -11,22 +11,15 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUORVEX_SWEEP_BUILD:-$root/build-test}
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 iptables python3 cmake ninja-build g++ \
   pkg-config googletest libcli11-dev nlohmann-json3-dev >/dev/null || exit 1
 
-mkdir -p "$build"
-log=$build/build-sweep-output.log
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_WERROR=ON -DQUORVEX_SANITIZE=ON >"$log" 2>&1 &&
-  cmake --build "$build" -j2 --target quorvex quorvex-sweep >>"$log" 2>&1 || {
-  tail -40 "$log"
-  echo "build failed"
-  exit 1
-}
-export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
-export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# shellcheck source=../tests/lib/build.sh
+source "$root/tests/lib/build.sh"
+qvx_build sanitized quorvex quorvex-sweep || exit 1
+build=$QVX_BUILD_DIR
+qvx_sanitizer_env
 
 work=$(mktemp -d /tmp/quorvex-sweep.XXXXXX)
 sweep_pid=

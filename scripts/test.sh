@@ -20,10 +20,9 @@ rm -rf "$logs" && mkdir -p "$logs"
 start=$(date +%s)
 
 echo "=== shared builds"
-if ! { cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON &&
-       cmake --build build-test &&
-       cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF &&
-       cmake --build build; } >"$logs/builds.log" 2>&1; then
+# shellcheck source=../tests/lib/build.sh
+source tests/lib/build.sh
+if ! { qvx_build sanitized all && qvx_build release all; } >"$logs/builds.log" 2>&1; then
   cat "$logs/builds.log"
   echo "suites: the shared builds failed"
   exit 1
