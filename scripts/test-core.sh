@@ -17,12 +17,14 @@ cmake --build build -j"$(nproc)"
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEX_FUZZ=ON -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
-fuzzers=(command_line_fuzz host_text_fuzz ndr_fuzz)
+fuzzers=(command_line_fuzz host_text_fuzz ndr_fuzz host_list_fuzz record_fuzz worker_frames_fuzz)
 
 cmake --build build-fuzz --target "${fuzzers[@]}"
 for f in "${fuzzers[@]}"; do
   corpus=$(mktemp -d)
   echo "fuzzing $f for ${fuzz_seconds}s"
-  ./build-fuzz/fuzz/"$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+  seeds=()
+  [[ -d fuzz/seeds/$f ]] && seeds=(fuzz/seeds/"$f")
+  ./build-fuzz/fuzz/"$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" "${seeds[@]}" 2>&1 | tail -n 3
   rm -rf "$corpus"
 done

@@ -118,6 +118,12 @@ bool HoldsSomething(const fs::path& path) {
   return size && *size > 0;
 }
 
+// More than the header a new CSV starts with: rows of records.
+bool HoldsCsvRows(const fs::path& path) {
+  const auto size = SizeOf(path);
+  return size && *size > CsvBom.size() + CsvHeader().size();
+}
+
 bool WorthRetrying(const HostRecord& record) {
   return record.ExitCode == 1 || record.ExitCode == 2 || record.TimedOut || record.Crashed;
 }
@@ -153,14 +159,18 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
   const bool hasCsv = !csvPath.empty();
   if (mode == RecordsMode::Fresh) {
     for (const fs::path& path : {jsonlPath, csvPath}) {
+      std::error_code ec;
+      if (!path.empty() && fs::is_directory(path, ec)) return Named(path) + " is a directory";
       if (!path.empty() && HoldsSomething(path)) {
         return Named(path) + " already holds records: give --resume to finish that sweep, or --overwrite to replace it";
       }
     }
   }
   const bool resume = mode == RecordsMode::Resume || mode == RecordsMode::RetryUnreachable;
-  if (resume && !hasJsonl && hasCsv && HoldsSomething(csvPath)) {
-    return Named(csvPath) + " cannot be resumed on its own: resuming reads the records of --jsonl FILE";
+  // The CSV is made from the JSON Lines records: rows without them would be
+  // lost, so a CSV is never resumed on its own.
+  if (resume && hasCsv && HoldsCsvRows(csvPath) && (!hasJsonl || !HoldsSomething(jsonlPath))) {
+    return Named(csvPath) + " cannot be resumed without the JSON Lines records it was written with (--jsonl FILE)";
   }
   if (!resume || !hasJsonl || !HoldsSomething(jsonlPath)) return OpenForAppend(true);
 

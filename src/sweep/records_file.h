@@ -20,8 +20,9 @@
 //              line end) is dropped and the file cut back to the last
 //              complete record; a host with several records keeps its last.
 //              Resume needs the JSON Lines file: a CSV alone is never read
-//              back. The CSV is regenerated from the records, so it always
-//              matches them.
+//              back, and a CSV holding rows without the JSON Lines records
+//              beside it is refused. The CSV is regenerated from the records,
+//              so it always matches them.
 //   RetryUnreachable  Resume, and hosts whose last record is unreachable,
 //              no-management, timed out or crashed are not done: their new
 //              records replace the old ones, and Finish rewrites the JSON
@@ -52,6 +53,9 @@ namespace quorvex::sweep {
 
 enum class RecordsMode { Fresh, Overwrite, Resume, RetryUnreachable };
 
+// One writer: not for use from several threads at once. The destructor
+// closes the files without Finish's rewrite; call Finish on every way out
+// (Ctrl-C included).
 class RecordsFiles {
  public:
   RecordsFiles() = default;

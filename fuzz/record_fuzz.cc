@@ -1,0 +1,21 @@
+// Resume reads back records files that a kill, an editor or anyone else may
+// have left in any state: a line is a record or is refused, and a record
+// written again reads back the same.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "sweep/record_io.h"
+#include "sweep/utf8.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace quorvex::sweep;
+  const std::optional<HostRecord> record = ParseJsonLine(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (!record) return 0;
+  const std::string line = ToJsonLine(*record);
+  const std::optional<HostRecord> again = ParseJsonLine(line);
+  if (!again || ToJsonLine(*again) != line) __builtin_trap();
+  if (!IsValidUtf8(line) || line.find('\n') != std::string::npos || !IsValidUtf8(ToCsvRow(*record))) __builtin_trap();
+  return 0;
+}
