@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (entry.RunHost.empty() == !entry.Refusal) __builtin_trap();
     if (!IsValidUtf8(entry.Listed) || entry.Key != HostKey(entry.Listed)) __builtin_trap();
     for (char c : entry.RunHost) {
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || std::string_view(" ,/\"").find(c) != std::string_view::npos) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F ||
+          std::string_view(" ,/\"").find(c) != std::string_view::npos) {
         __builtin_trap();
       }
     }

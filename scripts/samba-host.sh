@@ -25,18 +25,8 @@ command=${1:-}
 dir=${2:-}
 [[ -n $command && -n $dir ]] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 
-stop_pid_file() {
-  local file=$1 pid
-  [[ -s $file ]] || return 0
-  pid=$(<"$file")
-  if [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null; then
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    # Only a process that is still there: its number may be reused once it ends.
-    if kill -0 "$pid" 2>/dev/null; then kill -9 "$pid" 2>/dev/null || true; fi
-  fi
-  rm -f "$file"
-}
+# shellcheck source=../tests/lib/netns.sh
+source "$(dirname "$0")/../tests/lib/netns.sh"
 
 if [[ $command == stop ]]; then
   [[ -f $dir/host.env ]] || exit 0
@@ -60,9 +50,8 @@ fi
 
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
-id=$$
-server_ns=qvx-smb-srv-$id
-client_ns=qvx-smb-cli-$id
+server_ns=qvx-smb-srv-$$
+client_ns=qvx-smb-cli-$$
 srv=10.97.0.1
 cli=10.97.0.2
 # The tool takes any four fields of 0..255 as an address, 10.97.x.y
@@ -89,39 +78,23 @@ QVX_SHARE_DIR=$dir/admin
 QVX_DIR=$dir
 EOF
 
-ip netns add "$server_ns"
-ip netns add "$client_ns"
-ip link add "qvs$id" type veth peer name "qvc$id"
-ip link set "qvs$id" netns "$server_ns"
-ip link set "qvc$id" netns "$client_ns"
-ip -n "$server_ns" link set lo up
-ip -n "$client_ns" link set lo up
-ip -n "$server_ns" addr add "$srv/24" dev "qvs$id"
-ip -n "$server_ns" addr add "$srv_alt/24" dev "qvs$id"
-ip -n "$server_ns" addr add "192.0.2.3/24" dev "qvs$id"
-ip -n "$client_ns" addr add "$cli/24" dev "qvc$id"
-ip -n "$client_ns" addr add "$cli_alt/24" dev "qvc$id"
-ip -n "$server_ns" link set "qvs$id" up
-ip -n "$client_ns" link set "qvc$id" up
+qvx_ns server_ns qvx-smb-srv
+qvx_ns client_ns qvx-smb-cli
+qvx_link "$client_ns" "$cli/24 $cli_alt/24" "$server_ns" "$srv/24 $srv_alt/24 192.0.2.3/24"
 # Packets for the drop address go to the server namespace, which does not
 # forward them and answers nothing: a host that drops SYNs.
 ip -n "$client_ns" route add "192.0.2.4/32" via "$srv_alt"
 ip netns exec "$server_ns" sysctl -qw net.ipv4.ip_forward=0
 
-# `ip netns exec` mounts these over /etc for the client only. This machine's
-# own name is there because Samba's client looks it up at start; the
-# nameserver is one nobody runs, so no lookup leaves the namespace.
-mkdir -p "/etc/netns/$client_ns"
-cat >"/etc/netns/$client_ns/hosts" <<EOF
-127.0.0.1 localhost
+# This machine's own name is in the hosts file because Samba's client looks
+# it up at start; no lookup leaves the namespace.
+qvx_etc "$client_ns" "127.0.0.1 localhost
 $cli $(hostname)
 $srv qvxhost.test.lan qvxhost wrongname
 $srv_alt ghost.test.lan
 192.0.2.3 silent
 192.0.2.4 drop
-192.0.2.5 nohost
-EOF
-printf 'nameserver 127.0.0.1\n' >"/etc/netns/$client_ns/resolv.conf"
+192.0.2.5 nohost"
 
 run=$dir/run
 mkdir -p "$run"/{private,lock,state,cache,pid,ncalrpc,log} "$dir/admin"

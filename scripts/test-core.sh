@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The decision core: unit and scenario tests under AddressSanitizer and
+# The decision core: the format of the changed files, unit and scenario tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the release binary with warnings as errors, and
 # a bounded run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds=${QUORVEX_FUZZ_SECONDS:-30}
+
+bash scripts/check-format.sh
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON
 cmake --build build-test

@@ -31,10 +31,13 @@ export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=99
 export LSAN_OPTIONS=suppressions=$root/tests/samba/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# shellcheck source=../tests/lib/harness.sh
+source "$root/tests/lib/harness.sh"
 work=$(mktemp -d /tmp/quorvex-samba.XXXXXX)
 cleanup() {
   bash "$root/scripts/samba-host.sh" stop "$work/host" || true
   rm -rf "$work"
+  qvx_teardown
 }
 trap cleanup EXIT
 bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
@@ -42,44 +45,8 @@ bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
 source "$work/host/host.env"
 
 tool=$build/quorvex
-passed=0
-failed=0
-
-# run NAME RC MAX_SECONDS ENV... -- ARGS... <<< expected lines
-run() {
-  local name=$1 want_rc=$2 max=$3
-  shift 3
-  local -a env=()
-  while [[ $1 != -- ]]; do env+=("$1"); shift; done
-  shift
-  local line
-  while IFS= read -r line; do
-    [[ -n $line ]] && printf '%s\r\n' "$line"
-  done >"$work/want"
-  local start end rc
-  start=$(date +%s.%N)
-  ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "${env[@]}" \
-    "$tool" "$@" >"$work/out" 2>"$work/err"
-  rc=$?
-  end=$(date +%s.%N)
-  local took
-  took=$(python3 -c "print(f'{$end - $start:.1f}')")
-  local problems=()
-  [[ $rc == "$want_rc" ]] || problems+=("exit code $rc, wanted $want_rc")
-  cmp -s "$work/out" "$work/want" || problems+=("standard output differs")
-  [[ -s $work/err ]] && problems+=("standard error is not empty")
-  python3 -c "import sys; sys.exit(0 if $took <= $max else 1)" || problems+=("took ${took}s, bound ${max}s")
-  if ((${#problems[@]} == 0)); then
-    passed=$((passed + 1))
-    printf 'ok   %-44s %5ss\n' "$name" "$took"
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %-44s %5ss: %s\n' "$name" "$took" "$(IFS=';'; echo "${problems[*]}")"
-    echo "  wanted:"; sed 's/\r$/<CR>/; s/^/    /' "$work/want"
-    echo "  got:"; sed 's/\r$/<CR>/; s/^/    /' "$work/out"
-    [[ -s $work/err ]] && { echo "  stderr:"; head -20 "$work/err" | sed 's/^/    /'; }
-  fi
-}
+QVX_ENV=(USER="$QVX_USER" PASSWD="$QVX_PASSWORD")
+QVX_RUN=(ip netns exec "$QVX_CLIENT_NS" "$tool")
 
 # The host's RPC workers start on demand; the first call pays for that.
 ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "$tool" /M qvxhost >/dev/null 2>&1
@@ -87,5 +54,4 @@ ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "$too
 # shellcheck disable=SC1091
 source "$root/tests/samba/scenarios.sh"
 
-echo "$passed passed, $failed failed"
-((failed == 0))
+qvx_summary

@@ -39,6 +39,19 @@ status=0
 bash scripts/build-windows.sh -DQUORVEX_TESTS=ON -DQUORVEX_WINEPREFIX="$prefix" || exit 1
 echo "build done after $(($(date +%s) - start)) s"
 
+# The zip an administrator unpacks: the two programs, their notes, the batch example
+# and the license, with CR LF text, nothing else.
+zips=(dist/quorvex-*-win64.zip)
+python3 - "${zips[0]}" <<'PY' || status=1
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    names = sorted(z.namelist())
+    want = ["LICENSE.TXT", "QUORVEX.TXT", "check-hosts.bat", "quorvex-sweep.exe", "quorvex.exe"]
+    bad = [n for n in names if n.endswith((".TXT", ".bat")) and b"\n" in z.read(n).replace(b"\r\n", b"")]
+    print(f"{sys.argv[1]}: {' '.join(names)}")
+    sys.exit(0 if names == want and not bad else 1)
+PY
+
 # The backend and its tests must compile warning-free with clang too; mingw's
 # headers and libstdc++ serve as clang's Windows sysroot.
 clangxx=$(command -v clang++-14 || command -v clang++)

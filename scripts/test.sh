@@ -1,27 +1,67 @@
 #!/usr/bin/env bash
 # Every test of the project, on a fresh Debian 12 machine as root: installs
 # what it needs, starts the servers and namespaces its tests use, stops them.
+#
+# The suites wait on networks and servers far more than they compute, so they
+# run side by side (QUORVEX_TEST_JOBS at once, 4 by default); each writes its
+# own log, printed whole when it ends. The two builds several suites share are
+# made first, once, so that no two suites build the same tree at the same time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
 bash scripts/install-deps.sh || exit 1
 
-suites=(test-core test-linux test-samba test-sweep test-windows)
+# Longest first, so the slow ones do not start last.
+suites=(test-windows test-domain test-hostile test-core test-sweep test-report test-package test-samba test-linux)
+jobs=${QUORVEX_TEST_JOBS:-4}
+logs=$root/build-logs
+rm -rf "$logs" && mkdir -p "$logs"
+start=$(date +%s)
+
+echo "=== shared builds"
+if ! { cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON &&
+       cmake --build build-test &&
+       cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF &&
+       cmake --build build; } >"$logs/builds.log" 2>&1; then
+  cat "$logs/builds.log"
+  echo "suites: the shared builds failed"
+  exit 1
+fi
+echo "=== shared builds took $(($(date +%s) - start)) s"
+
+declare -A pid_suite=()
+declare -A suite_start=()
 passed=0
 failed=0
 failures=()
-for suite in "${suites[@]}"; do
+
+# Waits for one suite to end, prints its log and counts it.
+reap_one() {
+  local pid
+  wait -n -p pid "${!pid_suite[@]}"
+  local rc=$?
+  local suite=${pid_suite[$pid]}
+  unset "pid_suite[$pid]"
   echo "=== $suite"
-  start=$(date +%s)
-  if bash "scripts/$suite.sh"; then
+  cat "$logs/$suite.log"
+  if ((rc == 0)); then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     failures+=("$suite")
   fi
-  echo "=== $suite took $(($(date +%s) - start)) s"
+  echo "=== $suite $( ((rc == 0)) && echo passed || echo "FAILED ($rc)") in $(($(date +%s) - ${suite_start[$suite]})) s"
+}
+
+for suite in "${suites[@]}"; do
+  while ((${#pid_suite[@]} >= jobs)); do reap_one; done
+  suite_start[$suite]=$(date +%s)
+  bash "scripts/$suite.sh" >"$logs/$suite.log" 2>&1 </dev/null &
+  pid_suite[$!]=$suite
 done
+while ((${#pid_suite[@]})); do reap_one; done
 
 ((failed)) && echo "failed suites: ${failures[*]}"
-echo "suites: $passed passed, $failed failed"
+echo "suites: $passed passed, $failed failed, $(($(date +%s) - start)) s in all"
 ((failed == 0))

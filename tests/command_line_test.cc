@@ -23,6 +23,7 @@ TEST(CommandLineTest, SplitsTokensAtQuotesSpacesAndSlashes) {
     std::string Text;
     std::vector<std::string> Expected;
   };
+  // clang-format off
   const Case cases[] = {
       {"", {}},
       {"/m pc1 /p", {"/M", "PC1", "/P"}},
@@ -34,6 +35,7 @@ TEST(CommandLineTest, SplitsTokensAtQuotesSpacesAndSlashes) {
       {"a\tb c", {"A\tB", "C"}},
       {"\x84x\xE4", {"\x8E" "X\xE4"}},  // code page 437 letters only
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(Tokens(c.Text), c.Expected) << c.Text;
   EXPECT_EQ(GetToken("/M pc1", 0), "");
   EXPECT_EQ(GetToken("/M pc1", 3), "");
@@ -91,6 +93,54 @@ TEST(CommandLineTest, UnexpectedTokensAreReportedEvenWhenQuiet) {
   EXPECT_EQ(stage.Fake.Sleeps, (std::vector<std::uint32_t>{1000, 1000}));
 }
 
+std::string Repeated(const std::string& piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+TEST(CommandLineTest, UnexpectedTokensAreEchoedWithoutControlCharacters) {
+  struct Case {
+    std::string Token;
+    std::string Line;
+  };
+  const Case cases[] = {
+      {"\x1b]0;t\a\x1b[2J", "\a?]0;T??[2J was unexpected.\r\n"},  // a title and a cleared screen
+      {"a\tb\x7f\x01\x1f", "\aA?B??? was unexpected.\r\n"},
+      {"\x84~ \xe9", "\a\x8e~ was unexpected.\r\n\r\n\a\xe9 was unexpected.\r\n"},  // code page 437 stays
+  };
+  for (const Case& c : cases) {
+    FakeStage stage;
+    ParseCommandLine("/M pc1 " + c.Token, stage.Out);
+    EXPECT_EQ(stage.Fake.Output, "\r\n" + c.Line) << c.Token;
+  }
+}
+
+TEST(CommandLineTest, PausesOnlyForTheFirstThirteenUnexpectedTokens) {
+  struct Case {
+    std::string Text;
+    std::size_t Lines;
+    std::size_t Pauses;
+  };
+  // "x/" n times is n + 1 unexpected tokens: X, then /X, ..., then a lone /.
+  const Case cases[] = {
+      {"/M pc1 " + Repeated("x/", 12), 13, 13},
+      {"/M pc1 " + Repeated("x/", 13), 14, 13},
+      {"/M pc1 " + Repeated("x/", 50000), 50001, 13},
+  };
+  for (const Case& c : cases) {
+    FakeStage stage;
+    ParseCommandLine(c.Text, stage.Out);
+    std::size_t lines = 0;
+    for (std::size_t at = stage.Fake.Output.find("was unexpected."); at != std::string::npos;
+         at = stage.Fake.Output.find("was unexpected.", at + 1)) {
+      ++lines;
+    }
+    EXPECT_EQ(lines, c.Lines) << c.Lines;
+    EXPECT_EQ(stage.Fake.Sleeps, std::vector<std::uint32_t>(c.Pauses, 1000)) << c.Lines;
+  }
+}
+
 TEST(CommandLineTest, DecidesOnUsage) {
   struct Case {
     std::string Text;
@@ -106,8 +156,8 @@ TEST(CommandLineTest, DecidesOnUsage) {
       {"/M pc1,pc2", true},
       {"/M \"pc1\tpc2\"", true},
       {"/M pc1 /T", false},
-      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P", false},      // 13 tokens
-      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P /R", true},    // 14 tokens
+      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P", false},    // 13 tokens
+      {"/M pc1 /C a /T b /F 1 /D /I /W /A /P /R", true},  // 14 tokens
   };
   for (const Case& c : cases) {
     FakeStage stage;

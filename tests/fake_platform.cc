@@ -48,8 +48,7 @@ std::optional<Ipv4Address> ParseQuad(const std::string& text) {
   return address;
 }
 
-void CountRelease(FakePlatform& fake, FakePlatform::Counter& counter, const std::string& what,
-                  const char* call) {
+void CountRelease(FakePlatform& fake, FakePlatform::Counter& counter, const std::string& what, const char* call) {
   ++counter.Released;
   fake.Releases.push_back(what);
   fake.Calls.push_back(call);
@@ -137,16 +136,14 @@ class FakeRegistryKey : public RegistryKey {
     ++fake_.RegistryKeys.HandedOut;
   }
   ~FakeRegistryKey() override {
-    CountRelease(fake_, fake_.RegistryKeys, "registry key " + (path_.empty() ? machine_ : path_),
-                 "RegCloseKey");
+    CountRelease(fake_, fake_.RegistryKeys, "registry key " + (path_.empty() ? machine_ : path_), "RegCloseKey");
   }
 
   std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) override {
     fake_.Calls.push_back("RegOpenKeyExA " + path);
     const std::string full = path_.empty() ? path : path_ + "\\" + path;
     const auto found = fake_.KeyOpenStatus.find(full);
-    const std::int32_t status =
-        found == fake_.KeyOpenStatus.end() ? FakePlatform::ErrorFileNotFound : found->second;
+    const std::int32_t status = found == fake_.KeyOpenStatus.end() ? FakePlatform::ErrorFileNotFound : found->second;
     if (status == 0) subKey = std::make_unique<FakeRegistryKey>(fake_, machine_, full);
     return status;
   }
@@ -163,7 +160,8 @@ class FakeRegistryKey : public RegistryKey {
     }
     if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
     size = static_cast<std::uint32_t>(bytes.size());
-    type = 1;  // REG_SZ
+    const auto typed = fake_.RegistryTypes.find({path_, valueName});
+    type = typed != fake_.RegistryTypes.end() ? typed->second : 1;  // REG_SZ unless told
     return 0;
   }
 
@@ -181,8 +179,7 @@ struct FakePlatform::ServiceSet : ConsoleService,
                                   NetManagementService,
                                   UncFileService,
                                   RegistryService {
-  explicit ServiceSet(FakePlatform& owner)
-      : fake(owner), platform{*this, *this, *this, *this, *this, *this} {}
+  explicit ServiceSet(FakePlatform& owner) : fake(owner), platform{*this, *this, *this, *this, *this, *this} {}
 
   ~ServiceSet() override {
     // Orphans were never freed by the caller; drop them without counting.
@@ -245,8 +242,7 @@ struct FakePlatform::ServiceSet : ConsoleService,
     }
     return status;
   }
-  std::uint32_t GetServerInfo(const std::string& uncServerName,
-                              std::unique_ptr<ServerRecord>& record) override {
+  std::uint32_t GetServerInfo(const std::string& uncServerName, std::unique_ptr<ServerRecord>& record) override {
     fake.Calls.push_back("NetServerGetInfo " + uncServerName);
     fake.ServerServerNames.push_back(uncServerName);
     const std::uint32_t status = NextStatus(fake.ServerStatuses);
@@ -274,8 +270,7 @@ struct FakePlatform::ServiceSet : ConsoleService,
   }
 
   // Registry
-  std::int32_t ConnectRegistry(const std::string& uncMachineName,
-                               std::unique_ptr<RegistryKey>& rootKey) override {
+  std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) override {
     fake.Calls.push_back("RegConnectRegistryA " + uncMachineName);
     if (fake.ConnectStatus != 0) return fake.ConnectStatus;
     rootKey = std::make_unique<FakeRegistryKey>(fake, uncMachineName, "");
@@ -309,14 +304,20 @@ FakePlatform::~FakePlatform() = default;
 
 Platform& FakePlatform::Services() { return services_->platform; }
 
-void FakePlatform::SetRegistryValue(const std::string& keyPath, const std::string& valueName,
-                                    const std::string& text) {
+void FakePlatform::SetRegistryValue(const std::string& keyPath, const std::string& valueName, const std::string& text) {
   SetRegistryBytes(keyPath, valueName, text + '\0');
 }
 
 void FakePlatform::SetRegistryBytes(const std::string& keyPath, const std::string& valueName,
                                     const std::string& bytes) {
   RegistryValues[{keyPath, valueName}] = bytes;
+}
+
+void FakePlatform::SetRegistryDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value) {
+  std::string bytes;
+  for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+  RegistryValues[{keyPath, valueName}] = bytes;
+  RegistryTypes[{keyPath, valueName}] = 4;  // REG_DWORD
 }
 
 void FakePlatform::RemoveRegistryValue(const std::string& keyPath, const std::string& valueName) {

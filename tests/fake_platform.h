@@ -66,7 +66,7 @@ class FakePlatform {
   // --- ICMP echo -------------------------------------------------------------
   std::deque<std::int32_t> EchoStatuses;  // one per attempt; empty: 11010 (timed out)
   std::uint32_t EchoRoundTripTime = 1;
-  bool EchoHandleUnavailable = false;     // IcmpCreateFile fails
+  bool EchoHandleUnavailable = false;  // IcmpCreateFile fails
   std::vector<Ipv4Address> EchoDestinations;
 
   // --- Network management ----------------------------------------------------
@@ -101,11 +101,13 @@ class FakePlatform {
   // Stored value bytes per (key path, value name); an absent value makes the
   // query fail and leave the caller's buffer untouched.
   std::map<std::pair<std::string, std::string>, std::string> RegistryValues;
+  // Registry type per value; unlisted values are REG_SZ.
+  std::map<std::pair<std::string, std::string>, std::uint32_t> RegistryTypes;
   // Stores text the way the registry keeps a string: with its closing NUL.
-  void SetRegistryValue(const std::string& keyPath, const std::string& valueName,
-                        const std::string& text);
-  void SetRegistryBytes(const std::string& keyPath, const std::string& valueName,
-                        const std::string& bytes);
+  void SetRegistryValue(const std::string& keyPath, const std::string& valueName, const std::string& text);
+  void SetRegistryBytes(const std::string& keyPath, const std::string& valueName, const std::string& bytes);
+  // Stores a REG_DWORD, little endian.
+  void SetRegistryDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value);
   void RemoveRegistryValue(const std::string& keyPath, const std::string& valueName);
 
   // --- What happened ---------------------------------------------------------

@@ -17,6 +17,7 @@ using Script = std::function<void(FakePlatform&)>;
 const Script Unchanged = [](FakePlatform&) {};
 
 TEST(AddressTest, OnlyFourDecimalFieldsUpTo255AreAddresses) {
+  // clang-format off
   const struct {
     const char* Text;
     bool Valid;
@@ -29,6 +30,7 @@ TEST(AddressTest, OnlyFourDecimalFieldsUpTo255AreAddresses) {
       {"1234.1.1.1", false},      {"0001.1.1.1", false},     {"+1.2.3.4", false},
       {"1.2.3.-4", false},        {"1.2.3.4 ", false},       {"&17.1.1.1", false},
   };
+  // clang-format on
   for (const auto& c : cases) EXPECT_EQ(IsValidAddressText(c.Text), c.Valid) << c.Text;
 }
 
@@ -40,7 +42,7 @@ TEST(AddressTest, ParsesFieldsAsDecimalAndFormatsWithoutPadding) {
       {"192.168.001.010", "192.168.1.10"},  // leading zeros are not octal
       {"000.0.0.0", "0.0.0.0"},
       {"255.255.255.255", "255.255.255.255"},
-      {"123.4", "123.4.0.0"},       // missing fields stay 0
+      {"123.4", "123.4.0.0"},         // missing fields stay 0
       {"192.300.1.1", "192.44.1.1"},  // low eight bits only
       {"1.-1.2.3", "1.255.2.3"},
       {"&17.1.1.1", "15.1.1.1"},
@@ -88,6 +90,7 @@ struct IdentifyCase {
 
 TEST(HostIdentityTest, ClassifiesValidatesAndResolves) {
   const std::string badReverse = "evil\x1b]0;x\x07.lan";
+  // clang-format off
   const IdentifyCase cases[] = {
       {"name resolves", "PC042.SALES.LAN", Unchanged, false,
        " + Resolved hostname to: 192.168.10.42\r\n", false, 0,
@@ -149,6 +152,7 @@ TEST(HostIdentityTest, ClassifiesValidatesAndResolves) {
        {"", "192.168.10.45", "192.168.10.45", "192.168.10.45", true},
        {"gethostbyaddr 192.168.10.45"}},
   };
+  // clang-format on
   for (const IdentifyCase& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeStage s;
@@ -206,6 +210,7 @@ TEST(EchoProbeTest, StatusTextTable) {
 }
 
 TEST(EchoProbeTest, OneAttemptFillsTheResult) {
+  // clang-format off
   const struct {
     const char* Name;
     std::string HostText;
@@ -232,6 +237,7 @@ TEST(EchoProbeTest, OneAttemptFillsTheResult) {
        [](FakePlatform& f) { f.EchoStatuses = {11024}; }, 11024, "Unknown Err 11024       ", 0,
        {{192, 168, 10, 42}}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeStage s;
@@ -250,6 +256,7 @@ TEST(EchoProbeTest, OneAttemptFillsTheResult) {
 }
 
 TEST(EchoProbeTest, ReachabilityWithItsOneRetry) {
+  // clang-format off
   const struct {
     const char* Name;
     bool PingFirst;
@@ -278,6 +285,7 @@ TEST(EchoProbeTest, ReachabilityWithItsOneRetry) {
        [](FakePlatform& f) { f.EchoHandleUnavailable = true; },
        " - Host DOWN. Could not ping: 192.168.10.42\r\n", true, 0},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeStage s;

@@ -36,6 +36,7 @@ struct QueryCase {
 
 TEST(NetQueriesTest, EachQueryIsRetriedOnceUnderTheRightName) {
   const auto failFirstWorkstation = [](FakePlatform& f) { f.WorkstationStatuses = {53, 0}; };
+  // clang-format off
   const QueryCase cases[] = {
       {"both succeed", ByName, false, true, Unchanged, "", false, {"\\\\PC042"}, {"\\\\PC042"},
        "\\\\PC042", true, true},
@@ -74,6 +75,7 @@ TEST(NetQueriesTest, EachQueryIsRetriedOnceUnderTheRightName) {
        " - Can not access. NetServerGetInfo call failed.\r\n", true, {"\\\\PC042"},
        {"\\\\PC042", "\\\\PC042"}, "\\\\PC042", true, false},
   };
+  // clang-format on
   for (const QueryCase& c : cases) {
     for (const bool leaves : {false, true}) {
       SCOPED_TRACE(std::string(c.Name) + (leaves ? ", failed calls leave records" : ""));
@@ -111,10 +113,9 @@ TEST(NetQueriesTest, ARecordLeftByAFailedCallIsFreedBeforeTheRetry) {
   NetInfoRecords records;
   std::string uncServerName;
   ASSERT_FALSE(QueryNetInfo(s.Env, RunSettings{}, ByName, records, uncServerName).EndsRun);
-  EXPECT_EQ(s.Fake.Calls, (std::vector<std::string>{
-                              "NetWkstaGetInfo \\\\PC042", "NetApiBufferFree",
-                              "NetWkstaGetInfo \\\\PC042", "NetServerGetInfo \\\\PC042",
-                              "NetApiBufferFree", "NetServerGetInfo \\\\PC042"}));
+  EXPECT_EQ(s.Fake.Calls,
+            (std::vector<std::string>{"NetWkstaGetInfo \\\\PC042", "NetApiBufferFree", "NetWkstaGetInfo \\\\PC042",
+                                      "NetServerGetInfo \\\\PC042", "NetApiBufferFree", "NetServerGetInfo \\\\PC042"}));
   records.Release();
   EXPECT_EQ(s.Fake.Unreleased(), "");
 }
@@ -133,6 +134,7 @@ TEST(NetQueriesTest, ReleaseFreesWorkstationThenServerOnce) {
 TEST(NetQueriesTest, WideToAnsiStopsAtTheFirstZeroUnit) {
   FakePlatform fake;
   NetManagementService& net = fake.Services().Net;
+  // clang-format off
   const struct {
     const char16_t* Text;
     std::string Ansi;
@@ -144,6 +146,7 @@ TEST(NetQueriesTest, WideToAnsiStopsAtTheFirstZeroUnit) {
       {u"x\u4e2dy", "x?y"},
       {u"AB\0CD", "AB"},
   };
+  // clang-format on
   for (const auto& c : cases) EXPECT_EQ(WideToAnsi(net, c.Text), c.Ansi);
   EXPECT_EQ(fake.Unreleased(), "");
 }
@@ -170,6 +173,7 @@ TEST(IdentityChecksTest, NetBiosName) {
     r.IgnoreNameMismatch = true;
     r.Verbose = true;
   });
+  // clang-format off
   const CheckCase cases[] = {
       {"matches the NetBIOS part", ByName, plain, u"PC042", " + NetBIOS name matches.\r\n", 0},
       {"lower case and spaces still match", ByName, plain, u"  pc042 ", " + NetBIOS name matches.\r\n",
@@ -189,6 +193,7 @@ TEST(IdentityChecksTest, NetBiosName) {
       {"/I /V prints a hostile name safely", ByName, ignoreVerbose, u"X\u0007\u007f",
        " ! NetBIOS name does not match. Returned: X??\r\n", 0},
   };
+  // clang-format on
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeStage s;
@@ -206,12 +211,9 @@ TEST(IdentityChecksTest, NetBiosName) {
 }
 
 TEST(IdentityChecksTest, Domain) {
-  const auto current = [](const char* domain) {
-    return With([=](RunSettings& r) { r.CurrentDomain = domain; });
-  };
-  const auto target = [](const char* domain) {
-    return With([=](RunSettings& r) { r.TargetDomain = domain; });
-  };
+  const auto current = [](const char* domain) { return With([=](RunSettings& r) { r.CurrentDomain = domain; }); };
+  const auto target = [](const char* domain) { return With([=](RunSettings& r) { r.TargetDomain = domain; }); };
+  // clang-format off
   const CheckCase cases[] = {
       {"no /C and no /T reports the domain", ByName, RunSettings{}, u"Sales ",
        " + Host in domain: SALES\r\n", 0},
@@ -239,6 +241,7 @@ TEST(IdentityChecksTest, Domain) {
       {"compared as received, printed safely", ByName, current("SA\nLES"), u"sa\nles",
        " + Host in domain: SA?LES\r\n", 0},
   };
+  // clang-format on
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeStage s;
@@ -265,8 +268,7 @@ TEST(IdentityChecksTest, NullNameAndDomainReadAsEmpty) {
   ASSERT_FALSE(QueryNetInfo(s.Env, RunSettings{}, ByName, records, unc).EndsRun);
   EXPECT_EQ(CheckNetBiosName(s.Env, RunSettings{}, ByName, records).Code, 4);
   EXPECT_EQ(CheckDomain(s.Env, RunSettings{}, ByName, records).Code, 0);
-  EXPECT_EQ(s.Fake.Output,
-            " - NetBIOS name does NOT match. Returned: \r\n + Host in domain: \r\n");
+  EXPECT_EQ(s.Fake.Output, " - NetBIOS name does NOT match. Returned: \r\n + Host in domain: \r\n");
   records.Release();
   EXPECT_EQ(s.Fake.Unreleased(), "");
 }

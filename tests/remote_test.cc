@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -10,6 +11,7 @@
 #include "fake_platform.h"
 #include "remote/admin_share.h"
 #include "remote/computer_role.h"
+#include "remote/os_details.h"
 #include "remote/os_version.h"
 #include "remote/registry_read.h"
 
@@ -65,6 +67,7 @@ TEST(AdminShareTest, OneLinePerRunAndSixteenOnFailure) {
   };
   const std::string probe = "FindFirstFileA \\\\PC042\\admin$\\System32";
   const std::string root = "GetDiskFreeSpaceA \\\\PC042\\admin$\\";
+  // clang-format off
   const struct {
     const char* Name;
     RunSettings Settings;
@@ -107,6 +110,7 @@ TEST(AdminShareTest, OneLinePerRunAndSixteenOnFailure) {
        {"FindFirstFileA \\\\192.168.10.42\\admin$\\System32", "FindClose",
         "GetDiskFreeSpaceA \\\\192.168.10.42\\admin$\\"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     for (const bool quiet : {false, true}) {
       SCOPED_TRACE(std::string(c.Name) + (quiet ? ", quiet" : ""));
@@ -123,6 +127,7 @@ TEST(AdminShareTest, OneLinePerRunAndSixteenOnFailure) {
 }
 
 TEST(RegistryReadTest, TheMarkerIsTheOnlyFailureSignal) {
+  // clang-format off
   const struct {
     const char* Name;
     Script Setup;
@@ -151,6 +156,7 @@ TEST(RegistryReadTest, TheMarkerIsTheOnlyFailureSignal) {
        [](FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", "ab"); }, true,
        "ab"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     FakePlatform fake;
@@ -172,6 +178,7 @@ TEST(ComputerRoleTest, RoleTableAndRegistryAccess) {
   const auto product = [](std::string value) {
     return [=](FakePlatform& f) { f.SetRegistryValue(FakePlatform::ProductKey, "ProductType", value); };
   };
+  // clang-format off
   const struct {
     const char* Name;
     bool WorkstationOnly;
@@ -205,6 +212,7 @@ TEST(ComputerRoleTest, RoleTableAndRegistryAccess) {
        " - Can NOT access Computer role info via remote registry. Access denied.\r\n",
        128, false},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeStage s;
@@ -230,9 +238,9 @@ TEST(OsVersionTest, ByteOrderAgainstFivePointZero) {
     std::string Version;
     bool Passes;
   } cases[] = {
-      {"5.0", true},  {"5.1", true},  {"5.2", true},     {"6.0", true},  {"6.3", true},
-      {"5.0.1", true}, {"9", true},   {"\x80", true},    {"10.0", false}, {"5", false},
-      {"4.0", false}, {"4.9", false}, {"3.51", false},   {"", false},    {"5-0", false},
+      {"5.0", true},   {"5.1", true},  {"5.2", true},   {"6.0", true},   {"6.3", true},
+      {"5.0.1", true}, {"9", true},    {"\x80", true},  {"10.0", false}, {"5", false},
+      {"4.0", false},  {"4.9", false}, {"3.51", false}, {"", false},     {"5-0", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsW2kOrGreater(c.Version), c.Passes) << c.Version;
 }
@@ -258,8 +266,8 @@ TEST(OsVersionTest, VersionTableAndKeyAccess) {
       {"3.51 with /A", true, version("3.51"), " - Unsupported OS.\r\n", 64},
       {"empty", true, version(""), " - Unsupported OS.\r\n", 64},
       {"missing value", true,
-       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); },
-       " - UNKNOWN OS.\r\n", 64},
+       [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); }, " - UNKNOWN OS.\r\n",
+       64},
       {"key refused", false,
        [](FakePlatform& f) { f.KeyOpenStatus[FakePlatform::VersionKey] = FakePlatform::ErrorAccessDenied; },
        " - Can NOT access OS version info via remote registry. Access denied.\r\n", 128},
@@ -277,6 +285,92 @@ TEST(OsVersionTest, VersionTableAndKeyAccess) {
     EXPECT_EQ(s.Fake.Titles, std::vector<std::string>{"PC042.SALES.LAN: Checking OS version..."});
     EXPECT_EQ(s.Fake.Releases.back(), "registry key \\\\PC042");  // the root key, closed last
     EXPECT_EQ(s.Fake.Unreleased(), "");
+  }
+}
+
+// Records every detail told, as "name=value".
+class DetailLog final : public FindingsSink {
+ public:
+  std::vector<std::string> Told;
+  void Line(std::string_view) override {}
+  void Text(Fact fact, std::string_view value) override { Add(fact, std::string(value)); }
+  void Number(Fact fact, std::uint64_t value) override { Add(fact, std::to_string(value)); }
+  void Flag(Fact, bool) override {}
+  void FailedCall(std::string_view call, std::int64_t status) override {
+    Told.push_back(std::string(call) + "!" + std::to_string(status));
+  }
+  bool WantsOsDetails() const override { return true; }
+
+ private:
+  void Add(Fact fact, const std::string& value) {
+    Told.push_back(std::to_string(static_cast<int>(fact)) + "=" + value);
+  }
+};
+
+std::string Told(Fact fact, const std::string& value) { return std::to_string(static_cast<int>(fact)) + "=" + value; }
+
+TEST(OsDetailsTest, TrustsOnlyPlainValuesOfTheirType) {
+  const std::string key = FakePlatform::VersionKey;
+  const struct {
+    const char* Name;
+    Script Setup;
+    std::vector<std::string> Expected;
+  } cases[] = {
+      {"Windows 11 23H2",
+       [&](FakePlatform& f) {
+         f.SetRegistryDword(key, "CurrentMajorVersionNumber", 10);
+         f.SetRegistryDword(key, "CurrentMinorVersionNumber", 0);
+         f.SetRegistryValue(key, "CurrentBuildNumber", "22631");
+         f.SetRegistryDword(key, "UBR", 4460);
+         f.SetRegistryValue(key, "DisplayVersion", "23H2");
+         f.SetRegistryValue(key, "ProductName", "Windows 10 Pro");
+         f.SetRegistryValue(key, "EditionID", "Professional");
+         f.SetRegistryValue(key, "InstallationType", "Client");
+       },
+       {Told(Fact::CurrentMajorVersionNumber, "10"), Told(Fact::CurrentMinorVersionNumber, "0"),
+        Told(Fact::CurrentBuildNumber, "22631"), Told(Fact::UBR, "4460"), Told(Fact::DisplayVersion, "23H2"),
+        Told(Fact::ProductName, "Windows 10 Pro"), Told(Fact::EditionID, "Professional"),
+        Told(Fact::InstallationType, "Client")}},
+      {"wrong types, control characters, overlong",
+       [&](FakePlatform& f) {
+         f.SetRegistryValue(key, "CurrentMajorVersionNumber", "10");  // a string where a DWORD belongs
+         f.SetRegistryDword(key, "CurrentBuildNumber", 22631);        // a DWORD where a string belongs
+         f.SetRegistryBytes(key, "UBR", "\x01\x02");                  // a DWORD of two bytes
+         f.RegistryTypes[{key, "UBR"}] = 4;
+         f.SetRegistryValue(key, "ProductName", "Windows\x1b]0;owned\x07");
+         f.SetRegistryValue(key, "EditionID", std::string(200, 'E'));
+         f.SetRegistryBytes(key, "ReleaseId", "2009");  // stored without its NUL
+       },
+       {Told(Fact::ReleaseId, "2009")}},
+      {"key refused", [&](FakePlatform& f) { f.KeyOpenStatus[key] = FakePlatform::ErrorAccessDenied; }, {}},
+  };
+  for (const auto& c : cases) {
+    FakePlatform fake;
+    fake.RemoveRegistryValue(key, "CurrentVersion");
+    c.Setup(fake);
+    DetailLog log;
+    {
+      std::unique_ptr<RegistryKey> root;
+      ASSERT_EQ(fake.Services().Registry.ConnectRegistry(Pc042Unc, root), 0);
+      ReadOsDetails(*root, log);
+    }
+    EXPECT_EQ(log.Told, c.Expected) << c.Name;
+    EXPECT_EQ(fake.Unreleased(), "") << c.Name;
+  }
+}
+
+TEST(OsDetailsTest, AskedOnlyByACallerThatRecords) {
+  const std::string openVersionKey = std::string("RegOpenKeyExA ") + FakePlatform::VersionKey;
+  for (const bool recording : {false, true}) {
+    FakeStage stage;
+    DetailLog log;
+    RunEnv env{stage.Fake.Services(), stage.Out, recording ? static_cast<FindingsSink&>(log) : stage.Out.Findings()};
+    std::unique_ptr<RegistryKey> root;
+    ASSERT_EQ(stage.Fake.Services().Registry.ConnectRegistry(Pc042Unc, root), 0);
+    EXPECT_EQ(CheckOsVersion(env, DefaultSettings(), Pc042, std::move(root)), 0);
+    // The single tool opens the version key once; a recording caller once more for the details.
+    EXPECT_EQ(std::count(stage.Fake.Calls.begin(), stage.Fake.Calls.end(), openVersionKey), recording ? 2 : 1);
+    EXPECT_EQ(stage.Fake.Unreleased(), "");
   }
 }
 

@@ -54,6 +54,7 @@ void RunScenario(const Scenario& s) {
 }
 
 TEST(ScenarioTest, EveryExitCode) {
+  // clang-format off
   const Scenario scenarios[] = {
       {"passes", "/M pc042.sales.lan", nullptr,
        {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, W2k}, 0},
@@ -121,6 +122,7 @@ TEST(ScenarioTest, EveryExitCode) {
        [](FakePlatform& f) { f.RemoveRegistryValue(FakePlatform::VersionKey, "CurrentVersion"); },
        {Resolved, NameMatches, InDomain, ShareOk, Connected, Workstation, " - UNKNOWN OS."}, 64},
   };
+  // clang-format on
   for (const Scenario& s : scenarios) RunScenario(s);
 }
 
@@ -174,8 +176,8 @@ TEST(ScenarioTest, QuietRunPrintsNothingButSetsTitlesAndCode) {
   EXPECT_EQ(fake.Output, "");
   EXPECT_EQ(fake.Titles, (std::vector<std::string>{
                              "PC042: Checking NetBIOS name...", "PC042.SALES.LAN: Checking current domain...",
-                             "PC042.SALES.LAN: Checking admin$ share...",
-                             "PC042.SALES.LAN: Checking Computer role...", "PC042.SALES.LAN: Checking OS version..."}));
+                             "PC042.SALES.LAN: Checking admin$ share...", "PC042.SALES.LAN: Checking Computer role...",
+                             "PC042.SALES.LAN: Checking OS version..."}));
   EXPECT_EQ(fake.Unreleased(), "");
 
   FakePlatform unresolved;
@@ -236,7 +238,7 @@ class FactLog final : public FindingsSink {
 
  private:
   void Add(Fact fact, const std::string& value) {
-    static const char* const names[] = {"address",    "full_name",  "netbios_name", "domain",
+    static const char* const names[] = {"address",     "full_name",  "netbios_name", "domain",
                                         "admin_share", "free_bytes", "product_type", "os_version"};
     Facts.push_back(names[static_cast<int>(fact)] + (" " + value));
   }
@@ -256,6 +258,7 @@ TEST(ScenarioTest, FindingsFollowTheRun) {
     for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
   };
+  // clang-format off
   const Case cases[] = {
       {"passes", "/M pc042.sales.lan /V", nullptr,
        join({identity, reported,
@@ -271,6 +274,7 @@ TEST(ScenarioTest, FindingsFollowTheRun) {
        },
        join({identity, reported, {"admin_share false", "failed RegConnectRegistryA 53"}})},
   };
+  // clang-format on
   for (const Case& c : cases) {
     FakePlatform fake;
     if (c.Setup) c.Setup(fake);

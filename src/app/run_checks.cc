@@ -38,8 +38,8 @@ std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const Ho
   RoleVerdict role = CheckComputerRole(env, settings, identity, uncServerName);
   checkOutcome = static_cast<std::uint16_t>(checkOutcome + role.Added);
   if (role.RootKey) {
-    checkOutcome = static_cast<std::uint16_t>(
-        checkOutcome + CheckOsVersion(env, settings, identity, std::move(role.RootKey)));
+    checkOutcome =
+        static_cast<std::uint16_t>(checkOutcome + CheckOsVersion(env, settings, identity, std::move(role.RootKey)));
   }
   return checkOutcome;
 }

@@ -14,8 +14,21 @@ constexpr std::uint32_t UnexpectedTokenPauseMs = 1000;
 constexpr std::string_view HostTrimSet = " \\\"";
 constexpr std::string_view DomainTrimSet = " \\.\"";
 
-enum class Switch { Host, TargetDomain, CurrentDomain, FreeSpace, WorkstationOnly, SkipFreeSpace, Verbose,
-                    PingFirst, IgnoreNameMismatch, Quiet, AllowNt4, RetryAlternateName, Usage };
+enum class Switch {
+  Host,
+  TargetDomain,
+  CurrentDomain,
+  FreeSpace,
+  WorkstationOnly,
+  SkipFreeSpace,
+  Verbose,
+  PingFirst,
+  IgnoreNameMismatch,
+  Quiet,
+  AllowNt4,
+  RetryAlternateName,
+  Usage
+};
 
 struct SwitchRow {
   std::string_view Slash;
@@ -97,10 +110,15 @@ void ApplyFlag(RunSettings& settings, Switch which, Output& out) {
   }
 }
 
-void ReportUnexpectedToken(const std::string& token, Output& out) {
+// A word is echoed with its control characters shown as "?", so that a
+// command line cannot drive the terminal; the bell that opens the line is
+// the tool's own. No legal command line holds more than MostTokens words, so
+// pausing after more of them would only stretch a long argument's failure
+// over hours (one argument can split into thousands of words at slashes).
+void ReportUnexpectedToken(const std::string& token, int reported, Output& out) {
   out.PrintDirect("");
-  out.PrintDirect("\a" + token + " was unexpected.");
-  out.Pause(UnexpectedTokenPauseMs);
+  out.PrintDirect("\a" + Printable(token) + " was unexpected.");
+  if (reported <= MostTokens) out.Pause(UnexpectedTokenPauseMs);
 }
 
 }  // namespace
@@ -121,11 +139,12 @@ ParsedCommandLine ParseTokens(std::string_view commandText, Output& out, std::st
   std::vector<std::string> tokens;
   for (std::string_view raw : SplitTokens(commandText)) tokens.push_back(UpperCaseText(raw));
   parsed.TokenCount = static_cast<int>(tokens.size());
+  int unexpected = 0;
 
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const SwitchRow* row = MatchSwitch(tokens[i]);
     if (row == nullptr) {
-      ReportUnexpectedToken(tokens[i], out);
+      ReportUnexpectedToken(tokens[i], ++unexpected, out);
       parsed.Settings.UsageRequested = true;
     } else if (refused != nullptr &&
                (row->Which == Switch::Host || row->Which == Switch::Quiet || row->Which == Switch::Verbose)) {

@@ -42,8 +42,8 @@ void PrintUsage(Output& out) {
 }
 
 bool NeedsUsage(const RunSettings& settings, int tokenCount) {
-  return tokenCount < FewestTokens || tokenCount > MostTokens || settings.Host.empty() ||
-         settings.UsageRequested || settings.Host.find_first_of(" ,\t") != std::string::npos;
+  return tokenCount < FewestTokens || tokenCount > MostTokens || settings.Host.empty() || settings.UsageRequested ||
+         settings.Host.find_first_of(" ,\t") != std::string::npos;
 }
 
 }  // namespace quorvex

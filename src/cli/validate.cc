@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "core/exit_codes.h"
-#include "core/exit_codes.h"
 
 namespace quorvex {
 
@@ -18,9 +17,12 @@ constexpr std::string_view FreeSpaceForbidden = "ABCDEFGHIJKLMNOPQRSTUVWXYZ.-";
 constexpr std::int64_t BytesPerMegabyte = 1024 * 1024;
 constexpr std::int64_t MostRequiredFreeBytes = 2048 * BytesPerMegabyte;
 
-constexpr std::string_view QuietAndVerboseError = "ERROR: /Q and /V switches can not be used at the same time. Pick one.";
-constexpr std::string_view TargetDomainError = "ERROR: /T: Invalid NetBIOS domain name (must be 15 characters or less).";
-constexpr std::string_view CurrentDomainError = "ERROR: /C: Invalid NetBIOS domain name (must be 15 characters or less).";
+constexpr std::string_view QuietAndVerboseError =
+    "ERROR: /Q and /V switches can not be used at the same time. Pick one.";
+constexpr std::string_view TargetDomainError =
+    "ERROR: /T: Invalid NetBIOS domain name (must be 15 characters or less).";
+constexpr std::string_view CurrentDomainError =
+    "ERROR: /C: Invalid NetBIOS domain name (must be 15 characters or less).";
 constexpr std::string_view SameDomainsError = "ERROR: /C and /T values must be different.";
 constexpr std::string_view FreeSpaceError = "ERROR: /F value must be a whole number less than or equal to 2048.";
 

@@ -9,18 +9,18 @@
 namespace quorvex {
 
 namespace ExitCode {
-inline constexpr std::uint16_t Success = 0;          // every check that ran passed
-inline constexpr std::uint16_t Unreachable = 1;      // the host does not resolve or answer the ping
-inline constexpr std::uint16_t NoManagement = 2;     // the workstation or server query failed twice
-inline constexpr std::uint16_t NameMismatch = 4;     // the reported computer name differs
-inline constexpr std::uint16_t WrongDomain = 8;      // not in /C, or already in /T
-inline constexpr std::uint16_t UsageShown = 9;       // the usage text was shown
-inline constexpr std::uint16_t AdminShare = 16;      // admin$ missing, unreachable or too full
-inline constexpr std::uint16_t Role = 32;            // role unreadable, or a server under /W
-inline constexpr std::uint16_t OsVersion = 64;       // version unreadable or not supported
-inline constexpr std::uint16_t InvalidValue = 99;    // a command-line value is invalid
-inline constexpr std::uint16_t Registry = 128;       // remote registry or a key cannot be opened
-inline constexpr std::uint16_t Largest = 255;        // what the process can report
+inline constexpr std::uint16_t Success = 0;        // every check that ran passed
+inline constexpr std::uint16_t Unreachable = 1;    // the host does not resolve or answer the ping
+inline constexpr std::uint16_t NoManagement = 2;   // the workstation or server query failed twice
+inline constexpr std::uint16_t NameMismatch = 4;   // the reported computer name differs
+inline constexpr std::uint16_t WrongDomain = 8;    // not in /C, or already in /T
+inline constexpr std::uint16_t UsageShown = 9;     // the usage text was shown
+inline constexpr std::uint16_t AdminShare = 16;    // admin$ missing, unreachable or too full
+inline constexpr std::uint16_t Role = 32;          // role unreadable, or a server under /W
+inline constexpr std::uint16_t OsVersion = 64;     // version unreadable or not supported
+inline constexpr std::uint16_t InvalidValue = 99;  // a command-line value is invalid
+inline constexpr std::uint16_t Registry = 128;     // remote registry or a key cannot be opened
+inline constexpr std::uint16_t Largest = 255;      // what the process can report
 }  // namespace ExitCode
 
 // One row per code a run can end with or add up: the short name records and
@@ -32,10 +32,10 @@ struct ExitCodeRow {
 };
 
 inline constexpr ExitCodeRow ExitCodeTable[] = {
-    {ExitCode::Unreachable, "unreachable"}, {ExitCode::NoManagement, "no-management"},
+    {ExitCode::Unreachable, "unreachable"},    {ExitCode::NoManagement, "no-management"},
     {ExitCode::NameMismatch, "name-mismatch"}, {ExitCode::WrongDomain, "domain"},
-    {ExitCode::AdminShare, "admin-share"},   {ExitCode::Role, "role"},
-    {ExitCode::OsVersion, "os-version"},     {ExitCode::Registry, "registry"},
+    {ExitCode::AdminShare, "admin-share"},     {ExitCode::Role, "role"},
+    {ExitCode::OsVersion, "os-version"},       {ExitCode::Registry, "registry"},
 };
 inline constexpr std::string_view UsageName = "usage";
 inline constexpr std::string_view InvalidName = "invalid";

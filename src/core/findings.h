@@ -20,6 +20,16 @@ enum class Fact {
   FreeBytes,    // free bytes of admin$ (number), when measured
   ProductType,  // registry text
   OsVersion,    // registry text
+  // Beside CurrentVersion, for callers that ask for them (WantsOsDetails):
+  CurrentMajorVersionNumber,  // number
+  CurrentMinorVersionNumber,  // number
+  CurrentBuildNumber,         // text
+  UBR,                        // number
+  DisplayVersion,             // text
+  ReleaseId,                  // text
+  ProductName,                // text
+  EditionID,                  // text
+  InstallationType,           // text
 };
 
 class FindingsSink {
@@ -34,6 +44,10 @@ class FindingsSink {
   // A platform call that failed, by the name of the Win32 call it stands for,
   // with the status it returned.
   virtual void FailedCall(std::string_view call, std::int64_t status) = 0;
+  // Whether the run should also read the OS detail values, over the registry
+  // connection it holds anyway. The single tool does not: its calls stay
+  // exactly those its checks need.
+  virtual bool WantsOsDetails() const { return false; }
 };
 
 // For a run nobody records.

@@ -7,10 +7,10 @@
 namespace quorvex {
 
 struct RunSettings {
-  std::string Host;            // /M
-  std::string CurrentDomain;   // /C
-  std::string TargetDomain;    // /T
-  std::string FreeSpaceText;   // /F as typed (trimmed, upper case); "15" by default
+  std::string Host;           // /M
+  std::string CurrentDomain;  // /C
+  std::string TargetDomain;   // /T
+  std::string FreeSpaceText;  // /F as typed (trimmed, upper case); "15" by default
   std::int64_t RequiredFreeBytes = 0;
   bool SkipFreeSpace = false;       // /D, or /F 0
   bool IgnoreNameMismatch = false;  // /I

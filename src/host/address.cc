@@ -66,8 +66,8 @@ Ipv4Address ParseDottedAddress(std::string_view text) {
   std::size_t start = 0;
   for (std::size_t index = 0; index < FieldCount; ++index) {
     const std::size_t end = text.find(FieldSeparator, start);
-    address[index] = ReadField(
-        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    address[index] =
+        ReadField(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
     if (end == std::string_view::npos) break;
     start = end + 1;
   }

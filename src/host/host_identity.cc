@@ -18,8 +18,7 @@ constexpr std::size_t MaxNetBiosLength = 15;
 constexpr char FailedForwardLookup[] = "0.0.0.0";
 
 constexpr char InvalidAddressLine[] = "ERROR: /M: Invalid IP Address. Please check format.";
-constexpr char InvalidNetBiosLine[] =
-    "ERROR: /M: Invalid NetBIOS hostname (must be 15 characters or less).";
+constexpr char InvalidNetBiosLine[] = "ERROR: /M: Invalid NetBIOS hostname (must be 15 characters or less).";
 constexpr char ReverseFailedLine[] = " - Could not resolve IP Address to hostname.";
 constexpr char ForwardFailedLine[] = " - Could not resolve hostname to IP Address.";
 constexpr char ReverseResolvedPrefix[] = " + Resolved IP address to: ";

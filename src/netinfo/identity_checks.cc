@@ -38,9 +38,8 @@ Verdict CheckNetBiosName(RunEnv& env, const RunSettings& settings, const HostIde
   const std::string returned = RecordText(env, records.Workstation->Info.ComputerName);
   if (settings.IgnoreNameMismatch) {
     if (settings.Verbose) {
-      env.Out.PrintStatus(returned == identity.HostName
-                              ? std::string(IgnoredNameMatchesLine)
-                              : IgnoredNameMismatchPrefix + Printable(returned));
+      env.Out.PrintStatus(returned == identity.HostName ? std::string(IgnoredNameMatchesLine)
+                                                        : IgnoredNameMismatchPrefix + Printable(returned));
     }
     return Verdict::GoOn();
   }
@@ -63,8 +62,8 @@ Verdict CheckDomain(RunEnv& env, const RunSettings& settings, const HostIdentity
     return Verdict::End(ExitCode::WrongDomain);
   }
   if (!settings.CurrentDomain.empty() && compared != settings.CurrentDomain) {
-    env.Out.PrintStatus(WrongDomainPrefix + Printable(domain) + WrongDomainMiddle +
-                        settings.CurrentDomain + WrongDomainSuffix);
+    env.Out.PrintStatus(WrongDomainPrefix + Printable(domain) + WrongDomainMiddle + settings.CurrentDomain +
+                        WrongDomainSuffix);
     return Verdict::End(ExitCode::WrongDomain);
   }
   env.Out.PrintStatus(InDomainPrefix + Printable(domain));

@@ -66,8 +66,8 @@ void NetInfoRecords::Release() {
   Server.reset();
 }
 
-Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
-                     NetInfoRecords& records, std::string& uncServerName) {
+Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentity& identity, NetInfoRecords& records,
+                     std::string& uncServerName) {
   NetManagementService& net = env.System.Net;
   uncServerName = UncPrefix + identity.NetBiosName;
   env.Out.ShowStageTitle(identity.NetBiosName, TitleHeading);

@@ -20,8 +20,8 @@ struct NetInfoRecords {
 
 // Fills records and uncServerName ("\\" + the name the host answered under),
 // or ends the run with 2. Records obtained stay in `records` either way.
-Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
-                     NetInfoRecords& records, std::string& uncServerName);
+Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentity& identity, NetInfoRecords& records,
+                     std::string& uncServerName);
 
 // UTF-16 text from a record to ANSI text; null gives empty text.
 std::string WideToAnsi(NetManagementService& net, const char16_t* text);

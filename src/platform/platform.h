@@ -107,8 +107,7 @@ class NetManagementService {
   // a record may be left behind even on failure.
   virtual std::uint32_t GetWorkstationInfo(const std::string& uncServerName,
                                            std::unique_ptr<WorkstationRecord>& record) = 0;
-  virtual std::uint32_t GetServerInfo(const std::string& uncServerName,
-                                      std::unique_ptr<ServerRecord>& record) = 0;
+  virtual std::uint32_t GetServerInfo(const std::string& uncServerName, std::unique_ptr<ServerRecord>& record) = 0;
   // WideCharToMultiByte(CP_ACP) of exactly these code units.
   virtual std::string WideToAnsiText(std::u16string_view text) = 0;
 };
@@ -144,8 +143,8 @@ class RegistryKey {
   virtual std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) = 0;
   // RegQueryValueExA. On success writes at most `size` bytes into buffer and
   // sets size and type; on failure leaves the buffer untouched.
-  virtual std::int32_t QueryValue(const std::string& valueName, std::uint32_t& type,
-                                  std::uint8_t* buffer, std::uint32_t& size) = 0;
+  virtual std::int32_t QueryValue(const std::string& valueName, std::uint32_t& type, std::uint8_t* buffer,
+                                  std::uint32_t& size) = 0;
 };
 
 class RegistryService {
@@ -153,8 +152,7 @@ class RegistryService {
   virtual ~RegistryService() = default;
   // RegConnectRegistryA(uncMachineName, HKEY_LOCAL_MACHINE). Returns 0
   // (ERROR_SUCCESS) and sets rootKey, or a non-zero status.
-  virtual std::int32_t ConnectRegistry(const std::string& uncMachineName,
-                                       std::unique_ptr<RegistryKey>& rootKey) = 0;
+  virtual std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) = 0;
 };
 
 // Everything a run may call, grouped as the services are.

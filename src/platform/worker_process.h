@@ -27,8 +27,8 @@ using WorkerEntry = void (*)(std::string_view job, WorkerSend send, void* contex
 // What Wait reports of one worker.
 struct WorkerNews {
   std::uint64_t Id = 0;
-  std::string Bytes;   // what it sent since the last news, in order
-  bool Ended = false;  // it is gone and reaped; nothing more will come
+  std::string Bytes;    // what it sent since the last news, in order
+  bool Ended = false;   // it is gone and reaped; nothing more will come
   bool Killed = false;  // it ended by a signal, a kill or an abnormal exit
 };
 

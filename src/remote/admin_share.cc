@@ -42,8 +42,7 @@ bool PathExists(UncFileService& files, const std::string& path) {
 std::uint64_t QueryFreeBytes(UncFileService& files, const std::string& rootPath) {
   const std::optional<DiskFreeSpace> space = files.QueryDiskFreeSpace(rootPath);
   if (!space) return 0;
-  return SaturatingProduct(SaturatingProduct(space->SectorsPerCluster, space->BytesPerSector),
-                           space->FreeClusters);
+  return SaturatingProduct(SaturatingProduct(space->SectorsPerCluster, space->BytesPerSector), space->FreeClusters);
 }
 
 std::uint16_t CheckAdminShare(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,

@@ -18,8 +18,7 @@ constexpr std::int32_t Success = 0;
 constexpr char ConnectCall[] = "RegConnectRegistryA";
 constexpr char NoConnectionLine[] = " - Can NOT access remote registry. Non-NT OS or access denied.";
 constexpr char ConnectedLine[] = " + Connected to remote registry.";
-constexpr char KeyRefusedLine[] =
-    " - Can NOT access Computer role info via remote registry. Access denied.";
+constexpr char KeyRefusedLine[] = " - Can NOT access Computer role info via remote registry. Access denied.";
 
 struct RoleRow {
   const char* Line;
@@ -54,6 +53,7 @@ RoleVerdict CheckComputerRole(RunEnv& env, const RunSettings& settings, const Ho
   env.Out.PrintStatus(ConnectedLine);
 
   const RegistryRead read = ReadRemoteRegistryString(*rootKey, ProductKey, ProductValue);
+  ReportRegistryFailure(read, env.Findings);
   if (!read.KeyOpened) {
     env.Out.PrintStatus(KeyRefusedLine);
     verdict.Added = ExitCode::Registry;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/exit_codes.h"
+#include "remote/os_details.h"
 #include "remote/registry_read.h"
 
 namespace quorvex {
@@ -11,7 +12,6 @@ namespace quorvex {
 namespace {
 
 constexpr char TitleHeading[] = ": Checking OS version...";
-constexpr char VersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr char VersionValue[] = "CurrentVersion";
 constexpr std::string_view LowestPassingVersion = "5.0";
 constexpr char Nt4Version[] = "4.0";
@@ -43,7 +43,10 @@ std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const Hos
   env.Out.ShowStageTitle(identity.HostName, TitleHeading);
   // The root key is closed when it goes out of scope, on every path.
   RegistryRead read;
-  if (rootKey) read = ReadRemoteRegistryString(*rootKey, VersionKey, VersionValue);
+  if (rootKey) {
+    read = ReadRemoteRegistryString(*rootKey, VersionKeyPath, VersionValue);
+    ReportRegistryFailure(read, env.Findings);
+  }
   if (!read.KeyOpened) {
     env.Out.PrintStatus(KeyRefusedLine);
     return ExitCode::Registry;
@@ -51,6 +54,7 @@ std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const Hos
   if (read.Text != RegistryFailureMarker) env.Findings.Text(Fact::OsVersion, read.Text);
   const VersionRow row = LookUpVersion(read.Text, settings.AllowNt4);
   env.Out.PrintStatus(row.Line);
+  if (env.Findings.WantsOsDetails()) ReadOsDetails(*rootKey, env.Findings);
   return row.Added;
 }
 

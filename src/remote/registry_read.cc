@@ -16,11 +16,11 @@ constexpr std::int32_t Success = 0;
 
 }  // namespace
 
-RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath,
-                                      const std::string& valueName) {
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName) {
   RegistryRead read;
   std::unique_ptr<RegistryKey> subKey;
-  if (rootKey.OpenKey(keyPath, subKey) != Success || !subKey) return read;
+  read.OpenStatus = rootKey.OpenKey(keyPath, subKey);
+  if (read.OpenStatus != Success || !subKey) return read;
   read.KeyOpened = true;
 
   // The marker is the only failure signal: a read that fails leaves it in
@@ -31,14 +31,21 @@ RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& k
   std::memcpy(buffer.data(), RegistryFailureMarker, sizeof RegistryFailureMarker);
   std::uint32_t type = StringType;
   std::uint32_t size = ValueBufferSize;
-  if (subKey->QueryValue(valueName, type, buffer.data(), size) == Success && size < ValueBufferSize) {
-    buffer[size] = 0;
-  }
+  read.QueryStatus = subKey->QueryValue(valueName, type, buffer.data(), size);
+  if (read.QueryStatus == Success && size < ValueBufferSize) buffer[size] = 0;
   subKey.reset();
 
   const auto end = std::find(buffer.begin(), buffer.end(), std::uint8_t{0});
   read.Text.assign(buffer.begin(), end);
   return read;
+}
+
+void ReportRegistryFailure(const RegistryRead& read, FindingsSink& findings) {
+  if (!read.KeyOpened) {
+    findings.FailedCall(OpenKeyCall, read.OpenStatus);
+  } else if (read.QueryStatus != Success) {
+    findings.FailedCall(QueryValueCall, read.QueryStatus);
+  }
 }
 
 }  // namespace quorvex

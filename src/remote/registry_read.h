@@ -1,20 +1,29 @@
 // Reading one string value through the remote registry.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "core/findings.h"
 #include "platform/platform.h"
 
 namespace quorvex {
 
 inline constexpr char RegistryFailureMarker[] = "*ERROR*";
+inline constexpr char VersionKeyPath[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+inline constexpr char OpenKeyCall[] = "RegOpenKeyExA";
+inline constexpr char QueryValueCall[] = "RegQueryValueExA";
 
 struct RegistryRead {
   bool KeyOpened = false;
-  std::string Text;  // the value text, or the failure marker when the read failed
+  std::string Text;              // the value text, or the failure marker when the read failed
+  std::int32_t OpenStatus = 0;   // of the key's open
+  std::int32_t QueryStatus = 0;  // of the value's query, once the key opened
 };
 
-RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath,
-                                      const std::string& valueName);
+// Tells the findings which call of a read failed, and with what.
+void ReportRegistryFailure(const RegistryRead& read, FindingsSink& findings);
+
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName);
 
 }  // namespace quorvex

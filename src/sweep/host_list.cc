@@ -69,8 +69,8 @@ std::optional<std::string> RefusalOf(std::string_view raw, std::string_view trim
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) {
       static constexpr char Hex[] = "0123456789ABCDEF";
-      return std::string("ERROR: The host text holds the control character 0x") + Hex[byte >> 4] +
-             Hex[byte & 0xF] + ", which no host name does.";
+      return std::string("ERROR: The host text holds the control character 0x") + Hex[byte >> 4] + Hex[byte & 0xF] +
+             ", which no host name does.";
     }
   }
   return std::nullopt;
@@ -96,7 +96,8 @@ class Reader {
 
   std::string_view Line() {
     const std::size_t end = text_.find_first_of("\r\n", pos_);
-    const std::string_view line = text_.substr(pos_, end == std::string_view::npos ? std::string_view::npos : end - pos_);
+    const std::string_view line =
+        text_.substr(pos_, end == std::string_view::npos ? std::string_view::npos : end - pos_);
     pos_ = end == std::string_view::npos ? text_.size() : end;
     SkipLineEnd();
     return line;

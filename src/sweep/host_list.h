@@ -45,9 +45,9 @@ inline constexpr std::size_t MaxHostEntries = 1000000;
 inline constexpr int RefusedHostExitCode = 9;
 
 struct HostEntry {
-  std::string Listed;   // as listed (spaces and tabs at the ends dropped): the record's host
-  std::string RunHost;  // the /M value for the run; empty when refused
-  std::string Key;      // duplicates and resume compare this
+  std::string Listed;                  // as listed (spaces and tabs at the ends dropped): the record's host
+  std::string RunHost;                 // the /M value for the run; empty when refused
+  std::string Key;                     // duplicates and resume compare this
   std::optional<std::string> Refusal;  // the one line a refused entry's record carries
   std::size_t LineNumber = 0;          // where the entry starts, from 1
 };

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "report/render_command.h"
 #include "sweep/host_list.h"
 #include "sweep/options.h"
 #include "sweep/pool.h"
-#include "sweep/records_file.h"
 #include "sweep/record_io.h"
+#include "sweep/records_file.h"
 #include "sweep/summary.h"
 #include "sweep/switches.h"
 #include "sweep/worker.h"
@@ -96,7 +97,10 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
   const bool progress = !options.NoProgress && ErrorIsTerminal();
   std::string writeError;
   bool someFailed = false;
+  const bool reporting = !options.HtmlPath.empty() || !options.SincePath.empty();
+  std::vector<HostRecord> unfiled;  // the report's records when no records file keeps them
   auto record = [&](HostRecord& r) {
+    if (reporting && !recording) unfiled.push_back(r);
     summary.Add(r);
     if (r.ExitCode != 0 || r.TimedOut || r.Crashed) someFailed = true;
     if (recording && writeError.empty()) writeError = files.Append(r);
@@ -157,6 +161,11 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
     if (writeError.empty()) writeError = error;
   }
   Say(summary.Text());
+  if (reporting && writeError.empty()) {
+    const std::vector<HostRecord> all = recording ? files.Records() : std::move(unfiled);
+    report::RenderOptions report{&all, {}, options.HtmlPath, options.SincePath};
+    if (report::RenderCommand(report) != 0) return UnusableFileExitCode;
+  }
   if (!writeError.empty()) {
     Complain(writeError);
     return UnusableFileExitCode;
@@ -183,6 +192,9 @@ int main(int argc, char** argv) {
   }
   if (options.Worker) return RunWorkerFromStandardInput(CheckHostInWorker);
 
+  if (!options.RenderPath.empty()) {
+    return report::RenderCommand({nullptr, options.RenderPath, options.HtmlPath, options.SincePath});
+  }
   RunSettings shared;
   if (const int code = ParseSweepSwitches(options.Switches, shared); code != 0) return code;
   return Sweep(options, shared);

@@ -31,9 +31,12 @@ struct SweepOptions {
   bool Overwrite = false;
   bool RetryUnreachable = false;  // implies Resume
   bool NoProgress = false;
-  std::string HostList;  // a file, or "-" for standard input
+  std::string HostList;               // a file, or "-" for standard input
   std::vector<std::string> Switches;  // the arguments after "--"
-  bool Worker = false;  // Windows: this process is a worker (internal)
+  bool Worker = false;                // Windows: this process is a worker (internal)
+  std::string HtmlPath;               // the fleet report, written at the end (or from RenderPath)
+  std::string RenderPath;             // render these records instead of sweeping
+  std::string SincePath;              // compare with this older sweep's records
 };
 
 void AddSweepOptions(CLI::App& app, SweepOptions& options);

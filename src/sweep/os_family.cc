@@ -18,18 +18,12 @@ struct FamilyRow {
 // builds are the public release builds; a build between two rows (a preview)
 // takes the older name.
 constexpr FamilyRow FamilyTable[] = {
-    {26100, "Windows 11", "Windows Server 2025"},
-    {22000, "Windows 11", "Windows Server 2022"},
-    {20348, "Windows 10", "Windows Server 2022"},
-    {17763, "Windows 10", "Windows Server 2019"},
-    {10240, "Windows 10", "Windows Server 2016"},
-    {9600, "Windows 8.1", "Windows Server 2012 R2"},
-    {9200, "Windows 8", "Windows Server 2012"},
-    {7600, "Windows 7", "Windows Server 2008 R2"},
-    {6000, "Windows Vista", "Windows Server 2008"},
-    {3790, "Windows XP x64", "Windows Server 2003"},
-    {2600, "Windows XP", "Windows 2000 Server"},
-    {2195, "Windows 2000", "Windows 2000 Server"},
+    {26100, "Windows 11", "Windows Server 2025"},      {22000, "Windows 11", "Windows Server 2022"},
+    {20348, "Windows 10", "Windows Server 2022"},      {17763, "Windows 10", "Windows Server 2019"},
+    {10240, "Windows 10", "Windows Server 2016"},      {9600, "Windows 8.1", "Windows Server 2012 R2"},
+    {9200, "Windows 8", "Windows Server 2012"},        {7600, "Windows 7", "Windows Server 2008 R2"},
+    {6000, "Windows Vista", "Windows Server 2008"},    {3790, "Windows XP x64", "Windows Server 2003"},
+    {2600, "Windows XP", "Windows 2000 Server"},       {2195, "Windows 2000", "Windows 2000 Server"},
     {1381, "Windows NT 4.0", "Windows NT 4.0 Server"},
 };
 

@@ -25,8 +25,8 @@ struct PoolJob {
 };
 
 struct PoolClock {
-  std::function<std::int64_t()> NowMs;           // monotonic milliseconds
-  std::function<std::string()> UtcNow;           // RFC 3339, for checked_at
+  std::function<std::int64_t()> NowMs;  // monotonic milliseconds
+  std::function<std::string()> UtcNow;  // RFC 3339, for checked_at
   std::function<bool()> Interrupted;
 };
 

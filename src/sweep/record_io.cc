@@ -56,7 +56,7 @@ struct TextField {
 };
 
 constexpr TextField TextFields[] = {
-    {"address", &HostRecord::Address},         {"full_name", &HostRecord::FullName},
+    {"address", &HostRecord::Address},          {"full_name", &HostRecord::FullName},
     {"netbios_name", &HostRecord::NetbiosName}, {"domain", &HostRecord::Domain},
     {"product_type", &HostRecord::ProductType}, {"os_version", &HostRecord::OsVersion},
 };
@@ -280,10 +280,9 @@ std::optional<HostRecord> ParseJsonLine(std::string_view line) {
 }
 
 std::string CsvHeader() {
-  std::vector<std::string> columns = {"schema",      "host",         "checked_at", "elapsed_ms",   "exit_code",
-                                      "failed",      "timed_out",    "crashed",    "address",      "full_name",
-                                      "netbios_name", "domain",      "product_type", "os_version", "admin_share",
-                                      "free_bytes"};
+  std::vector<std::string> columns = {
+      "schema",  "host",      "checked_at",   "elapsed_ms", "exit_code",    "failed",     "timed_out",   "crashed",
+      "address", "full_name", "netbios_name", "domain",     "product_type", "os_version", "admin_share", "free_bytes"};
   for (const OsField& field : OsFields) columns.push_back(std::string("os.") + field.Key);
   for (const char* column : {"errors", "smb.dialect", "smb.signing_required"}) columns.push_back(column);
   std::string header;
@@ -292,11 +291,8 @@ std::string CsvHeader() {
 }
 
 std::string ToCsvRow(const HostRecord& r) {
-  std::vector<std::string> cells = {std::to_string(r.Schema),
-                                    CsvText(r.Host),
-                                    CsvText(r.CheckedAt),
-                                    std::to_string(r.ElapsedMs),
-                                    std::to_string(r.ExitCode)};
+  std::vector<std::string> cells = {std::to_string(r.Schema), CsvText(r.Host), CsvText(r.CheckedAt),
+                                    std::to_string(r.ElapsedMs), std::to_string(r.ExitCode)};
   std::vector<std::string> failed;
   for (std::string_view name : FailureNames(static_cast<std::uint16_t>(r.ExitCode))) failed.emplace_back(name);
   cells.push_back(Joined(failed));

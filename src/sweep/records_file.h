@@ -64,8 +64,7 @@ class RecordsFiles {
   ~RecordsFiles();
 
   // "" when the files are ready for Append, else one line saying why not.
-  std::string Open(const std::filesystem::path& jsonlPath, const std::filesystem::path& csvPath,
-                   RecordsMode mode);
+  std::string Open(const std::filesystem::path& jsonlPath, const std::filesystem::path& csvPath, RecordsMode mode);
 
   // Keys (host_list.h HostKey) of the hosts whose kept record stands: the
   // sweep skips them.
@@ -115,7 +114,6 @@ class RecordsFiles {
 // last record of each host kept, file order), without changing it: for
 // rendering and comparing earlier sweeps. nullopt with *error set (one line)
 // when the file cannot be read or holds a line that is not a record.
-std::optional<std::vector<HostRecord>> ReadRecordsFile(const std::filesystem::path& path,
-                                                       std::string* error);
+std::optional<std::vector<HostRecord>> ReadRecordsFile(const std::filesystem::path& path, std::string* error);
 
 }  // namespace quorvex::sweep

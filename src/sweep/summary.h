@@ -21,7 +21,7 @@ class SweepSummary {
   std::size_t Passed() const { return passed_; }
   bool AllPassed() const { return checked_ == passed_; }
 
-  std::size_t Duplicates = 0;      // later spellings of listed hosts
+  std::size_t Duplicates = 0;       // later spellings of listed hosts
   std::size_t AlreadyRecorded = 0;  // skipped on resume
   std::size_t NotStarted = 0;       // left when an interrupt stopped the sweep
 

@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "sweep/os_family.h"
+
 namespace quorvex::sweep {
 
 namespace {
 
 constexpr std::size_t HeaderSize = 5;
-constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::OsVersion);
+constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::InstallationType);
 
 void PutNumber(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -59,6 +61,24 @@ std::optional<std::string>* TextField(HostRecord& record, Fact fact) {
     case Fact::Domain: return &record.Domain;
     case Fact::ProductType: return &record.ProductType;
     case Fact::OsVersion: return &record.OsVersion;
+    case Fact::CurrentBuildNumber: return &record.Os.CurrentBuildNumber;
+    case Fact::DisplayVersion: return &record.Os.DisplayVersion;
+    // Hosts before DisplayVersion existed name their release here.
+    case Fact::ReleaseId: return &record.Os.DisplayVersion;
+    case Fact::ProductName: return &record.Os.ProductName;
+    case Fact::EditionID: return &record.Os.EditionID;
+    case Fact::InstallationType: return &record.Os.InstallationType;
+    default: return nullptr;
+  }
+}
+
+bool IsOsText(Fact fact) { return fact >= Fact::CurrentMajorVersionNumber; }
+
+std::optional<std::uint32_t>* DwordField(HostRecord& record, Fact fact) {
+  switch (fact) {
+    case Fact::CurrentMajorVersionNumber: return &record.Os.CurrentMajorVersionNumber;
+    case Fact::CurrentMinorVersionNumber: return &record.Os.CurrentMinorVersionNumber;
+    case Fact::UBR: return &record.Os.UBR;
     default: return nullptr;
   }
 }
@@ -84,7 +104,9 @@ void FrameWriter::Number(Fact fact, std::uint64_t value) {
   Send(EventKind::Number, FactPayload(fact, number));
 }
 
-void FrameWriter::Flag(Fact fact, bool value) { Send(EventKind::Flag, FactPayload(fact, value ? "\1" : std::string_view("\0", 1))); }
+void FrameWriter::Flag(Fact fact, bool value) {
+  Send(EventKind::Flag, FactPayload(fact, value ? "\1" : std::string_view("\0", 1)));
+}
 
 void FrameWriter::FailedCall(std::string_view call, std::int64_t status) {
   std::string payload;
@@ -177,19 +199,27 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
   const bool hasFact = !p.empty() && static_cast<std::uint8_t>(p[0]) <= LastFact;
   const Fact fact = hasFact ? static_cast<Fact>(p[0]) : Fact::Address;
   switch (frame.Kind) {
-    case EventKind::Line:
-      record.Lines.emplace_back(p);
-      return true;
+    case EventKind::Line: record.Lines.emplace_back(p); return true;
     case EventKind::Text: {
       std::optional<std::string>* field = hasFact ? TextField(record, fact) : nullptr;
       if (field == nullptr) return false;
-      *field = std::string(p.substr(1));
+      if (fact == Fact::ReleaseId && record.Os.DisplayVersion) return true;  // DisplayVersion came first
+      // OS values are recorded only as texts a reader can trust.
+      *field = IsOsText(fact) ? RegistryText(p.substr(1)) : std::optional<std::string>(std::string(p.substr(1)));
       return true;
     }
-    case EventKind::Number:
-      if (!hasFact || fact != Fact::FreeBytes || p.size() != 9) return false;
-      record.FreeBytes = GetNumber(p.substr(1), 8);
+    case EventKind::Number: {
+      if (!hasFact || p.size() != 9) return false;
+      const std::uint64_t value = GetNumber(p.substr(1), 8);
+      if (fact == Fact::FreeBytes) {
+        record.FreeBytes = value;
+        return true;
+      }
+      std::optional<std::uint32_t>* field = DwordField(record, fact);
+      if (field == nullptr || value > 0xFFFFFFFFu) return false;
+      *field = static_cast<std::uint32_t>(value);
       return true;
+    }
     case EventKind::Flag:
       if (!hasFact || fact != Fact::AdminShare || p.size() != 2 || static_cast<std::uint8_t>(p[1]) > 1) return false;
       record.AdminShare = p[1] == 1;
@@ -203,8 +233,7 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
       record.ExitCode = static_cast<int>(GetNumber(p, 2));
       done = true;
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -47,6 +47,7 @@ class FrameWriter final : public FindingsSink {
   void Number(Fact fact, std::uint64_t value) override;
   void Flag(Fact fact, bool value) override;
   void FailedCall(std::string_view call, std::int64_t status) override;
+  bool WantsOsDetails() const override { return true; }
   void Done(int exitCode);
 
  private:

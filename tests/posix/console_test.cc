@@ -18,6 +18,7 @@ struct TitleCase {
 };
 
 TEST(Console, TitleSequence) {
+  // clang-format off
   const TitleCase cases[] = {
       {"plain", "PC1: Checking NetBIOS name...", "\x1b]0;PC1: Checking NetBIOS name...\a"},
       {"code page 437 letters", "M\x9A" "LLER", "\x1b]0;M\xC3\x9CLLER\a"},
@@ -25,6 +26,7 @@ TEST(Console, TitleSequence) {
       {"newline, tab and delete dropped", "A\r\n\tB\x7F", "\x1b]0;AB\a"},
       {"empty", "", "\x1b]0;\a"},
   };
+  // clang-format on
   for (const TitleCase& c : cases) EXPECT_EQ(TerminalTitleSequence(c.Title), c.Sequence) << c.Name;
 }
 

@@ -14,6 +14,7 @@ struct Utf8Case {
 };
 
 TEST(Cp437, FromUtf8) {
+  // clang-format off
   const Utf8Case cases[] = {
       {"ascii and controls pass", "PC1\r\n\a\t", "PC1\r\n\a\t"},
       {"letters of the upper-casing rule", "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA9\xC3\xA2\xC3\xA5\xC3\xA7",
@@ -33,6 +34,7 @@ TEST(Cp437, FromUtf8) {
       {"truncated before ascii", "\xE2\x95Z", "?Z"},
       {"empty", "", ""},
   };
+  // clang-format on
   for (const Utf8Case& c : cases) EXPECT_EQ(Utf8ToCp437(c.Utf8), c.Cp437) << c.Name;
 }
 

@@ -25,6 +25,7 @@ constexpr std::uint16_t Seq = 7;
 
 using Bytes = std::vector<std::uint8_t>;
 
+// clang-format off
 Bytes IpHeader(const Ipv4Address& from, const Ipv4Address& to, std::uint8_t protocol = 1) {
   return {0x45, 0, 0, 0, 0, 0, 0, 0, 64, protocol, 0, 0, from[0], from[1], from[2], from[3],
           to[0], to[1], to[2], to[3]};
@@ -34,6 +35,7 @@ Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t
   return {type, code, 0, 0, static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id),
           static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq)};
 }
+// clang-format on
 
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;
@@ -44,8 +46,8 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 // An error message from `from` quoting our request to `to`.
 Bytes Error(std::uint8_t type, std::uint8_t code, const Ipv4Address& to = Peer, std::uint16_t id = Id,
             std::uint16_t seq = Seq) {
-  return Join({IpHeader(Router, {10, 99, 0, 1}), Icmp(type, code, 0, 0), IpHeader({10, 99, 0, 1}, to),
-               Icmp(8, 0, id, seq)});
+  return Join(
+      {IpHeader(Router, {10, 99, 0, 1}), Icmp(type, code, 0, 0), IpHeader({10, 99, 0, 1}, to), Icmp(8, 0, id, seq)});
 }
 
 struct MatchCase {
@@ -59,8 +61,8 @@ TEST(IcmpMatch, RawSocketMessages) {
   const Bytes reply = Join({IpHeader(Peer, Router), Icmp(0, 0, Id, Seq)});
   Bytes shortQuote = Error(3, 1);
   shortQuote.resize(shortQuote.size() - 4);
-  Bytes withOptions = Join({{0x46, 0, 0, 0, 0, 0, 0, 0, 64, 1, 0, 0, 10, 99, 0, 2, 10, 99, 0, 1, 1, 1, 1, 0},
-                            Icmp(0, 0, Id, Seq)});
+  Bytes withOptions =
+      Join({{0x46, 0, 0, 0, 0, 0, 0, 0, 64, 1, 0, 0, 10, 99, 0, 2, 10, 99, 0, 1, 1, 1, 1, 0}, Icmp(0, 0, Id, Seq)});
   const MatchCase cases[] = {
       {"echo reply", reply, Peer, 0},
       {"reply with IP options", withOptions, Peer, 0},
@@ -136,8 +138,8 @@ namespace {
 
 struct NamespaceCase {
   const char* Name;
-  bool DatagramAllowed;   // net.ipv4.ping_group_range admits root's group
-  bool EchoIgnored;       // net.ipv4.icmp_echo_ignore_all
+  bool DatagramAllowed;  // net.ipv4.ping_group_range admits root's group
+  bool EchoIgnored;      // net.ipv4.icmp_echo_ignore_all
   Ipv4Address Destination;
   std::uint32_t TimeoutMs;
   std::int32_t Status;
@@ -180,8 +182,8 @@ std::string RunInPrivateNamespace(const NamespaceCase& c) {
       } else {
         const auto start = std::chrono::steady_clock::now();
         const EchoReply reply = handle->SendEcho(c.Destination, c.TimeoutMs);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start).count();
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         answer = std::to_string(reply.Status) + " " + std::to_string(ms);
       }
     }

@@ -38,10 +38,10 @@ TEST(Resolver, InetAddrSemantics) {
       {"192.168.1.10", Ipv4Address{192, 168, 1, 10}},
       {"10.0.0.1", Ipv4Address{10, 0, 0, 1}},
       {"0.0.0.0", Ipv4Address{0, 0, 0, 0}},
-      {"127.1", Ipv4Address{127, 0, 0, 1}},          // short forms fill the last field
-      {"010.0.0.1", Ipv4Address{8, 0, 0, 1}},        // leading zero is octal
+      {"127.1", Ipv4Address{127, 0, 0, 1}},    // short forms fill the last field
+      {"010.0.0.1", Ipv4Address{8, 0, 0, 1}},  // leading zero is octal
       {"0x7f.0.0.1", Ipv4Address{127, 0, 0, 1}},
-      {"255.255.255.255", std::nullopt},             // indistinguishable from failure
+      {"255.255.255.255", std::nullopt},  // indistinguishable from failure
       {"256.1.1.1", std::nullopt},
       {"PC1", std::nullopt},
       {"1.2.3.4.5", std::nullopt},

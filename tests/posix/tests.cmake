@@ -5,6 +5,8 @@ add_executable(quorvex_posix_tests
   ${CMAKE_CURRENT_LIST_DIR}/cp437_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/icmp_echo_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/resolver_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/run_clock_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/credentials_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/ndr_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_text_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_wire_test.cc)

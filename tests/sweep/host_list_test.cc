@@ -40,7 +40,10 @@ TEST(HostListTest, ReadsPlainAndCsvLists) {
       {"plain, UTF-16LE", Utf16Le(u"pc1\r\nM\u00fcnchen\r\n"), {"pc1", "M\xC3\xBCnchen"}, false, 0},
       {"plain, UTF-16BE", std::string("\xFE\xFF\0p\0c\0001", 8), {"pc1"}, false, 0},
       {"duplicates after trimming, any case",
-       "pc1\n\\\\PC1\n\"pc1\"\npc2\nm\xC3\xBCnchen\nM\xC3\x9CNCHEN\n", {"pc1", "pc2", "m\xC3\xBCnchen"}, false, 3},
+       "pc1\n\\\\PC1\n\"pc1\"\npc2\nm\xC3\xBCnchen\nM\xC3\x9CNCHEN\n",
+       {"pc1", "pc2", "m\xC3\xBCnchen"},
+       false,
+       3},
       {"a bare first word is a host, not a header", "Name\npc1\n", {"Name", "pc1"}, false, 0},
       {"PowerShell 5.1 export",
        "#TYPE Selected.Microsoft.ActiveDirectory.Management.ADComputer\r\n"
@@ -49,7 +52,9 @@ TEST(HostListTest, ReadsPlainAndCsvLists) {
        "\"\",\"PC2\",\"Windows, with a comma\"\r\n"
        "\"pc3.corp.lan\",\"PC3\",\"line\r\nbreak \"\"quoted\"\"\"\r\n"
        "\"\",\"\",\"no name at all\"\r\n",
-       {"pc1.corp.lan", "PC2", "pc3.corp.lan"}, true, 0},
+       {"pc1.corp.lan", "PC2", "pc3.corp.lan"},
+       true,
+       0},
       {"Name only, no #TYPE", "\"Name\"\npc1\n\npc2\n", {"pc1", "pc2"}, true, 0},
       {"ComputerName beats Host, any case", "host,computername\nh1,c1\nh2,\n", {"c1"}, true, 0},
       {"Host column, short rows", "Site,Host\nx,pc1\nx\ny,pc2", {"pc1", "pc2"}, true, 0},
@@ -85,14 +90,9 @@ TEST(HostListTest, RefusesHostTextsThatCouldAddASwitch) {
     std::string Said;
   };
   const Case cases[] = {
-      {"pc1 /T:evil", "a space"},
-      {"pc1\t/Q", "a tab"},
-      {"pc1/Q", "a slash"},
-      {"\"pc1,pc2\"", "a comma"},
-      {"pc\"1", "a double quote"},
-      {"pc\x01", "the control character 0x01"},
-      {"\\\\\"\"", "No host name is left"},
-      {"m\xFCnchen", "not UTF-8"},
+      {"pc1 /T:evil", "a space"},           {"pc1\t/Q", "a tab"},        {"pc1/Q", "a slash"},
+      {"\"pc1,pc2\"", "a comma"},           {"pc\"1", "a double quote"}, {"pc\x01", "the control character 0x01"},
+      {"\\\\\"\"", "No host name is left"}, {"m\xFCnchen", "not UTF-8"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -121,7 +121,11 @@ TEST(HostListTest, RefusesWhatIsNoHostList) {
       {"empty", "", "names no host"},
       {"comments only", "# a\n;b\n\n   \n", "names no host"},
       {"CSV header only", "\"DNSHostName\",\"Name\"\r\n", "names no host"},
-      {"binary", std::string("\x7F" "ELF\0\0\1", 7), "not text"},
+      {"binary",
+       std::string("\x7F"
+                   "ELF\0\0\1",
+                   7),
+       "not text"},
       {"UTF-16 without its mark", std::string("p\0c\0", 4), "not text"},
       {"too large", std::string(MaxHostListBytes + 1, 'a'), "larger than"},
   };

@@ -37,9 +37,7 @@ HostRecord FullRecord() {
   return r;
 }
 
-void ExpectSame(const HostRecord& a, const HostRecord& b) {
-  EXPECT_EQ(ToJsonLine(a), ToJsonLine(b));
-}
+void ExpectSame(const HostRecord& a, const HostRecord& b) { EXPECT_EQ(ToJsonLine(a), ToJsonLine(b)); }
 
 TEST(RecordIoTest, RoundTripsEveryFact) {
   HostRecord bare;
@@ -115,7 +113,8 @@ TEST(RecordIoTest, RefusesWhatIsNotARecord) {
   for (const std::string& line : cases) EXPECT_FALSE(ParseJsonLine(line).has_value()) << line;
   // Unknown keys and a failed list that disagrees are not errors: failed is
   // always recomputed from exit_code.
-  const std::optional<HostRecord> back = ParseJsonLine(with("\"failed\":[\"admin-share\",\"registry\"]", "\"failed\":[],\"new\":{}"));
+  const std::optional<HostRecord> back =
+      ParseJsonLine(with("\"failed\":[\"admin-share\",\"registry\"]", "\"failed\":[],\"new\":{}"));
   ASSERT_TRUE(back.has_value());
   ExpectSame(*back, FullRecord());
 }

@@ -44,9 +44,7 @@ class RecordsFileTest : public testing::Test {
     out << in.rdbuf();
     return out.str();
   }
-  static void Write(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  static void Write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
   static std::string Lines(const std::vector<HostRecord>& records) {
     std::string text;
     for (const HostRecord& r : records) text += ToJsonLine(r) + "\n";
@@ -73,8 +71,8 @@ TEST_F(RecordsFileTest, NeverOverwritesRecordsUnasked) {
 
   for (const fs::path& path : {jsonl_, csv_}) {
     RecordsFiles again;
-    const std::string error = path == jsonl_ ? again.Open(jsonl_, "", RecordsMode::Fresh)
-                                             : again.Open("", csv_, RecordsMode::Fresh);
+    const std::string error =
+        path == jsonl_ ? again.Open(jsonl_, "", RecordsMode::Fresh) : again.Open("", csv_, RecordsMode::Fresh);
     EXPECT_NE(error.find("--resume"), std::string::npos) << error;
     EXPECT_NE(error.find("--overwrite"), std::string::npos) << error;
     EXPECT_NE(error.find(path.filename().string()), std::string::npos) << error;
@@ -134,8 +132,8 @@ TEST_F(RecordsFileTest, RefusesAFileWithALineThatIsNoRecord) {
 
 TEST_F(RecordsFileTest, RetryUnreachableReplacesRecordsAtomically) {
   const std::vector<HostRecord> first = {
-      Record("ok", 0),           Record("down", 1),      Record("nomgmt", 2),
-      Record("slow", 2, true),   Record("share", 16),    Record("broke", 2, false, true),
+      Record("ok", 0),         Record("down", 1),   Record("nomgmt", 2),
+      Record("slow", 2, true), Record("share", 16), Record("broke", 2, false, true),
   };
   Write(jsonl_, Lines(first));
   RecordsFiles files;
@@ -147,8 +145,9 @@ TEST_F(RecordsFileTest, RetryUnreachableReplacesRecordsAtomically) {
   // Until Finish the new records follow the old ones; a resume sorts that out.
   EXPECT_EQ(Read(jsonl_), Lines(first) + Lines({Record("slow", 0), Record("down", 1)}));
   ASSERT_EQ(files.Finish(), "");
-  const std::vector<HostRecord> expected = {Record("ok", 0),    Record("nomgmt", 2), Record("share", 16),
-                                            Record("broke", 2, false, true), Record("slow", 0), Record("down", 1)};
+  const std::vector<HostRecord> expected = {Record("ok", 0),     Record("nomgmt", 2),
+                                            Record("share", 16), Record("broke", 2, false, true),
+                                            Record("slow", 0),   Record("down", 1)};
   EXPECT_EQ(Read(jsonl_), Lines(expected));
   EXPECT_EQ(Read(csv_), Csv(expected));
   EXPECT_EQ(Lines(files.Records()), Lines(expected));

@@ -15,16 +15,16 @@ TEST(DeriveEchoReplyTest, TakesTheStatusFromWhereTheHelperLeftIt) {
     std::int32_t status;
     std::uint32_t expectedRtt;
   } cases[] = {
-      {1, 0, 7, 0, 0, 7},                  // answered
-      {1, 11003, 0, 0, 11003, 0},          // an unreachable report is a reply too
-      {0, 11010, 0, 0, 11010, 0},          // failure recorded in the reply record
-      {0, 0, 0, 11010, 11010, 0},          // failure reported only through the error
-      {0, 11013, 0, 11010, 11013, 0},      // the record wins over the error
-      {0, 0, 0, 11001, 11001, 0},          // lowest IP_* status
-      {0, 0, 0, 11255, 11255, 0},          // highest IP_* status
-      {0, 0, 0, 11000, 11050, 0},          // just below the range
-      {0, 0, 0, 11256, 11050, 0},          // just above it
-      {0, 0, 0, 87, 11050, 0},             // ERROR_INVALID_PARAMETER: never "answered"
+      {1, 0, 7, 0, 0, 7},              // answered
+      {1, 11003, 0, 0, 11003, 0},      // an unreachable report is a reply too
+      {0, 11010, 0, 0, 11010, 0},      // failure recorded in the reply record
+      {0, 0, 0, 11010, 11010, 0},      // failure reported only through the error
+      {0, 11013, 0, 11010, 11013, 0},  // the record wins over the error
+      {0, 0, 0, 11001, 11001, 0},      // lowest IP_* status
+      {0, 0, 0, 11255, 11255, 0},      // highest IP_* status
+      {0, 0, 0, 11000, 11050, 0},      // just below the range
+      {0, 0, 0, 11256, 11050, 0},      // just above it
+      {0, 0, 0, 87, 11050, 0},         // ERROR_INVALID_PARAMETER: never "answered"
       {0, 0, 0, 0, 11050, 0},
   };
   for (const Case& c : cases) {
@@ -47,8 +47,7 @@ TEST(EchoWin32Test, ReplyBufferFitsTheRecordOfThisBuild) {
     IP_OPTION_INFORMATION options{};
     options.Ttl = 255;
     SetLastError(0);
-    DWORD count = IcmpSendEcho(handle, inet_addr("127.0.0.1"), nullptr, 0, &options,
-                               tooSmall.data(), 36, 2000);
+    DWORD count = IcmpSendEcho(handle, inet_addr("127.0.0.1"), nullptr, 0, &options, tooSmall.data(), 36, 2000);
     DWORD error = GetLastError();
     IcmpCloseHandle(handle);
     EXPECT_EQ(count, 0u);

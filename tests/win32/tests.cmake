@@ -20,9 +20,12 @@ else()
   message(WARNING "No Wine prefix at '${QUORVEX_WINEPREFIX}': the UNC file tests will fail")
 endif()
 
-# The shipped program: system DLLs only, and its output byte for byte.
+# The shipped program: system DLLs only, its version resource, and its output
+# byte for byte.
 add_test(NAME win32_imports
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check_imports.sh $<TARGET_FILE:quorvex>)
+add_test(NAME win32_version_resource
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check_version.sh $<TARGET_FILE:quorvex> ${PROJECT_VERSION})
 add_test(NAME win32_end_to_end
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/end_to_end.sh $<TARGET_FILE:quorvex>
                  ${CMAKE_CROSSCOMPILING_EMULATOR})

@@ -1,17 +1,22 @@
 # The Linux backend: local services here, the SMB/DCE-RPC client in samba/.
 add_library(quorvex_platform STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/bounded_lookup.cc
   ${CMAKE_CURRENT_LIST_DIR}/console.cc
   ${CMAKE_CURRENT_LIST_DIR}/cp437.cc
   ${CMAKE_CURRENT_LIST_DIR}/icmp_echo.cc
   ${CMAKE_CURRENT_LIST_DIR}/platform-posix.cc
   ${CMAKE_CURRENT_LIST_DIR}/resolver.cc
+  ${CMAKE_CURRENT_LIST_DIR}/run_clock.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/credentials.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/ndr.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/samba_rpc.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_services.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_text.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_tree.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_wire.cc)
-target_link_libraries(quorvex_platform PUBLIC quorvex_core)
+# Lookups run on helper threads that a wait may abandon.
+find_package(Threads REQUIRED)
+target_link_libraries(quorvex_platform PUBLIC quorvex_core Threads::Threads)
 
 include(${CMAKE_CURRENT_LIST_DIR}/samba/smb.cmake)
 

@@ -7,6 +7,7 @@ namespace quorvex {
 namespace {
 
 // Unicode code points of the bytes 0x80..0xFF; the low half is ASCII.
+// clang-format off
 constexpr std::array<char16_t, 128> HighHalf = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
     0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
@@ -25,12 +26,11 @@ constexpr std::array<char16_t, 128> HighHalf = {
     0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
+// clang-format on
 
 constexpr char Unmapped = '?';
 
-char16_t CodePointOf(unsigned char byte) {
-  return byte < 0x80 ? char16_t{byte} : HighHalf[byte - 0x80];
-}
+char16_t CodePointOf(unsigned char byte) { return byte < 0x80 ? char16_t{byte} : HighHalf[byte - 0x80]; }
 
 char ByteOf(char32_t codePoint) {
   if (codePoint < 0x80) return static_cast<char>(codePoint);
@@ -73,12 +73,12 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& pos) {
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
     cp = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;  // overlong
+    if (lead == 0xE0) low = 0xA0;   // overlong
     if (lead == 0xED) high = 0x9F;  // UTF-16 surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
     cp = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;  // overlong
+    if (lead == 0xF0) low = 0x90;   // overlong
     if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
   } else {
     return Malformed;
@@ -114,8 +114,7 @@ std::string Utf16ToCp437(std::u16string_view utf16) {
   out.reserve(utf16.size());
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     const char16_t unit = utf16[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
       // A whole pair is one character outside the Basic Multilingual Plane,
       // which code page 437 never holds.
       ++i;

@@ -89,7 +89,10 @@ class SocketEchoHandle : public EchoHandle {
   EchoReply SendEcho(const Ipv4Address& destination, std::uint32_t timeoutMs) override {
     using Clock = std::chrono::steady_clock;
     const std::uint16_t sequence = ++sequence_;
-    std::uint8_t request[IcmpHeaderSize] = {TypeEchoRequest, 0, 0, 0,
+    std::uint8_t request[IcmpHeaderSize] = {TypeEchoRequest,
+                                            0,
+                                            0,
+                                            0,
                                             static_cast<std::uint8_t>(identifier_ >> 8),
                                             static_cast<std::uint8_t>(identifier_),
                                             static_cast<std::uint8_t>(sequence >> 8),
@@ -150,16 +153,15 @@ class SocketEchoHandle : public EchoHandle {
       std::uint8_t packet[1500];
       sockaddr_in from{};
       socklen_t fromLength = sizeof from;
-      const ssize_t got = recvfrom(fd_, packet, sizeof packet, MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+      const ssize_t got =
+          recvfrom(fd_, packet, sizeof packet, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
       if (got < 0) {
         if (errno == EINTR) continue;
         return std::nullopt;  // nothing more waiting (or a pending error, read above)
       }
       Ipv4Address source{};
       std::memcpy(source.data(), &from.sin_addr, source.size());
-      if (std::optional<std::int32_t> status =
-              MatchIcmpMessage(want, packet, static_cast<std::size_t>(got), source)) {
+      if (std::optional<std::int32_t> status = MatchIcmpMessage(want, packet, static_cast<std::size_t>(got), source)) {
         return status;
       }
     }
@@ -227,8 +229,7 @@ class SocketEchoService : public EchoService {
     // Several handles in one process must not take each other's replies on
     // a raw socket, which sees them all.
     static std::atomic<std::uint16_t> counter{0};
-    const auto identifier =
-        static_cast<std::uint16_t>((static_cast<unsigned>(getpid()) << 4) + counter.fetch_add(1));
+    const auto identifier = static_cast<std::uint16_t>((static_cast<unsigned>(getpid()) << 4) + counter.fetch_add(1));
     if (const int fd = OpenIcmpSocket(SOCK_DGRAM); fd >= 0) {
       return std::make_unique<SocketEchoHandle>(fd, true, identifier);
     }
@@ -246,8 +247,10 @@ std::int32_t StatusOfIcmpError(std::uint8_t type, std::uint8_t code) {
   switch (type) {
     case TypeDestUnreachable:
       switch (code) {
+        // clang-format off
         case 0: case 6: case 9: case 11: return IpDestNetUnreachable;   // net: unreachable, unknown, prohibited, for TOS
         case 1: case 7: case 10: case 12: return IpDestHostUnreachable;  // host: the same four
+        // clang-format on
         case 2: return IpDestProtUnreachable;
         case 3: return IpDestPortUnreachable;
         case 4: return IpPacketTooBig;  // fragmentation needed
@@ -260,8 +263,8 @@ std::int32_t StatusOfIcmpError(std::uint8_t type, std::uint8_t code) {
   }
 }
 
-std::optional<std::int32_t> MatchIcmpMessage(const IcmpMatch& want, const std::uint8_t* data,
-                                             std::size_t size, const Ipv4Address& source) {
+std::optional<std::int32_t> MatchIcmpMessage(const IcmpMatch& want, const std::uint8_t* data, std::size_t size,
+                                             const Ipv4Address& source) {
   if (want.WithIpHeader) {
     const std::size_t header = IpHeaderLength(data, size);
     if (header == 0 || data[9] != IPPROTO_ICMP) return std::nullopt;
@@ -276,8 +279,7 @@ std::optional<std::int32_t> MatchIcmpMessage(const IcmpMatch& want, const std::u
     if (Read16(data + 6) != want.Sequence || source != want.Destination) return std::nullopt;
     return IpSuccess;
   }
-  if (type != TypeDestUnreachable && type != TypeTimeExceeded && type != TypeParamProblem &&
-      type != TypeSourceQuench) {
+  if (type != TypeDestUnreachable && type != TypeTimeExceeded && type != TypeParamProblem && type != TypeSourceQuench) {
     return std::nullopt;
   }
   // An error message quotes the IP header of our request and the first eight

@@ -39,8 +39,8 @@ struct IcmpMatch {
   bool WithIpHeader = true;
   bool CheckIdentifier = true;
 };
-std::optional<std::int32_t> MatchIcmpMessage(const IcmpMatch& want, const std::uint8_t* data,
-                                             std::size_t size, const Ipv4Address& source);
+std::optional<std::int32_t> MatchIcmpMessage(const IcmpMatch& want, const std::uint8_t* data, std::size_t size,
+                                             const Ipv4Address& source);
 
 // IP_* status of an ICMP error message type and code.
 std::int32_t StatusOfIcmpError(std::uint8_t type, std::uint8_t code);

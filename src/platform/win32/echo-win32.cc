@@ -8,8 +8,8 @@ namespace quorvex::win32 {
 
 std::uint32_t EchoReplyBufferSize() { return sizeof(ICMP_ECHO_REPLY) + 8; }
 
-EchoReply DeriveEchoReply(std::uint32_t replyCount, std::uint32_t replyStatus,
-                          std::uint32_t replyRoundTripTime, std::uint32_t lastError) {
+EchoReply DeriveEchoReply(std::uint32_t replyCount, std::uint32_t replyStatus, std::uint32_t replyRoundTripTime,
+                          std::uint32_t lastError) {
   constexpr std::uint32_t kFirstIpStatus = IP_STATUS_BASE + 1;  // IP_BUF_TOO_SMALL
   constexpr std::uint32_t kLastIpStatus = IP_PENDING;
   EchoReply reply;
@@ -44,8 +44,8 @@ class Win32EchoHandle : public EchoHandle {
     // found it, and the status must not come from an earlier reply.
     std::vector<unsigned char> buffer(EchoReplyBufferSize(), 0);
     SetLastError(0);
-    DWORD count = IcmpSendEcho(handle_, address, nullptr, 0, &options, buffer.data(),
-                               static_cast<DWORD>(buffer.size()), timeoutMs);
+    DWORD count = IcmpSendEcho(handle_, address, nullptr, 0, &options, buffer.data(), static_cast<DWORD>(buffer.size()),
+                               timeoutMs);
     DWORD lastError = count == 0 ? GetLastError() : 0;
     ICMP_ECHO_REPLY first;
     std::memcpy(&first, buffer.data(), sizeof first);

@@ -43,8 +43,7 @@ class Win32UncFiles : public UncFileService {
     BOOL ok;
     {
       QuietErrorMode quiet;
-      ok = GetDiskFreeSpaceA(rootPath.c_str(), &sectorsPerCluster, &bytesPerSector,
-                             &freeClusters, &totalClusters);
+      ok = GetDiskFreeSpaceA(rootPath.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
     }
     if (!ok) return std::nullopt;
     DiskFreeSpace space;

@@ -30,8 +30,8 @@ class Win32Lookup : public LookupService {
     WinsockSession session;
     if (!session.Started()) return std::nullopt;
     const hostent* entry = gethostbyname(name.c_str());
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-        entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list == nullptr ||
+        entry->h_addr_list[0] == nullptr) {
       return std::nullopt;
     }
     Ipv4Address address{};
@@ -42,8 +42,7 @@ class Win32Lookup : public LookupService {
   std::optional<std::string> OfficialNameOf(const Ipv4Address& address) override {
     WinsockSession session;
     if (!session.Started()) return std::nullopt;
-    const hostent* entry =
-        gethostbyaddr(reinterpret_cast<const char*>(address.data()), 4, AF_INET);
+    const hostent* entry = gethostbyaddr(reinterpret_cast<const char*>(address.data()), 4, AF_INET);
     if (entry == nullptr) return std::nullopt;
     return std::string(entry->h_name != nullptr ? entry->h_name : "");
   }

@@ -16,8 +16,7 @@ std::vector<wchar_t> WideServerName(const std::string& uncServerName) {
   int units = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, uncServerName.c_str(), -1, nullptr, 0);
   if (units <= 1) return {};
   std::vector<wchar_t> wide(static_cast<std::size_t>(units), L'\0');
-  if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, uncServerName.c_str(), -1, wide.data(), units) !=
-      units) {
+  if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, uncServerName.c_str(), -1, wide.data(), units) != units) {
     return {};
   }
   return wide;
@@ -74,8 +73,7 @@ class Win32NetManagement : public NetManagementService {
     return status;
   }
 
-  std::uint32_t GetServerInfo(const std::string& uncServerName,
-                              std::unique_ptr<ServerRecord>& record) override {
+  std::uint32_t GetServerInfo(const std::string& uncServerName, std::unique_ptr<ServerRecord>& record) override {
     std::vector<wchar_t> server = WideServerName(uncServerName);
     if (server.empty()) {
       record.reset();
@@ -102,8 +100,6 @@ class Win32NetManagement : public NetManagementService {
 
 }  // namespace
 
-std::unique_ptr<NetManagementService> MakeNetManagementService() {
-  return std::make_unique<Win32NetManagement>();
-}
+std::unique_ptr<NetManagementService> MakeNetManagementService() { return std::make_unique<Win32NetManagement>(); }
 
 }  // namespace quorvex::win32

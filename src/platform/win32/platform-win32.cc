@@ -26,8 +26,6 @@ class Win32Platform : public SystemPlatform {
 
 }  // namespace
 
-std::unique_ptr<SystemPlatform> OpenSystemPlatform(int, char**) {
-  return std::make_unique<Win32Platform>();
-}
+std::unique_ptr<SystemPlatform> OpenSystemPlatform(int, char**) { return std::make_unique<Win32Platform>(); }
 
 }  // namespace quorvex

@@ -28,13 +28,13 @@ class Win32RegistryKey : public RegistryKey {
   // RegQueryValueExA may fill the buffer partly before it reports
   // ERROR_MORE_DATA; the caller's buffer carries a failure marker that must
   // survive any failed read, so the value lands in a copy first.
-  std::int32_t QueryValue(const std::string& valueName, std::uint32_t& type,
-                          std::uint8_t* buffer, std::uint32_t& size) override {
+  std::int32_t QueryValue(const std::string& valueName, std::uint32_t& type, std::uint8_t* buffer,
+                          std::uint32_t& size) override {
     std::vector<BYTE> copy(buffer, buffer + (buffer != nullptr ? size : 0));
     DWORD valueType = type;
     DWORD valueSize = buffer != nullptr ? size : 0;
-    LONG status = RegQueryValueExA(key_, valueName.c_str(), nullptr, &valueType,
-                                   copy.empty() ? nullptr : copy.data(), &valueSize);
+    LONG status = RegQueryValueExA(key_, valueName.c_str(), nullptr, &valueType, copy.empty() ? nullptr : copy.data(),
+                                   &valueSize);
     if (status != ERROR_SUCCESS) return status;
     if (buffer != nullptr) {
       std::copy_n(copy.begin(), std::min<std::size_t>(valueSize, copy.size()), buffer);
@@ -50,8 +50,7 @@ class Win32RegistryKey : public RegistryKey {
 
 class Win32Registry : public RegistryService {
  public:
-  std::int32_t ConnectRegistry(const std::string& uncMachineName,
-                               std::unique_ptr<RegistryKey>& rootKey) override {
+  std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) override {
     HKEY root = nullptr;
     LONG status = RegConnectRegistryA(uncMachineName.c_str(), HKEY_LOCAL_MACHINE, &root);
     if (status == ERROR_SUCCESS) {

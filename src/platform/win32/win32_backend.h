@@ -26,8 +26,8 @@ std::uint32_t EchoReplyBufferSize();
 // reports some failures (timeouts on several systems) only through its
 // return value and GetLastError, leaving the reply record zeroed; a zero
 // status there would read as "answered", so it is never taken on a 0 return.
-EchoReply DeriveEchoReply(std::uint32_t replyCount, std::uint32_t replyStatus,
-                          std::uint32_t replyRoundTripTime, std::uint32_t lastError);
+EchoReply DeriveEchoReply(std::uint32_t replyCount, std::uint32_t replyStatus, std::uint32_t replyRoundTripTime,
+                          std::uint32_t lastError);
 
 std::unique_ptr<ConsoleService> MakeConsoleService();
 std::unique_ptr<LookupService> MakeLookupService();

@@ -6,6 +6,9 @@
 #include <memory>
 #include <utility>
 
+// Byte tables are laid out sixteen bytes a row, as a wire dump reads.
+// clang-format off
+
 // The reference stubs below were produced by Samba's own marshalling
 // (python3-samba, ndr_pack_in / ndr_pack_out) and pasted here, so that the
 // encoders and decoders are checked against an independent implementation.
@@ -452,5 +455,6 @@ TEST(NdrDecode, MalformedRepliesAreRejected) {
   static_assert(srv::WError + 4 == 144, "offsets follow the server reply");
 }
 
+// clang-format on
 }  // namespace
 }  // namespace quorvex::ndr

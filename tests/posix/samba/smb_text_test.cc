@@ -22,7 +22,7 @@ TEST(SmbUncTest, PathsSplitIntoServerAndComponents) {
       {"\\\\QVXHOST\\admin$\\System32", "QVXHOST|admin$|System32"},
       {"\\\\QVXHOST\\admin$\\", "QVXHOST|admin$|"},
       {"\\\\192.0.2.1\\admin$\\System32", "192.0.2.1|admin$|System32"},
-      // Characters a URL or a host name would give a meaning stay as they are.
+      // A user, a port or an escape sign means nothing in a UNC path: kept as typed.
       {"\\\\USER@HOST\\a b\\c%d", "USER@HOST|a b|c%d"},
       {"\\\\HOST:139\\share", "HOST:139|share"},
       // Code page 437 text stays code page 437 here.

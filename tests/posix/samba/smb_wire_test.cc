@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+// Byte tables are laid out sixteen bytes a row, as a wire dump reads.
+// clang-format off
+
 namespace quorvex::smb {
 namespace {
 
@@ -118,5 +121,6 @@ TEST(SmbWireTest, FsFullSizeReplies) {
   }
 }
 
+// clang-format on
 }  // namespace
 }  // namespace quorvex::smb

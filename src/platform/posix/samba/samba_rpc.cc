@@ -1,132 +1,105 @@
 #include "platform/posix/samba/samba_rpc.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <dlfcn.h>
-#include <netdb.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <set>
 
 #include <talloc.h>
 
+#include "platform/posix/bounded_lookup.h"
 #include "platform/posix/cp437.h"
+#include "platform/posix/run_clock.h"
+#include "platform/posix/samba/credentials.h"
 #include "platform/posix/samba/smb_tree.h"
 
 extern "C" {
-#include <tevent.h>
 #include <core/ntstatus.h>
 #include <dcerpc.h>
 #include <param.h>
+#include <tevent.h>
 
 // Exported by libndr-standard without a header of their own.
 extern const struct ndr_interface_table ndr_table_wkssvc;
 extern const struct ndr_interface_table ndr_table_srvsvc;
 extern const struct ndr_interface_table ndr_table_winreg;
-
-// credentials.h declares enums without an underlying type, which C++ rejects;
-// these are its declarations of the calls used here.
-struct cli_credentials;
-enum credentials_obtained {
-  CRED_UNINITIALISED = 0,
-  CRED_SMB_CONF,
-  CRED_CALLBACK,
-  CRED_GUESS_ENV,
-  CRED_GUESS_FILE,
-  CRED_CALLBACK_RESULT,
-  CRED_SPECIFIED
-};
-enum credentials_use_kerberos {
-  CRED_USE_KERBEROS_DISABLED = 0,
-  CRED_USE_KERBEROS_DESIRED,
-  CRED_USE_KERBEROS_REQUIRED,
-};
-struct cli_credentials* cli_credentials_init(TALLOC_CTX* mem_ctx);
-bool cli_credentials_set_conf(struct cli_credentials* cred, struct loadparm_context* lp_ctx);
-bool cli_credentials_set_workstation(struct cli_credentials* cred, const char* val,
-                                     enum credentials_obtained obtained);
-bool cli_credentials_set_domain(struct cli_credentials* cred, const char* val,
-                                enum credentials_obtained obtained);
-bool cli_credentials_set_username(struct cli_credentials* cred, const char* val,
-                                  enum credentials_obtained obtained);
-bool cli_credentials_set_password(struct cli_credentials* cred, const char* val,
-                                  enum credentials_obtained obtained);
-bool cli_credentials_set_kerberos_state(struct cli_credentials* creds,
-                                        enum credentials_use_kerberos kerberos_state,
-                                        enum credentials_obtained obtained);
-int cli_credentials_set_ccache(struct cli_credentials* cred, struct loadparm_context* lp_ctx,
-                               const char* name, enum credentials_obtained obtained,
-                               const char** error_string);
 }
 
 namespace quorvex::samba {
 namespace {
+
+// How long an abandoned request may take to see its connection end; it
+// takes one or two turns of the loop.
+constexpr std::chrono::milliseconds AbandonDrain{200};
 
 // The reply came in big-endian NDR, which the stub decoders do not read.
 constexpr std::uint32_t ReplyBigEndian = 1U << 0;
 
 const ndr_interface_table& TableOf(RpcInterface iface) {
   switch (iface) {
-    case RpcInterface::Workstation:
-      return ndr_table_wkssvc;
-    case RpcInterface::Server:
-      return ndr_table_srvsvc;
-    case RpcInterface::Registry:
-      break;
+    case RpcInterface::Workstation: return ndr_table_wkssvc;
+    case RpcInterface::Server: return ndr_table_srvsvc;
+    case RpcInterface::Registry: break;
   }
   return ndr_table_winreg;
 }
 
 const char* PipeOf(RpcInterface iface) {
   switch (iface) {
-    case RpcInterface::Workstation:
-      return "\\pipe\\wkssvc";
-    case RpcInterface::Server:
-      return "\\pipe\\srvsvc";
-    case RpcInterface::Registry:
-      break;
+    case RpcInterface::Workstation: return "\\pipe\\wkssvc";
+    case RpcInterface::Server: return "\\pipe\\srvsvc";
+    case RpcInterface::Registry: break;
   }
   return "\\pipe\\winreg";
 }
 
-std::set<int> OpenSockets() {
-  std::set<int> sockets;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return sockets;
-  int own = dirfd(dir);
-  while (dirent* entry = readdir(dir)) {
-    char* end = nullptr;
-    long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || fd == own) continue;
-    struct stat st {};
-    if (fstat(static_cast<int>(fd), &st) == 0 && S_ISSOCK(st.st_mode)) sockets.insert(static_cast<int>(fd));
-  }
-  closedir(dir);
-  return sockets;
+// The composite requests of Samba's DCE/RPC connect code come without a
+// public header for their structure (libcli/composite/composite.h in Samba's
+// tree); its first member is the state, of which done and error are final.
+enum class CompositeState : int { Init = 0, InProgress = 1, Done = 2, Error = 3 };
+
+bool CompositeFinished(const composite_context* c) {
+  return *reinterpret_cast<const CompositeState*>(c) >= CompositeState::Done;
 }
 
-// Samba's connect waits up to a minute on a host that drops SYNs or a server
-// that never answers. At the deadline this shuts down the sockets the step
-// opened (and those of the session it works in): every pending read and
-// connect then fails at once and the blocking call returns its error.
+void MarkExpired(tevent_context*, tevent_timer*, timeval, void* data) { *static_cast<bool*>(data) = true; }
+
+// Turns the event loop until `finished` holds or the deadline passes; a
+// tevent timer ends the wait, so every socket, resolver child and timer of
+// the pending request keeps being served meanwhile. False at the deadline.
+template <typename Finished>
+bool RunUntil(tevent_context* ev, posix::SteadyClock::time_point deadline, Finished finished) {
+  if (finished()) return true;
+  unsigned ms = posix::MillisecondsUntil(deadline);
+  if (ms == 0) return false;
+  bool expired = false;
+  // tevent frees a timer once it has fired; a throwaway parent keeps the
+  // cleanup the same whether it fired or not.
+  TALLOC_CTX* owner = talloc_new(nullptr);
+  tevent_add_timer(ev, owner, tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000), &MarkExpired, &expired);
+  while (!finished() && !expired) {
+    if (tevent_loop_once(ev) != 0) break;
+  }
+  talloc_free(owner);
+  return finished();
+}
+
+timeval TimevalOf(posix::SteadyClock::time_point deadline) {
+  unsigned ms = posix::MillisecondsUntil(deadline);
+  return tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000);
+}
+
 }  // namespace
 
 std::string SystemAddressOf(const std::string& name) {
-  in_addr literal {};
+  in_addr literal{};
   if (inet_pton(AF_INET, name.c_str(), &literal) == 1) return name;
-  addrinfo hints {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return {};
+  std::optional<Ipv4Address> address = posix::BoundedAddressOf(name);
+  if (!address) return {};
   char text[INET_ADDRSTRLEN] = {};
-  const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  std::string result = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr ? text : "";
-  freeaddrinfo(found);
-  return result;
+  return inet_ntop(AF_INET, address->data(), text, sizeof text) != nullptr ? text : "";
 }
 
 void DropLogMessages() {
@@ -140,39 +113,6 @@ void DropLogMessages() {
 
 namespace {
 
-class Deadline {
- public:
-  Deadline(tevent_context* ev, unsigned seconds, std::vector<int> sessionSockets)
-      : known_(OpenSockets()), sessionSockets_(std::move(sessionSockets)), parent_(talloc_new(nullptr)) {
-    // tevent frees a timer once it has fired; a throwaway parent keeps the
-    // cleanup below the same whether it fired or not.
-    tevent_add_timer(ev, parent_, tevent_timeval_current_ofs(seconds, 0), &Deadline::OnTimer, this);
-  }
-  ~Deadline() { talloc_free(parent_); }
-  Deadline(const Deadline&) = delete;
-  Deadline& operator=(const Deadline&) = delete;
-
-  // Sockets opened since the step began.
-  std::vector<int> NewSockets() const {
-    std::vector<int> fresh;
-    for (int fd : OpenSockets()) {
-      if (known_.count(fd) == 0) fresh.push_back(fd);
-    }
-    return fresh;
-  }
-
- private:
-  static void OnTimer(tevent_context*, tevent_timer*, timeval, void* data) {
-    auto* self = static_cast<Deadline*>(data);
-    for (int fd : self->NewSockets()) shutdown(fd, SHUT_RDWR);
-    for (int fd : self->sessionSockets_) shutdown(fd, SHUT_RDWR);
-  }
-
-  std::set<int> known_;
-  std::vector<int> sessionSockets_;
-  TALLOC_CTX* parent_;
-};
-
 struct Session {
   Session(TALLOC_CTX* parent) : Memory(talloc_new(parent)) {}
   ~Session() {
@@ -185,7 +125,6 @@ struct Session {
   TALLOC_CTX* Memory;  // owns the binding and every pipe
   dcerpc_binding* Binding = nullptr;
   dcerpc_pipe* Pipes[3] = {nullptr, nullptr, nullptr};
-  std::vector<int> Sockets;
   std::uint64_t Id = 0;
   std::unique_ptr<ShareTrees> Trees;  // made on the first share question
   bool TreesTried = false;
@@ -202,9 +141,9 @@ class SambaRpcClient : public RpcClient {
     talloc_free(memory_);
   }
 
-  std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface,
-                                                std::uint16_t opnum, const std::vector<std::uint8_t>& request,
-                                                std::uint64_t requiredSession, std::uint64_t* usedSession) override {
+  std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface, std::uint16_t opnum,
+                                                const std::vector<std::uint8_t>& request, std::uint64_t requiredSession,
+                                                std::uint64_t* usedSession) override {
     if (requiredSession != 0) {
       auto found = live_.find(server);
       if (found == live_.end() || found->second->Id != requiredSession) return std::nullopt;
@@ -218,14 +157,28 @@ class SambaRpcClient : public RpcClient {
     std::uint8_t* out = nullptr;
     std::size_t outLength = 0;
     std::uint32_t outFlags = 0;
-    NTSTATUS status = dcerpc_binding_handle_raw_call(pipe->binding_handle, nullptr, opnum, 0, request.data(),
-                                                     request.size(), scratch, &out, &outLength, &outFlags);
+    NTSTATUS status = NT_STATUS_IO_TIMEOUT;
+    posix::SteadyClock::time_point deadline = posix::WaitDeadline(CallBound);
+    if (posix::MillisecondsUntil(deadline) > 0) {
+      tevent_req* req = dcerpc_binding_handle_raw_call_send(scratch, ev_, pipe->binding_handle, nullptr, opnum, 0,
+                                                            request.data(), request.size());
+      if (req == nullptr || !tevent_req_set_endtime(req, ev_, TimevalOf(deadline))) {
+        status = NT_STATUS_NO_MEMORY;
+      } else {
+        status = tevent_req_poll(req, ev_)
+                     ? dcerpc_binding_handle_raw_call_recv(req, scratch, &out, &outLength, &outFlags)
+                     : NT_STATUS_INTERNAL_ERROR;
+      }
+    }
     std::optional<std::vector<std::uint8_t>> reply;
     if (NT_STATUS_IS_OK(status) && (outFlags & ReplyBigEndian) == 0) {
       reply.emplace(out, out + outLength);
     }
     talloc_free(scratch);
-    if (!NT_STATUS_IS_OK(status) && !dcerpc_binding_handle_is_connected(pipe->binding_handle)) {
+    // A call that ran out of time leaves its request unanswered on the
+    // connection; the session goes with it, and the next step starts afresh.
+    if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT) ||
+        (!NT_STATUS_IS_OK(status) && !dcerpc_binding_handle_is_connected(pipe->binding_handle))) {
       Retire(server);
     }
     return reply;
@@ -243,8 +196,8 @@ class SambaRpcClient : public RpcClient {
   // A share question needs only the session, not a pipe; with no session yet
   // one is made with the registry pipe, which a full check opens next anyway.
   template <typename Question>
-  auto AskShare(const smb::SharePath& path, Question question) -> std::optional<decltype(question(
-      std::declval<ShareTrees&>()))> {
+  auto AskShare(const smb::SharePath& path, Question question)
+      -> std::optional<decltype(question(std::declval<ShareTrees&>()))> {
     std::string server = Cp437ToUtf8(path.Server);
     Session* session = nullptr;
     if (auto found = live_.find(server); found != live_.end()) {
@@ -254,7 +207,7 @@ class SambaRpcClient : public RpcClient {
     }
     if (!session->TreesTried) {
       session->TreesTried = true;
-      session->Trees = ShareTrees::Find(session->Memory, CallBoundSeconds);
+      session->Trees = ShareTrees::Find(session->Memory, ev_, CallBound);
     }
     if (!session->Trees) return std::nullopt;
     auto answer = question(*session->Trees);
@@ -278,64 +231,87 @@ class SambaRpcClient : public RpcClient {
   }
 
   std::unique_ptr<Session> Connect(const std::string& server, RpcInterface iface) {
+    posix::SteadyClock::time_point deadline = posix::WaitDeadline(ConnectBound);
     auto session = std::make_unique<Session>(memory_);
     if (!NT_STATUS_IS_OK(dcerpc_parse_binding(session->Memory, "ncacn_np:", &session->Binding))) return nullptr;
-    dcerpc_pipe* pipe = nullptr;
-    NTSTATUS status;
-    std::vector<int> opened;
-    {
-      Deadline deadline(ev_, ConnectBoundSeconds, {});
-      // Options set one by one: a host text never passes through the binding
-      // string syntax, whatever characters it holds. The name stays the
-      // target name, for Kerberos and for the server's own view of the call.
-      std::string address = SystemAddressOf(server);
-      if (!NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "host",
-                                                            address.empty() ? server.c_str() : address.c_str())) ||
-          !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "target_hostname", server.c_str())) ||
-          !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "endpoint", PipeOf(iface)))) {
-        return nullptr;
-      }
-      status = dcerpc_pipe_connect_b(session->Memory, &pipe, session->Binding, &TableOf(iface), creds_, ev_, lp_);
-      opened = deadline.NewSockets();
+    // Options set one by one: a host text never passes through the binding
+    // string syntax, whatever characters it holds. The name stays the target
+    // name, for Kerberos and for the server's own view of the call. A name
+    // the system resolver lacks is left to Samba's NetBIOS broadcast, inside
+    // the connect's deadline.
+    std::string address = SystemAddressOf(server);
+    if (!NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "host",
+                                                          address.empty() ? server.c_str() : address.c_str())) ||
+        !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "target_hostname", server.c_str())) ||
+        !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "endpoint", PipeOf(iface)))) {
+      return nullptr;
     }
+    // Resolution, TCP connect, negotiation, session setup, the pipe's open
+    // and its bind: one request on the event loop, bounded as a whole.
+    composite_context* c =
+        dcerpc_pipe_connect_b_send(session->Memory, session->Binding, &TableOf(iface), creds_, ev_, lp_);
+    if (c == nullptr) return nullptr;
+    if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
+      Abandon(c, session->Memory);
+      return nullptr;
+    }
+    dcerpc_pipe* pipe = nullptr;
+    NTSTATUS status = dcerpc_pipe_connect_b_recv(c, session->Memory, &pipe);
     if (!NT_STATUS_IS_OK(status) || pipe == nullptr) return nullptr;
-    dcerpc_binding_handle_set_timeout(pipe->binding_handle, CallBoundSeconds);
-    session->Sockets = std::move(opened);
+    dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
     session->Id = ++lastSessionId_;
     session->Pipes[static_cast<std::size_t>(iface)] = pipe;
     return session;
   }
 
   void OpenSecondary(const std::string& server, Session& session, RpcInterface iface) {
+    posix::SteadyClock::time_point deadline = posix::WaitDeadline(ConnectBound);
     dcerpc_pipe* first = nullptr;
     for (dcerpc_pipe* pipe : session.Pipes) {
       if (pipe != nullptr) first = pipe;
     }
     if (first == nullptr) return;
     dcerpc_binding* binding = dcerpc_binding_dup(session.Memory, session.Binding);
-    if (binding == nullptr ||
-        !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(binding, "endpoint", PipeOf(iface)))) {
+    if (binding == nullptr || !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(binding, "endpoint", PipeOf(iface)))) {
+      return;
+    }
+    // The pipe's open on the session's IPC$ tree and its bind.
+    composite_context* c = dcerpc_secondary_auth_connection_send(first, binding, &TableOf(iface), creds_, lp_);
+    if (c == nullptr) return;
+    if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
+      Abandon(c, session.Memory);
+      Retire(server);
       return;
     }
     dcerpc_pipe* pipe = nullptr;
-    NTSTATUS status;
-    {
-      Deadline deadline(ev_, ConnectBoundSeconds, session.Sockets);
-      status = dcerpc_secondary_auth_connection(first, binding, &TableOf(iface), creds_, lp_, session.Memory, &pipe);
-    }
+    NTSTATUS status = dcerpc_secondary_auth_connection_recv(c, session.Memory, &pipe);
     if (!NT_STATUS_IS_OK(status) || pipe == nullptr) {
       if (!dcerpc_binding_handle_is_connected(first->binding_handle)) Retire(server);
       return;
     }
-    dcerpc_binding_handle_set_timeout(pipe->binding_handle, CallBoundSeconds);
+    dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
     session.Pipes[static_cast<std::size_t>(iface)] = pipe;
   }
 
+  // Gives up a connect or pipe open that ran out of time. Its connection is
+  // ended first, and the loop turned until the request has taken that
+  // failure in: the failure reaches the request's callbacks on the next turn
+  // of the loop, which must not find the request freed; and freeing a pipe
+  // that is half open would send a close and wait a second for the answer a
+  // stalled host never gives.
+  void Abandon(composite_context* c, void* sessionMemory) {
+    EndConnection(sessionMemory);
+    RunUntil(ev_, posix::SteadyClock::now() + AbandonDrain, [c] { return CompositeFinished(c); });
+    talloc_free(c);
+  }
+
   // A dead session stays allocated until the end: registry keys may still
-  // name its pipes, and the next call to the server starts a new one.
+  // name its pipes, and the next call to the server starts a new one. Its
+  // connection is ended now, so nothing waits on it any more.
   void Retire(const std::string& server) {
     auto found = live_.find(server);
     if (found == live_.end()) return;
+    EndConnection(found->second->Memory);
     retired_.push_back(std::move(found->second));
     live_.erase(found);
   }
@@ -351,44 +327,25 @@ class SambaRpcClient : public RpcClient {
 
 }  // namespace
 
-std::unique_ptr<RpcClient> RpcClient::Open(const smb::Logon& logon, const std::string& workstation,
-                                           bool useKerberosCache) {
+std::unique_ptr<RpcClient> RpcClient::Open(const smb::Logon& logon, const std::string& workstation) {
   // No configuration file is read: the run depends on its command line and
   // the user's logon only.
   loadparm_context* lp = loadparm_init_global(false);
   if (lp == nullptr) return nullptr;
-  // What Windows does for a name: the system resolver, then a NetBIOS
-  // broadcast for a short name it lacks. No WINS, no lmhosts.
-  lpcfg_set_cmdline(lp, "name resolve order", "host bcast");
+  // What Windows does for a name: the system resolver (asked by the backend
+  // itself, bounded), then a NetBIOS broadcast for a name it lacks, which
+  // Samba sends on the connect's event loop. No WINS, no lmhosts.
+  lpcfg_set_cmdline(lp, "name resolve order", "bcast");
   lpcfg_set_cmdline(lp, "netbios name", workstation.c_str());
   if (!NT_STATUS_IS_OK(dcerpc_init())) return nullptr;
 
   TALLOC_CTX* memory = talloc_new(nullptr);
   tevent_context* ev = tevent_context_init(memory);
-  cli_credentials* creds = memory != nullptr ? cli_credentials_init(memory) : nullptr;
+  cli_credentials* creds = memory != nullptr ? NewCredentials(memory, lp, logon, workstation) : nullptr;
   if (ev == nullptr || creds == nullptr) {
     talloc_free(memory);
     return nullptr;
   }
-  cli_credentials_set_conf(creds, lp);
-  // Without a workstation name the session setup fails with a misleading
-  // invalid-parameter status.
-  cli_credentials_set_workstation(creds, workstation.c_str(), CRED_SPECIFIED);
-  bool kerberos = false;
-  if (useKerberosCache) {
-    const char* error = nullptr;
-    const char* cache = std::getenv("KRB5CCNAME");
-    kerberos = cli_credentials_set_ccache(creds, lp, (cache != nullptr && *cache != '\0') ? cache : nullptr,
-                                          CRED_SPECIFIED, &error) == 0;
-  }
-  if (!logon.User.empty() && (!kerberos || logon.HasPassword)) {
-    cli_credentials_set_username(creds, logon.User.c_str(), CRED_SPECIFIED);
-  }
-  if (!logon.Domain.empty()) cli_credentials_set_domain(creds, logon.Domain.c_str(), CRED_SPECIFIED);
-  // An explicit (possibly empty) password: the library never asks for one.
-  cli_credentials_set_password(creds, logon.Password.c_str(), CRED_SPECIFIED);
-  cli_credentials_set_kerberos_state(creds, kerberos ? CRED_USE_KERBEROS_DESIRED : CRED_USE_KERBEROS_DISABLED,
-                                     CRED_SPECIFIED);
   return std::make_unique<SambaRpcClient>(memory, ev, lp, creds);
 }
 

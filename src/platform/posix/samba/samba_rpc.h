@@ -2,13 +2,20 @@
 // per server name for the whole run, with the workstation, server and
 // registry pipes opened inside it as they are first needed.
 //
-// Bounds: establishing a host's session (name resolution, TCP connect, SMB
-// negotiation and session setup, first pipe open and bind) may take at most
-// ConnectBoundSeconds; opening a further pipe on it the same; each call at
-// most CallBoundSeconds (the library ends a stalled call about a second after
-// that and the session is then dead).
+// Bounds, each a deadline the event loop enforces and each cut short by the
+// run's deadline (run_clock.h): establishing a host's session (NetBIOS name
+// resolution, TCP connect, SMB negotiation and session setup, first pipe open
+// and bind) at most ConnectBound; opening a further pipe on it the same; each
+// call and each share question at most CallBound. A session whose request ran
+// out of time is ended, and the next step makes a new one.
+//
+// One wait is beyond the event loop's reach: with a Kerberos ticket, Samba
+// asks the KDC for the service ticket inside gss_init_sec_context, a blocking
+// call made from gensec's update step; the Kerberos library's own timeouts
+// bound it, not these deadlines.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -22,13 +29,13 @@
 
 namespace quorvex::samba {
 
-inline constexpr unsigned ConnectBoundSeconds = 5;
-inline constexpr unsigned CallBoundSeconds = 10;
+inline constexpr std::chrono::seconds ConnectBound{5};
+inline constexpr std::chrono::seconds CallBound{10};
 
 // The system resolver's first IPv4 address of a name (UTF-8), looked up in
-// process: Samba's own lookup forks a helper for it. Empty when the resolver
-// has none; Samba then resolves the name itself, ending with a NetBIOS
-// broadcast.
+// process and bounded (bounded_lookup.h): Samba's own lookup forks a helper
+// for it. Empty when the resolver has none; Samba then tries a NetBIOS
+// broadcast, within the connect's bound.
 std::string SystemAddressOf(const std::string& name);
 
 // From here on, the log messages of Samba's libraries go nowhere: some are
@@ -40,8 +47,7 @@ enum class RpcInterface { Workstation = 0, Server = 1, Registry = 2 };
 class RpcClient {
  public:
   // Null when Samba's client cannot be set up at all.
-  static std::unique_ptr<RpcClient> Open(const smb::Logon& logon, const std::string& workstation,
-                                         bool useKerberosCache);
+  static std::unique_ptr<RpcClient> Open(const smb::Logon& logon, const std::string& workstation);
   virtual ~RpcClient() = default;
 
   // Sends one request stub to the interface on the named server (UTF-8) and
@@ -54,8 +60,7 @@ class RpcClient {
   // nothing in another session); usedSession, when given, receives the
   // number of the session that carried the call.
   virtual std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface,
-                                                        std::uint16_t opnum,
-                                                        const std::vector<std::uint8_t>& request,
+                                                        std::uint16_t opnum, const std::vector<std::uint8_t>& request,
                                                         std::uint64_t requiredSession = 0,
                                                         std::uint64_t* usedSession = nullptr) = 0;
 

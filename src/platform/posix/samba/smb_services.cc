@@ -6,7 +6,6 @@
 #include "platform/posix/samba/smb_services.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -25,7 +24,7 @@ using samba::RpcInterface;
 
 // Statuses the seam's callers only ever compare with zero; the values are the
 // ones Windows gives for the same failures.
-constexpr std::uint32_t BadNetPath = 53;            // ERROR_BAD_NETPATH
+constexpr std::uint32_t BadNetPath = 53;             // ERROR_BAD_NETPATH
 constexpr std::int32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
 constexpr std::int32_t MoreData = 234;               // ERROR_MORE_DATA
 constexpr std::int32_t InvalidParameter = 87;        // ERROR_INVALID_PARAMETER
@@ -73,15 +72,6 @@ std::string LoginName() {
   return {};
 }
 
-// A Kerberos ticket cache is used when the user has one: the one KRB5CCNAME
-// names, or the default file cache of this user.
-bool HasKerberosCache() {
-  if (const char* name = std::getenv("KRB5CCNAME"); name != nullptr && *name != '\0') return true;
-  std::string defaultCache = "/tmp/krb5cc_" + std::to_string(getuid());
-  struct stat st {};
-  return stat(defaultCache.c_str(), &st) == 0;
-}
-
 std::string OwnHostName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};
@@ -95,24 +85,21 @@ class SambaClients {
  public:
   SambaClients()
       : logon_(smb::ParseLogon(std::getenv("USER"), std::getenv("PASSWD"), LoginName())),
-        workstation_(smb::WorkstationNameOf(OwnHostName())),
-        kerberos_(HasKerberosCache()) {
+        workstation_(smb::WorkstationNameOf(OwnHostName())) {
     samba::DropLogMessages();
   }
 
   RpcClient* Rpc() {
     if (!rpcTried_) {
       rpcTried_ = true;
-      rpc_ = RpcClient::Open(logon_, workstation_, kerberos_);
+      rpc_ = RpcClient::Open(logon_, workstation_);
     }
     return rpc_.get();
   }
 
-
  private:
   smb::Logon logon_;
   std::string workstation_;
-  bool kerberos_;
   bool rpcTried_ = false;
   std::unique_ptr<RpcClient> rpc_;
 };
@@ -244,8 +231,8 @@ class SambaRegistry : public RegistryService {
     RpcClient* rpc = clients_.Rpc();
     if (!server || rpc == nullptr) return static_cast<std::int32_t>(BadNetPath);
     std::uint64_t session = 0;
-    auto reply = rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed), 0,
-                           &session);
+    auto reply =
+        rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed), 0, &session);
     if (!reply) return static_cast<std::int32_t>(BadNetPath);
     auto decoded = ndr::DecodeOpenHKLM(reply->data(), reply->size());
     if (!decoded) return static_cast<std::int32_t>(BadNetPath);

@@ -11,10 +11,11 @@
 #include <talloc.h>
 
 #include "platform/posix/cp437.h"
+#include "platform/posix/run_clock.h"
 
 extern "C" {
-#include <tevent.h>
 #include <core/ntstatus.h>
+#include <tevent.h>
 }
 
 namespace quorvex::samba {
@@ -35,13 +36,16 @@ struct ExpectedReply {
 
 struct SmbCalls {
   smbXcli_tcon* (*TconCreate)(TALLOC_CTX*);
-  NTSTATUS (*Tcon)(smbXcli_conn*, std::uint32_t, smbXcli_session*, smbXcli_tcon*, std::uint16_t, const char*);
-  tevent_req* (*RequestCreate)(TALLOC_CTX*, tevent_context*, smbXcli_conn*, std::uint16_t, std::uint32_t,
-                               std::uint32_t, std::uint32_t, smbXcli_tcon*, smbXcli_session*, const std::uint8_t*,
-                               std::uint16_t, const std::uint8_t*, std::uint32_t, std::uint32_t);
+  tevent_req* (*TconSend)(TALLOC_CTX*, tevent_context*, smbXcli_conn*, std::uint32_t, smbXcli_session*, smbXcli_tcon*,
+                          std::uint16_t, const char*);
+  NTSTATUS (*TconReceive)(tevent_req*);
+  tevent_req* (*RequestCreate)(TALLOC_CTX*, tevent_context*, smbXcli_conn*, std::uint16_t, std::uint32_t, std::uint32_t,
+                               std::uint32_t, smbXcli_tcon*, smbXcli_session*, const std::uint8_t*, std::uint16_t,
+                               const std::uint8_t*, std::uint32_t, std::uint32_t);
   NTSTATUS (*CompoundSubmit)(tevent_req**, int);
   NTSTATUS (*RequestReceive)(tevent_req*, TALLOC_CTX*, iovec**, const ExpectedReply*, std::size_t);
   bool (*IsConnected)(smbXcli_conn*);
+  void (*Disconnect)(smbXcli_conn*, NTSTATUS);
 };
 
 template <typename Function>
@@ -52,12 +56,12 @@ bool Resolve(Function& target, const char* name) {
 
 const SmbCalls* Calls() {
   static const SmbCalls calls = [] {
-    SmbCalls c {};
-    bool all = Resolve(c.TconCreate, "smbXcli_tcon_create") && Resolve(c.Tcon, "smb2cli_tcon") &&
+    SmbCalls c{};
+    bool all = Resolve(c.TconCreate, "smbXcli_tcon_create") && Resolve(c.TconSend, "smb2cli_tcon_send") &&
+               Resolve(c.TconReceive, "smb2cli_tcon_recv") && Resolve(c.Disconnect, "smbXcli_conn_disconnect") &&
                Resolve(c.RequestCreate, "smb2cli_req_create") &&
                Resolve(c.CompoundSubmit, "smb2cli_req_compound_submit") &&
-               Resolve(c.RequestReceive, "smb2cli_req_recv") &&
-               Resolve(c.IsConnected, "smbXcli_conn_is_connected");
+               Resolve(c.RequestReceive, "smb2cli_req_recv") && Resolve(c.IsConnected, "smbXcli_conn_is_connected");
     if (!all) c.TconCreate = nullptr;
     return c;
   }();
@@ -103,8 +107,8 @@ struct Request {
 
 class SessionShareTrees : public ShareTrees {
  public:
-  SessionShareTrees(const SmbCalls& calls, SessionParts parts, unsigned callBoundSeconds)
-      : calls_(calls), parts_(parts), timeoutMs_(callBoundSeconds * 1000), memory_(talloc_new(nullptr)) {}
+  SessionShareTrees(const SmbCalls& calls, SessionParts parts, tevent_context* ev, std::chrono::seconds callBound)
+      : calls_(calls), parts_(parts), ev_(ev), callBound_(callBound), memory_(talloc_new(nullptr)) {}
   ~SessionShareTrees() override { talloc_free(memory_); }
   SessionShareTrees(const SessionShareTrees&) = delete;
   SessionShareTrees& operator=(const SessionShareTrees&) = delete;
@@ -146,7 +150,16 @@ class SessionShareTrees : public ShareTrees {
     if (tcon == nullptr) return nullptr;
     // The server as the caller named it, which is what Windows sends too.
     std::string unc = "\\\\" + key;
-    if (!NT_STATUS_IS_OK(calls_.Tcon(parts_.Conn, timeoutMs_, parts_.Session, tcon, 0, unc.c_str()))) {
+    unsigned timeoutMs = posix::MillisecondsUntil(posix::WaitDeadline(callBound_));
+    TALLOC_CTX* frame = talloc_new(memory_);
+    tevent_req* req = timeoutMs == 0
+                          ? nullptr
+                          : calls_.TconSend(frame, ev_, parts_.Conn, timeoutMs, parts_.Session, tcon, 0, unc.c_str());
+    NTSTATUS status = NT_STATUS_IO_TIMEOUT;
+    if (req != nullptr) status = tevent_req_poll(req, ev_) ? calls_.TconReceive(req) : NT_STATUS_INTERNAL_ERROR;
+    talloc_free(frame);
+    if (!NT_STATUS_IS_OK(status)) {
+      if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) calls_.Disconnect(parts_.Conn, status);
       talloc_free(tcon);
       return nullptr;
     }
@@ -156,17 +169,25 @@ class SessionShareTrees : public ShareTrees {
 
   // Sends the requests as one compound and returns each reply's body, or
   // null when any of them failed.
-  std::optional<std::vector<smb::WireBytes>> Compound(const smb::SharePath& path, const std::vector<Request>& requests) {
+  std::optional<std::vector<smb::WireBytes>> Compound(const smb::SharePath& path,
+                                                      const std::vector<Request>& requests) {
     if (!Connected()) return std::nullopt;
     smbXcli_tcon* tcon = TreeOf(Cp437ToUtf8(path.Server), path.Share);
     if (tcon == nullptr) return std::nullopt;
+    // Samba takes 0 as no timeout at all: a question with no time left is
+    // not asked.
+    unsigned timeoutMs = posix::MillisecondsUntil(posix::WaitDeadline(callBound_));
+    if (timeoutMs == 0) {
+      calls_.Disconnect(parts_.Conn, NT_STATUS_IO_TIMEOUT);
+      return std::nullopt;
+    }
     TALLOC_CTX* frame = talloc_new(memory_);
-    tevent_context* ev = tevent_context_init(frame);
+    tevent_context* ev = ev_;
     std::vector<tevent_req*> pending;
     for (const Request& r : requests) {
       const smb::WireBytes& dynamic = r.Dynamic;
       tevent_req* req = calls_.RequestCreate(
-          frame, ev, parts_.Conn, r.Command, pending.empty() ? 0 : FlagChained, 0, timeoutMs_, tcon, parts_.Session,
+          frame, ev, parts_.Conn, r.Command, pending.empty() ? 0 : FlagChained, 0, timeoutMs, tcon, parts_.Session,
           r.Fixed.data(), static_cast<std::uint16_t>(r.Fixed.size()),
           dynamic.empty() ? smb::NoDynamicPart : dynamic.data(),
           dynamic.empty() ? sizeof smb::NoDynamicPart : static_cast<std::uint32_t>(dynamic.size()), 0);
@@ -181,9 +202,11 @@ class SessionShareTrees : public ShareTrees {
       replies.emplace();
       for (std::size_t i = 0; i < pending.size(); ++i) {
         iovec* iov = nullptr;
-        ExpectedReply expected {NT_STATUS_OK, requests[i].ReplyBody};
-        if (!tevent_req_poll(pending[i], ev) ||
-            !NT_STATUS_IS_OK(calls_.RequestReceive(pending[i], frame, &iov, &expected, 1))) {
+        ExpectedReply expected{NT_STATUS_OK, requests[i].ReplyBody};
+        NTSTATUS status = tevent_req_poll(pending[i], ev) ? calls_.RequestReceive(pending[i], frame, &iov, &expected, 1)
+                                                          : NT_STATUS_INTERNAL_ERROR;
+        if (!NT_STATUS_IS_OK(status)) {
+          if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) calls_.Disconnect(parts_.Conn, status);
           replies.reset();
           break;
         }
@@ -201,20 +224,29 @@ class SessionShareTrees : public ShareTrees {
 
   const SmbCalls& calls_;
   SessionParts parts_;
-  std::uint32_t timeoutMs_;
+  tevent_context* ev_;
+  std::chrono::seconds callBound_;
   TALLOC_CTX* memory_;
   std::map<std::string, smbXcli_tcon*> trees_;
 };
 
 }  // namespace
 
-std::unique_ptr<ShareTrees> ShareTrees::Find(void* sessionMemory, unsigned callBoundSeconds) {
+void EndConnection(void* sessionMemory) {
   const SmbCalls* calls = Calls();
-  if (calls == nullptr || sessionMemory == nullptr) return nullptr;
+  if (calls == nullptr || sessionMemory == nullptr) return;
+  SessionParts parts;
+  talloc_report_depth_cb(sessionMemory, 0, -1, &Collect, &parts);
+  if (parts.Conn != nullptr && calls->IsConnected(parts.Conn)) calls->Disconnect(parts.Conn, NT_STATUS_IO_TIMEOUT);
+}
+
+std::unique_ptr<ShareTrees> ShareTrees::Find(void* sessionMemory, tevent_context* ev, std::chrono::seconds callBound) {
+  const SmbCalls* calls = Calls();
+  if (calls == nullptr || sessionMemory == nullptr || ev == nullptr) return nullptr;
   SessionParts parts;
   talloc_report_depth_cb(sessionMemory, 0, -1, &Collect, &parts);
   if (parts.Conn == nullptr || parts.Session == nullptr || !parts.Smb2) return nullptr;
-  return std::make_unique<SessionShareTrees>(*calls, parts, callBoundSeconds);
+  return std::make_unique<SessionShareTrees>(*calls, parts, ev, callBound);
 }
 
 }  // namespace quorvex::samba

@@ -4,20 +4,31 @@
 // opens the path, asks and closes, in a single round trip.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
 #include "platform/platform.h"
 #include "platform/posix/samba/smb_wire.h"
 
+struct tevent_context;
+
 namespace quorvex::samba {
+
+// Ends the SMB connection under a session's memory (the talloc context that
+// owns its first pipe): every request pending on it fails at once and the
+// socket is closed. A session whose request timed out is ended this way, so
+// no later step can wait on a connection that already stalled.
+void EndConnection(void* sessionMemory);
 
 class ShareTrees {
  public:
   // Null when the talloc context that owns a session's first pipe holds no
   // SMB2 connection and logon, or when Samba's client library lacks one of
-  // the calls used. Each request is bounded by callBoundSeconds.
-  static std::unique_ptr<ShareTrees> Find(void* sessionMemory, unsigned callBoundSeconds);
+  // the calls used. Requests run on the session's event context; each tree
+  // connect and each question is bounded by callBound and the run's deadline.
+  // A question that runs out of time ends the connection (EndConnection).
+  static std::unique_ptr<ShareTrees> Find(void* sessionMemory, tevent_context* ev, std::chrono::seconds callBound);
   virtual ~ShareTrees() = default;
 
   virtual bool Exists(const smb::SharePath& path) = 0;

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The fleet report in a real browser: builds quorvex-sweep (build-test/, as
+# the core suite configures it; puppeteer-core goes to build-report/),
+# renders reports from crafted records (a recorded sweep of the Samba hosts,
+# hostile and odd records, an older sweep to compare with, a 10,000-host
+# fleet) and from a real sweep of the suite's Samba host, then drives headless
+# Chromium over them with puppeteer-core. Nothing is fetched when a page opens;
+# Chromium runs without its background services.
+#   QVX_SCREENSHOT=FILE  also saves a picture of a representative report
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=$root/build-report
+puppeteer_version=24.40.0
+
+bash scripts/install-deps.sh chromium nodejs cmake ninja-build g++ pkg-config samba samba-dev \
+  libcli11-dev nlohmann-json3-dev iproute2 >/dev/null || exit 1
+command -v npm >/dev/null || bash scripts/install-deps.sh npm >/dev/null || exit 1
+
+# The sanitized build the core suite configures, so that hostile records
+# also meet AddressSanitizer and UndefinedBehaviorSanitizer on their way in.
+sanitized=${QUORVEX_REPORT_BUILD:-$root/build-test}
+mkdir -p "$build"
+cmake -S . -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON >/dev/null &&
+  cmake --build "$sanitized" -j2 --target quorvex-sweep >"$build/build.log" 2>&1 ||
+  { tail -n 30 "$build/build.log"; exit 1; }
+sweep=$sanitized/quorvex-sweep
+
+browser=$build/browser
+if [[ $(node -p "try { require('$browser/node_modules/puppeteer-core/package.json').version } catch { '' }") != "$puppeteer_version" ]]; then
+  mkdir -p "$browser"
+  [[ -f $browser/package.json ]] || echo '{"private": true}' >"$browser/package.json"
+  (cd "$browser" && npm install --no-audit --no-fund --loglevel=error "puppeteer-core@$puppeteer_version") || exit 1
+fi
+
+work=$(mktemp -d "/tmp/quorvex-report.$$.XXXXXX")
+host_started=0
+cleanup() {
+  ((host_started)) && bash scripts/samba-host.sh stop "$work/host" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+check() {  # NAME COMMAND...
+  local name=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1)); echo "ok - $name"
+  else
+    failed=$((failed + 1)); echo "not ok - $name"
+  fi
+}
+exits() {  # CODE COMMAND...: runs COMMAND and compares its exit code
+  local want=$1 got
+  shift
+  "$@" >/dev/null 2>"$work/stderr"
+  got=$?
+  [[ $got == "$want" ]] || { echo "  exit $got, wanted $want: $(cat "$work/stderr")"; return 1; }
+}
+
+node tests/report/make_records.js crafted "$work"
+node tests/report/make_records.js fleet 10000 "$work/fleet.jsonl"
+check "render crafted records" exits 0 "$sweep" --render "$work/crafted.jsonl" --html "$work/crafted.html"
+check "render with --since" exits 0 "$sweep" --render "$work/crafted.jsonl" --since "$work/older.jsonl" --html "$work/since.html"
+check "render 10,000 hosts" exits 0 "$sweep" --render "$work/fleet.jsonl" --html "$work/fleet.html"
+
+"$sweep" --render "$work/crafted.jsonl" --since "$work/older.jsonl" >"$work/since.txt"
+cat >"$work/since.want" <<'EOF'
+Changes: 1 became ready, 1 stopped being ready, 4 new, 1 no longer listed, 1 changed OS
+became ready: ws-002.corp.example
+stopped being ready: ws-003.corp.example (admin-share)
+new: <script>window.__qvxPwned=1</script>
+new: "><img src=x onerror="window.__qvxPwned=2">
+new: ctl\x01\x1b[31mred\x07 sep
+new: odd-os
+no longer listed: retired.corp.example
+OS changed: ws-001.corp.example: Windows 10 22H2 (19045.5247) -> Windows 11 23H2 (22631.4460)
+EOF
+sed -i 's/ sep$/\xe2\x80\xa8sep/' "$work/since.want"
+check "--since without --html prints the changes as text" diff -u "$work/since.want" "$work/since.txt"
+
+# Records that cannot be read, and a page that cannot be written.
+printf '{"schema":1,"host":"torn' >"$work/torn.jsonl"
+head -c 200 "$work/crafted.jsonl" >"$work/garbled.jsonl"
+printf '\nnot json\n' >>"$work/garbled.jsonl"
+check "a torn last line is dropped, not fatal" exits 0 "$sweep" --render "$work/torn.jsonl" --html "$work/torn.html"
+check "--render of a missing file exits 3" exits 3 "$sweep" --render "$work/absent.jsonl" --html "$work/x.html"
+check "--render of a garbled file exits 3" exits 3 "$sweep" --render "$work/garbled.jsonl" --html "$work/x.html"
+check "--since of a missing file exits 3" exits 3 "$sweep" --render "$work/crafted.jsonl" --since "$work/absent.jsonl"
+check "a page that cannot be written exits 3" exits 3 "$sweep" --render "$work/crafted.jsonl" --html "$work/no/such/dir.html"
+check "--render without --html or --since is a usage error" exits 9 "$sweep" --render "$work/crafted.jsonl"
+
+# A real sweep of the suite's Samba host and addresses that never answer.
+if bash scripts/samba-host.sh start "$work/host" >"$work/host.log" 2>&1; then
+  host_started=1
+  # shellcheck disable=SC1091
+  source "$work/host/host.env"
+  printf '%s\n' qvxhost qvxhost.test.lan wrongname "$QVX_NOHOST" nosuchname.test.lan >"$work/list.txt"
+  ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" \
+    "$sweep" --jobs 8 --deadline 10 --no-progress --jsonl "$work/sweep.jsonl" --html "$work/sweep.html" \
+    "$work/list.txt" >"$work/sweep.out" 2>&1
+  code=$?
+  check "a sweep with --html exits 1 (some hosts fail) and writes its page" \
+    test "$code" = 1 -a -s "$work/sweep.html" -a "$(wc -l <"$work/sweep.jsonl")" = 5
+else
+  check "the Samba host starts" false
+  tail -n 20 "$work/host.log"
+fi
+
+if [[ -n ${QVX_SCREENSHOT:-} ]]; then
+  node tests/report/make_records.js fleet 240 "$work/demo.jsonl"
+  "$sweep" --render "$work/demo.jsonl" --html "$work/demo.html" >/dev/null
+fi
+
+NODE_PATH=$browser/node_modules node tests/report/browser_test.js "$work"
+browser_code=$?
+((browser_code)) && failed=$((failed + 1))
+
+echo "report suite: $passed shell checks passed, $failed failed (browser checks counted above)"
+((failed == 0))

@@ -1,0 +1,17 @@
+// The values beside CurrentVersion that tell which Windows a host really runs
+// (CurrentVersion reads 6.3 on every version since Windows 10). Read only for
+// a caller that records them; the single tool never asks.
+#pragma once
+
+#include "core/findings.h"
+#include "platform/platform.h"
+
+namespace quorvex {
+
+// Opens the version key once, reads every detail value and tells each one
+// that is present, of the expected type, and plain text where text is
+// expected. A value that is absent, of another type, overlong or holding
+// control characters is not told at all. The key is closed before returning.
+void ReadOsDetails(RegistryKey& rootKey, FindingsSink& findings);
+
+}  // namespace quorvex

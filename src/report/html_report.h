@@ -1,0 +1,38 @@
+// The fleet report: one self-contained HTML page of a sweep's records.
+//
+// Everything the page needs is inside it (style, script, SVG charts), and its
+// content security policy forbids every request, so it opens the same from a
+// mail attachment, a share or a disconnected laptop. Host data is untrusted:
+// aggregates are escaped into the page, and the per-host data travels as JSON
+// in an inert script element that the page's script turns into text nodes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report/compare.h"
+#include "sweep/host_record.h"
+
+namespace quorvex::report {
+
+struct ReportInput {
+  const std::vector<HostRecord>* Records = nullptr;
+  // The older sweep for the "what changed" section and column, or null.
+  const std::vector<HostRecord>* Older = nullptr;
+  std::string SourceName;  // shown in the heading: the records file, or "" for a live sweep
+  std::string OlderName;
+};
+
+std::string RenderHtml(const ReportInput& input);
+
+// The counts of the tiles, shared by the page and its tests.
+struct Tiles {
+  std::size_t Checked = 0, Ready = 0, NotReady = 0, Unreachable = 0, TimedOut = 0;
+};
+Tiles CountTiles(const std::vector<HostRecord>& records);
+
+// JSON text made safe inside a <script> element: no "<", ">" or "&" that could
+// close it or open a comment, and no U+2028/U+2029 that older parsers choke on.
+std::string ScriptSafeJson(const std::string& json);
+
+}  // namespace quorvex::report

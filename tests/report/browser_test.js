@@ -1,0 +1,223 @@
+// Drives headless Chromium over the reports that scripts/test-report.sh made,
+// comparing what the page shows with the JSON Lines it was made from.
+//   node browser_test.js DIR
+// DIR holds crafted.jsonl/.html, older.jsonl, since.html, fleet.jsonl/.html
+// and, when a sweep ran, sweep.jsonl/.html. QVX_SCREENSHOT=FILE also saves a
+// picture of demo.html.
+'use strict';
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const dir = process.argv[2];
+let passed = 0;
+let failed = 0;
+function check(name, ok, detail) {
+  if (ok) { passed++; console.log(`ok - ${name}`); } else { failed++; console.log(`not ok - ${name}${detail ? ': ' + detail : ''}`); }
+}
+const readRecords = (file) => fs.readFileSync(file, 'utf8').split('\n').filter((l) => l).map((l) => JSON.parse(l));
+// The page shows control characters as their visible symbols.
+const visible = (s) => s.replace(/[\u0000-\u0008\u000b-\u001f\u007f]/g,
+  (c) => String.fromCharCode(c === '\u007f' ? 0x2421 : 0x2400 + c.charCodeAt(0)));
+const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+
+async function open(browser, file) {
+  const page = await browser.newPage();
+  const problems = [];
+  const requests = [];
+  const url = 'file://' + path.resolve(file);
+  page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warning') problems.push(m.text()); });
+  page.on('pageerror', (e) => problems.push(String(e)));
+  page.on('request', (r) => { if (r.url() !== url) requests.push(r.url()); });
+  await page.goto(url, { waitUntil: 'load' });
+  await page.waitForSelector('html[data-ready]', { timeout: 10000 });
+  return { page, problems, requests };
+}
+
+const shownHosts = (page) => page.$$eval('#hosts tbody tr.row td[data-col=h]', (tds) => tds.map((td) => td.textContent));
+const shownIndexes = (page) => page.$$eval('#hosts tbody tr.row', (trs) => trs.map((tr) => +tr.dataset.i));
+async function choose(page, id, label) {
+  const value = await page.$eval(`#${id}`, (s, label) => {
+    const o = Array.from(s.options).find((o) => o.textContent === label || o.textContent.startsWith(label + ' ('));
+    return o ? o.value : null;
+  }, label);
+  if (value === null) return false;
+  await page.select(`#${id}`, value);
+  return true;
+}
+async function clear(page) { await page.click('#f-clear'); }
+
+async function tiles(page) {
+  return page.$$eval('.tile', (ts) => Object.fromEntries(ts.map((t) => [t.dataset.tile, +t.querySelector('.value').textContent])));
+}
+function expectedTiles(records) {
+  return {
+    checked: records.length,
+    ready: records.filter((r) => r.exit_code === 0).length,
+    'not-ready': records.filter((r) => r.exit_code !== 0).length,
+    unreachable: records.filter((r) => r.exit_code === 1 || r.exit_code === 2 || r.timed_out).length,
+    'timed-out': records.filter((r) => r.timed_out).length,
+  };
+}
+
+async function crafted(browser) {
+  const records = readRecords(path.join(dir, 'crafted.jsonl'));
+  const { page, problems, requests } = await open(browser, path.join(dir, 'crafted.html'));
+  await page.select('#p-size', '500');
+
+  check('page loads with no console error', problems.length === 0, problems.join(' | '));
+  check('page makes no network request', requests.length === 0, requests.join(' '));
+  const t = await tiles(page);
+  check('tiles equal the counts in the JSON Lines', same(t, expectedTiles(records)), JSON.stringify(t));
+  check('every record is a row', (await shownHosts(page)).length === records.length);
+
+  const filters = [
+    ['f-part', 'admin-share', (r) => r.failed.includes('admin-share')],
+    ['f-part', 'unreachable', (r) => r.failed.includes('unreachable')],
+    ['f-family', 'Windows Server 2022', (r) => r.os.family === 'Windows Server 2022'],
+    // A record without a family of its own gets one from its older registry texts.
+    ['f-family', 'unknown', (r) => !r.os.family && !r.product_type],
+    ['f-domain', 'CORP', (r) => r.domain === 'CORP'],
+    ['f-domain', 'SÄLJARE', (r) => r.domain === 'SÄLJARE'],
+  ];
+  for (const [id, label, match] of filters) {
+    await clear(page);
+    const found = await choose(page, id, label);
+    const want = records.filter(match).map((r) => visible(r.host)).sort();
+    const got = (await shownHosts(page)).sort();
+    check(`filter ${id} ${label} shows exactly its hosts`, found && want.length > 0 && same(got, want),
+      `want ${want.length} ${JSON.stringify(want)}, got ${JSON.stringify(got)}`);
+  }
+  await clear(page);
+  await page.type('#f-text', 'WS-00');
+  const want = records.filter((r) => r.host.startsWith('ws-00')).map((r) => r.host).sort();
+  check('free text filter shows exactly its hosts', same((await shownHosts(page)).sort(), want));
+  await clear(page);
+  await choose(page, 'f-part', 'admin-share');
+  await choose(page, 'f-domain', 'SÄLJARE');
+  check('filters combine', same((await shownHosts(page)).sort(),
+    records.filter((r) => r.failed.includes('admin-share') && r.domain === 'SÄLJARE').map((r) => r.host).sort()));
+  await clear(page);
+
+  await page.click('th[data-col=fb] button');
+  const up = (await shownIndexes(page)).map((i) => records[i].free_bytes);
+  const known = up.filter((v) => v !== null);
+  check('sorting by free space orders the rows, unknown last',
+    known.every((v, k) => k === 0 || known[k - 1] <= v) && up.slice(known.length).every((v) => v === null) && known.length > 3,
+    JSON.stringify(up));
+  await page.click('th[data-col=fb] button');
+  const down = (await shownIndexes(page)).map((i) => records[i].free_bytes).filter((v) => v !== null);
+  check('sorting again reverses it', down.every((v, k) => k === 0 || down[k - 1] >= v));
+
+  const target = records.findIndex((r) => r.host === 'qvxhost-noreg');
+  await page.click(`#hosts tbody tr.row[data-i="${target}"]`);
+  const opened = await page.$eval(`#hosts tbody tr.row[data-i="${target}"]`, (tr) => {
+    const d = tr.nextElementSibling;
+    return d && d.classList.contains('detail')
+      ? { lines: d.querySelector('pre.lines').textContent, errors: d.querySelectorAll('tr.error').length } : null;
+  });
+  check('a row opens to its status lines and errors', opened && opened.lines === records[target].lines.join('\n') &&
+    opened.errors === records[target].errors.length, JSON.stringify(opened));
+
+  // Hostile texts: open every row, then look for anything that ran or was parsed as markup.
+  await page.$$eval('#hosts tbody tr.row', (trs) => trs.forEach((tr) => tr.click()));
+  const hostileHosts = records.filter((r) => /[<>"\u0000-\u001f]/.test(r.host)).map((r) => visible(r.host));
+  const shown = await shownHosts(page);
+  check('hostile host names render as their text', hostileHosts.length >= 3 && hostileHosts.every((h) => shown.includes(h)),
+    JSON.stringify(hostileHosts));
+  const dom = await page.evaluate(() => ({
+    pwned: window.__qvxPwned,
+    scripts: document.scripts.length,
+    imgs: document.querySelectorAll('img, iframe, b, u, i').length,
+    svgs: document.querySelectorAll('svg').length,
+  }));
+  check('no script from host data runs and no markup from it appears',
+    dom.pwned === undefined && dom.scripts === 2 && dom.imgs === 0 && dom.svgs === 3, JSON.stringify(dom));
+  const hostileLine = records.find((r) => r.lines.some((l) => l.startsWith('<svg')));
+  const lineShown = await page.$$eval('pre.lines', (ps, l) => ps.some((p) => p.textContent.includes(l)),
+    hostileLine.lines.find((l) => l.startsWith('<svg')));
+  check('hostile status lines render as text', lineShown);
+  check('still no console error after opening every row', problems.length === 0, problems.join(' | '));
+  await page.close();
+}
+
+async function since(browser) {
+  const { page, problems, requests } = await open(browser, path.join(dir, 'since.html'));
+  check('comparison page loads cleanly', problems.length === 0 && requests.length === 0, problems.concat(requests).join(' | '));
+  const counts = await page.$$eval('#changes details', (ds) => Object.fromEntries(ds.map((d) => [d.dataset.change, +d.querySelector('summary b').textContent])));
+  const want = { 'became-ready': 1, 'stopped-being-ready': 1, new: 4, 'no-longer-listed': 1, 'os-changed': 1 };
+  check('the changes section counts what changed', same(counts, want), JSON.stringify(counts));
+  await page.select('#p-size', '500');
+  await choose(page, 'f-change', 'stopped being ready');
+  check('the change column filters', same(await shownHosts(page), ['ws-003.corp.example']));
+  await page.close();
+}
+
+async function sweep(browser) {
+  const file = path.join(dir, 'sweep.jsonl');
+  if (!fs.existsSync(file)) return;
+  const records = readRecords(file);
+  const { page, problems, requests } = await open(browser, path.join(dir, 'sweep.html'));
+  check('a real sweep\'s report loads cleanly', problems.length === 0 && requests.length === 0, problems.concat(requests).join(' | '));
+  check('a real sweep\'s tiles equal its records', same(await tiles(page), expectedTiles(records)));
+  await page.close();
+}
+
+async function fleet(browser) {
+  const records = readRecords(path.join(dir, 'fleet.jsonl'));
+  const { page, problems } = await open(browser, path.join(dir, 'fleet.html'));
+  const timing = await page.evaluate(() => {
+    const fcp = performance.getEntriesByName('first-contentful-paint')[0];
+    return { fcp: fcp ? fcp.startTime : null };
+  });
+  check(`${records.length} hosts: first frame within 2 s (${Math.round(timing.fcp)} ms)`, timing.fcp !== null && timing.fcp < 2000);
+  check(`${records.length} hosts: tiles equal the JSON Lines`, same(await tiles(page), expectedTiles(records)));
+  const one = records[records.length - 7].host;
+  const started = Date.now();
+  await page.$eval('#f-text', (input, text) => {
+    input.value = text;
+    input.dispatchEvent(new Event('input', { bubbles: true }));
+  }, one);
+  await page.waitForFunction(() => document.querySelectorAll('#hosts tbody tr.row').length === 1, { timeout: 5000 });
+  const took = Date.now() - started;
+  check(`${records.length} hosts: filtering to one host within 2 s (${took} ms)`, took < 2000 && same(await shownHosts(page), [one]));
+  check(`${records.length} hosts: no console error`, problems.length === 0, problems.join(' | '));
+  await page.close();
+}
+
+async function screenshot(browser, file) {
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1200, height: 1020 });
+  await page.goto('file://' + path.resolve(path.join(dir, 'demo.html')), { waitUntil: 'load' });
+  await page.waitForSelector('html[data-ready]');
+  await page.select('#p-size', '50');
+  await page.click('#hosts tbody tr.row:nth-child(3)');
+  await page.screenshot({ path: file, type: 'png' });
+  await page.close();
+}
+
+(async () => {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qvx-report-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: process.env.QVX_CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    userDataDir: profile,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
+  });
+  try {
+    await crafted(browser);
+    await since(browser);
+    await sweep(browser);
+    await fleet(browser);
+    if (process.env.QVX_SCREENSHOT) await screenshot(browser, process.env.QVX_SCREENSHOT);
+  } catch (e) {
+    check('browser run', false, e.stack);
+  } finally {
+    await browser.close();
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+  console.log(`browser checks: ${passed} passed, ${failed} failed`);
+  process.exit(failed ? 1 : 0);
+})();

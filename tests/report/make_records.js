@@ -1,0 +1,199 @@
+// Writes sweep records (JSON Lines, as the sweep writes them) for the report's
+// browser suite:
+//   node make_records.js crafted DIR   DIR/crafted.jsonl (a Samba fleet as a sweep
+//                                      records it, plus hostile and odd records)
+//                                      and DIR/older.jsonl (the same fleet a week before)
+//   node make_records.js fleet N FILE  N hosts of a made-up fleet, for size and for
+//                                      the README's picture
+'use strict';
+const fs = require('fs');
+const path = require('path');
+
+const FAMILIES = [
+  // family, major, minor, build, ubr, display, product, edition, installation, product type
+  ['Windows 11 23H2', 10, 0, '22631', 4460, '23H2', 'Windows 10 Pro', 'Professional', 'Client', 'WinNT'],
+  ['Windows 11 24H2', 10, 0, '26100', 2605, '24H2', 'Windows 10 Enterprise', 'Enterprise', 'Client', 'WinNT'],
+  ['Windows 10 22H2', 10, 0, '19045', 5247, '22H2', 'Windows 10 Enterprise', 'Enterprise', 'Client', 'WinNT'],
+  ['Windows 10 21H2', 10, 0, '19044', 4291, '21H2', 'Windows 10 Enterprise LTSC 2021', 'EnterpriseS', 'Client', 'WinNT'],
+  ['Windows Server 2022', 10, 0, '20348', 2849, '21H2', 'Windows Server 2022 Standard', 'ServerStandard', 'Server', 'ServerNT'],
+  ['Windows Server 2019', 10, 0, '17763', 6414, '1809', 'Windows Server 2019 Datacenter', 'ServerDatacenter', 'Server', 'ServerNT'],
+  ['Windows Server 2016', 10, 0, '14393', 7428, '1607', 'Windows Server 2016 Standard', 'ServerStandard', 'Server', 'ServerNT'],
+  ['Windows Server 2012 R2', null, null, '9600', 21620, null, 'Windows Server 2012 R2 Standard', 'ServerStandard', 'Server', 'ServerNT'],
+  ['Windows 7', null, null, '7601', 24214, null, 'Windows 7 Professional', 'Professional', 'Client', 'WinNT'],
+  ['Windows Server 2025', 10, 0, '26100', 2894, '24H2', 'Windows Server 2025 Datacenter', 'ServerDatacenter', 'Server Core', 'ServerNT'],
+];
+
+const PARTS = [[1, 'unreachable'], [2, 'no-management'], [4, 'name-mismatch'], [8, 'domain'],
+  [16, 'admin-share'], [32, 'role'], [64, 'os-version'], [128, 'registry']];
+function failed(code) {
+  if (code === 0) return [];
+  if (code === 9) return ['usage'];
+  if (code === 99) return ['invalid'];
+  return PARTS.filter(([bit]) => code < 16 ? code === bit : bit >= 16 && (code & bit)).map(([, n]) => n);
+}
+
+function record(fields) {
+  const r = Object.assign({
+    schema: 1, host: '', checked_at: '2026-12-07T09:00:00Z', elapsed_ms: 85, exit_code: 0,
+    timed_out: false, crashed: false, address: null, full_name: null, netbios_name: null,
+    domain: null, product_type: null, os_version: null, admin_share: null, free_bytes: null,
+    os: {}, errors: [], smb: { dialect: null, signing_required: null }, lines: [],
+  }, fields);
+  r.failed = failed(r.exit_code);
+  r.os = Object.assign({
+    CurrentMajorVersionNumber: null, CurrentMinorVersionNumber: null, CurrentBuildNumber: null,
+    UBR: null, DisplayVersion: null, ProductName: null, EditionID: null, InstallationType: null,
+    family: null,
+  }, r.os);
+  const ordered = {};
+  for (const k of ['schema', 'host', 'checked_at', 'elapsed_ms', 'exit_code', 'failed', 'timed_out',
+    'crashed', 'address', 'full_name', 'netbios_name', 'domain', 'product_type', 'os_version',
+    'admin_share', 'free_bytes', 'os', 'errors', 'smb', 'lines']) ordered[k] = r[k];
+  return ordered;
+}
+
+function osOf(f) {
+  return {
+    CurrentMajorVersionNumber: f[1], CurrentMinorVersionNumber: f[2], CurrentBuildNumber: f[3],
+    UBR: f[4], DisplayVersion: f[5], ProductName: f[6], EditionID: f[7], InstallationType: f[8],
+    family: f[0],
+  };
+}
+
+// The lines the single tool prints for a host that answers, as a sweep records them.
+function liveLines(addr, domain, code, free, productType) {
+  const mark = (bit) => (code & bit ? ' - ' : ' + ');
+  const lines = [` + Resolved hostname to: ${addr}`, ' + NetBIOS name matches.', ` + Host in domain: ${domain}`,
+    ' ! OS version: 6.3', ` ! ROLE: ${productType === 'WinNT' ? 'workstation' : 'non-DC server'}`];
+  lines.push(code & 16 ? ' - Admin$ share exists but has less than 15MB free.'
+    : ` + Admin$ share exists and has greater than 15MB free.`);
+  lines.push(code & 128 ? ' - Can not connect to remote registry.' : ' + Connected to remote registry.');
+  lines.push(`${mark(32)}${productType === 'WinNT' ? 'WORKSTATION' : 'SERVER'} role.`);
+  lines.push(`${mark(64)}W2K or greater OS.`);
+  return lines;
+}
+
+function live(host, i, code, family, domain, free) {
+  const addr = `10.97.${(i >> 8) & 255}.${(i & 255) || 1}`;
+  const netbios = host.split('.')[0].toUpperCase().slice(0, 15);
+  const errors = [];
+  if (code & 128) errors.push({ call: 'RegConnectRegistryW', status: 53, name: 'ERROR_BAD_NETPATH' });
+  if (code & 16 && free === null) errors.push({ call: 'GetDiskFreeSpaceExW', status: 5, name: 'ERROR_ACCESS_DENIED' });
+  return record({
+    host, exit_code: code, address: addr, full_name: host.includes('.') ? host : `${host}.corp.example`,
+    netbios_name: netbios, domain, product_type: code & 128 ? null : family[9],
+    os_version: code & 128 ? null : family[3] === '7601' ? '6.1' : '6.3',
+    admin_share: !(code & 16) || free !== null, free_bytes: free, os: code & 128 ? {} : osOf(family),
+    errors, smb: { dialect: '3.1.1', signing_required: family[9] !== 'WinNT' },
+    lines: liveLines(addr, domain, code, free, family[9]), elapsed_ms: 60 + (i * 37) % 400,
+  });
+}
+
+function dead(host, i, kind) {
+  if (kind === 'timeout') {
+    return record({ host, exit_code: 2, timed_out: true, elapsed_ms: 10000, address: `10.98.0.${i % 250 + 1}`,
+      full_name: host, lines: [` + Resolved hostname to: 10.98.0.${i % 250 + 1}`] });
+  }
+  if (kind === 'refused') {
+    return record({ host, exit_code: 2, elapsed_ms: 5100, address: `10.98.1.${i % 250 + 1}`, full_name: host,
+      errors: [{ call: 'NetWkstaGetInfo', status: 1722, name: 'RPC_S_SERVER_UNAVAILABLE' }],
+      lines: [` + Resolved hostname to: 10.98.1.${i % 250 + 1}`, ' ! Second knock...',
+        ' - Can not access. NetWkstaGetInfo call failed.'] });
+  }
+  return record({ host, exit_code: 1, elapsed_ms: 30,
+    errors: [{ call: 'gethostbyname', status: 11001, name: 'WSAHOST_NOT_FOUND' }],
+    lines: [` - Can not resolve hostname: ${host}`] });
+}
+
+// The suite's Samba host as the sweep recorded it, in its several set-ups.
+function sambaFleet() {
+  const samba = FAMILIES[4];
+  const rows = [];
+  const domain = 'SÄLJARE';
+  rows.push(live('qvxhost', 1, 0, samba, domain, 19922944));
+  rows.push(live('qvxhost.test.lan', 1, 0, samba, domain, 19922944));
+  rows.push(live('qvxhost-w', 2, 32, samba, domain, 19922944));
+  rows.push(live('qvxhost-full', 3, 16, samba, domain, 1048576));
+  rows.push(live('qvxhost-noshare', 4, 16, samba, domain, null));
+  rows.push(live('qvxhost-noreg', 5, 128 + 32 + 64, samba, domain, 19922944));
+  const mismatch = live('wrongname', 6, 4, samba, domain, null);
+  mismatch.lines = [' + Resolved hostname to: 10.97.0.1', ' - NetBIOS name does NOT match. Returned: QVXHOST'];
+  mismatch.os = osOf([null, null, null, null, null, null, null, null, null]);
+  mismatch.os.family = null;
+  mismatch.admin_share = null;
+  rows.push(mismatch);
+  const otherDomain = live('ghost.test.lan', 7, 8, samba, 'WORKGROUP', null);
+  otherDomain.lines = [' + Resolved hostname to: 192.0.2.1', ' + NetBIOS name matches.', ' - Host in domain: WORKGROUP'];
+  otherDomain.admin_share = null;
+  rows.push(otherDomain);
+  rows.push(dead('silent.test.lan', 8, 'timeout'));
+  rows.push(dead('drop.test.lan', 9, 'refused'));
+  rows.push(dead('nohost.test.lan', 10, 'absent'));
+  rows.push(record({ host: 'bad,host', exit_code: 9, elapsed_ms: 0,
+    lines: ['the host text holds a comma'] }));
+  for (let i = 0; i < 8; i++) {
+    const f = FAMILIES[i % FAMILIES.length];
+    rows.push(live(`ws-${String(i + 1).padStart(3, '0')}.corp.example`, 20 + i, [0, 0, 16, 0, 64, 0, 0, 128][i], f,
+      i % 3 ? 'CORP' : 'LEGACY', (i + 1) * 7 * 2 ** 30));
+  }
+  return rows;
+}
+
+function hostile() {
+  const pwn = (n) => `window.__qvxPwned=${n}`;
+  const h1 = live('<script>' + pwn(1) + '</script>', 40, 0, FAMILIES[0], 'CORP', 5 * 2 ** 30);
+  const h2 = live(`"><img src=x onerror="${pwn(2)}">`, 41, 16, FAMILIES[1], `</script><script>${pwn(3)}</script>`, null);
+  const h3 = live('ctl\u0001\u001b[31mred\u0007\u2028sep', 42, 0, FAMILIES[2], 'CORP', 2 ** 40);
+  h3.lines.push(`<svg onload="${pwn(4)}">`, '\u001b]0;title\u0007', '&lt;not an entity&gt;');
+  const h4 = live('odd-os', 43, 64, FAMILIES[3], 'CORP', 3 * 2 ** 30);
+  h4.os.family = `<b onmouseover="${pwn(5)}">Windows</b>`;
+  h4.os.ProductName = `"'<iframe src="javascript:${pwn(6)}">`;
+  h4.errors.push({ call: '<i>call</i>', status: -1073741790, name: '<u>STATUS_ACCESS_DENIED</u>' });
+  return [h1, h2, h3, h4];
+}
+
+function crafted(dir) {
+  const now = sambaFleet().concat(hostile());
+  const older = sambaFleet().map((r) => JSON.parse(JSON.stringify(r)));
+  const byHost = new Map(older.map((r) => [r.host, r]));
+  // A week before: one host not yet ready, one ready that is not now, one
+  // since upgraded, one since retired; the hostile ones were not listed.
+  byHost.get('ws-003.corp.example').exit_code = 0;
+  byHost.get('ws-003.corp.example').failed = [];
+  byHost.get('ws-002.corp.example').exit_code = 16;
+  byHost.get('ws-002.corp.example').failed = ['admin-share'];
+  byHost.get('ws-001.corp.example').os = osOf(FAMILIES[2]);
+  older.push(live('retired.corp.example', 99, 0, FAMILIES[8], 'CORP', 2 ** 33));
+  fs.writeFileSync(path.join(dir, 'crafted.jsonl'), now.map((r) => JSON.stringify(r) + '\n').join(''));
+  fs.writeFileSync(path.join(dir, 'older.jsonl'), older.map((r) => JSON.stringify(r) + '\n').join(''));
+}
+
+function fleet(n, file) {
+  const out = fs.openSync(file, 'w');
+  let chunk = '';
+  for (let i = 0; i < n; i++) {
+    // Deterministic but varied: most ready, the rest spread over the parts.
+    const roll = (i * 7919) % 100;
+    const family = FAMILIES[(i * 31) % FAMILIES.length];
+    const domain = ['CORP', 'CORP', 'CORP', 'SALES', 'LEGACY'][(i * 13) % 5];
+    const name = `${family[9] === 'WinNT' ? 'ws' : 'srv'}-${String(i + 1).padStart(5, '0')}.corp.example`;
+    let r;
+    if (roll < 62) r = live(name, i, 0, family, domain, ((i * 2654435761) % 400 + 2) * 2 ** 30);
+    else if (roll < 70) r = live(name, i, 16, family, domain, ((i * 97) % 14) * 2 ** 20);
+    else if (roll < 75) r = live(name, i, 32, family, domain, ((i * 2654435761) % 200 + 2) * 2 ** 30);
+    else if (roll < 79) r = live(name, i, family[0] === 'Windows 7' ? 64 : 128, family, domain, 40 * 2 ** 30);
+    else if (roll < 84) r = live(name, i, 8, family, 'OLDDOMAIN', null);
+    else if (roll < 90) r = dead(name, i, 'absent');
+    else if (roll < 95) r = dead(name, i, 'refused');
+    else r = dead(name, i, 'timeout');
+    chunk += JSON.stringify(r) + '\n';
+    if (chunk.length > 1 << 20) { fs.writeSync(out, chunk); chunk = ''; }
+  }
+  fs.writeSync(out, chunk);
+  fs.closeSync(out);
+}
+
+const [mode, a, b] = process.argv.slice(2);
+if (mode === 'crafted') crafted(a);
+else if (mode === 'fleet') fleet(Number(a), b);
+else { console.error('usage: make_records.js crafted DIR | fleet N FILE'); process.exit(2); }

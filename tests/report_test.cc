@@ -1,0 +1,125 @@
+// The comparison of two sweeps and the parts of the page that carry host
+// text: what a reader trusts when deciding what moved since last week.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "report/compare.h"
+#include "report/html_report.h"
+
+namespace quorvex::report {
+namespace {
+
+HostRecord Host(const std::string& name, int exitCode, const char* family = nullptr, const char* build = nullptr,
+                std::optional<std::uint32_t> ubr = std::nullopt) {
+  HostRecord r;
+  r.Host = name;
+  r.ExitCode = exitCode;
+  if (family) r.Os.Family = family;
+  if (build) r.Os.CurrentBuildNumber = build;
+  r.Os.UBR = ubr;
+  return r;
+}
+
+TEST(Compare, SortsEveryHostIntoWhatChanged) {
+  std::vector<HostRecord> older = {
+      Host("fixed", 16),
+      Host("broke", 0),
+      Host("gone", 0),
+      Host("upgraded", 0, "Windows 10 22H2", "19045", 3803),
+      Host("patched", 0, "Windows 10 22H2", "19045", 3803),
+      Host("went-dark", 0, "Windows 11 23H2", "22631"),
+      Host("SameCase", 1),
+  };
+  HostRecord timedOut = Host("broke", 2);
+  timedOut.TimedOut = true;
+  std::vector<HostRecord> newer = {
+      Host("FIXED", 0),
+      timedOut,
+      Host("fresh", 176),
+      Host("upgraded", 0, "Windows 11 23H2", "22631", 2861),
+      Host("patched", 0, "Windows 10 22H2", "19045", 4046),  // a monthly update is no change
+      Host("went-dark", 1),                                  // OS unknown now: not a change
+      Host("samecase", 1),
+  };
+  Comparison c = Compare(older, newer);
+  EXPECT_EQ(c.BecameReady, std::vector<std::string>{"FIXED"});
+  ASSERT_EQ(c.StoppedBeingReady.size(), 2u);
+  EXPECT_EQ(c.StoppedBeingReady[0].Host, "broke");
+  EXPECT_EQ(c.StoppedBeingReady[0].Parts, (std::vector<std::string>{"no-management", "timed-out"}));
+  EXPECT_EQ(c.StoppedBeingReady[1].Host, "went-dark");
+  EXPECT_EQ(c.New, std::vector<std::string>{"fresh"});
+  EXPECT_EQ(c.NoLongerListed, std::vector<std::string>{"gone"});
+  ASSERT_EQ(c.OsChanged.size(), 1u);
+  EXPECT_EQ(c.OsChanged[0].Host, "upgraded");
+  EXPECT_EQ(c.OsChanged[0].OldBuild, "19045.3803");
+  EXPECT_EQ(c.OsChanged[0].NewFamily, "Windows 11 23H2");
+
+  EXPECT_EQ(ChangeLabels(c, newer), (std::vector<std::string>{"became ready", "stopped being ready", "new",
+                                                              "OS changed", "", "stopped being ready", ""}));
+  EXPECT_EQ(FormatComparison(c),
+            "Changes: 1 became ready, 2 stopped being ready, 1 new, 1 no longer listed, 1 changed OS\n"
+            "became ready: FIXED\n"
+            "stopped being ready: broke (no-management timed-out)\n"
+            "stopped being ready: went-dark (unreachable)\n"
+            "new: fresh\n"
+            "no longer listed: gone\n"
+            "OS changed: upgraded: Windows 10 22H2 (19045.3803) -> Windows 11 23H2 (22631.2861)\n");
+}
+
+TEST(Compare, LaterRecordOfAHostWinsAndHostileNamesPrintInert) {
+  std::vector<HostRecord> older = {Host("a", 0), Host("a", 16)};
+  std::vector<HostRecord> newer = {Host("a", 0), Host("\x1b]0;pwn\x07x", 0)};
+  Comparison c = Compare(older, newer);
+  EXPECT_EQ(c.BecameReady, std::vector<std::string>{"a"});
+  EXPECT_NE(FormatComparison(c).find("new: \\x1b]0;pwn\\x07x\n"), std::string::npos);
+}
+
+TEST(Page, TilesCountWhatTheirLabelsSay) {
+  HostRecord timedOut = Host("t", 2);
+  timedOut.TimedOut = true;
+  std::vector<HostRecord> records = {Host("a", 0), Host("b", 1), Host("c", 2), timedOut, Host("d", 16), Host("e", 9)};
+  Tiles t = CountTiles(records);
+  EXPECT_EQ(t.Checked, 6u);
+  EXPECT_EQ(t.Ready, 1u);
+  EXPECT_EQ(t.NotReady, 5u);
+  EXPECT_EQ(t.Unreachable, 3u);
+  EXPECT_EQ(t.TimedOut, 1u);
+}
+
+TEST(Page, HostTextNeverLeavesItsScriptElementOrTextNode) {
+  const std::string hostile = "</script><script>alert(1)</script>\"><img src=x onerror=alert(2)>&amp;";
+  EXPECT_EQ(ScriptSafeJson("\"</script>&\xE2\x80\xA8\xE2\x80\xA9\""), "\"\\u003c/script\\u003e\\u0026\\u2028\\u2029\"");
+
+  HostRecord r = Host(hostile, 64, hostile.c_str());
+  r.Lines = {hostile};
+  r.Domain = hostile;
+  std::vector<HostRecord> records = {r};
+  std::vector<HostRecord> older = {Host(hostile + "old", 0)};
+  ReportInput input;
+  input.Records = &records;
+  input.Older = &older;
+  input.SourceName = hostile;
+  input.OlderName = hostile;
+  std::string page = RenderHtml(input);
+  // The page's own markup has a fixed number of these; host text adds none.
+  auto count = [&page](const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = page.find(needle); at != std::string::npos; at = page.find(needle, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<script"), 2u);
+  EXPECT_EQ(count("</script>"), 2u);
+  EXPECT_EQ(count("<img"), 0u);
+  EXPECT_NE(page.find("&lt;/script&gt;&lt;script&gt;"), std::string::npos);  // escaped in the charts
+
+  HostRecord control = Host("ctl\x01\x1b\x7f", 0);
+  records = {control};
+  page = RenderHtml(input);
+  EXPECT_NE(page.find("<li>ctl\xE2\x90\x81\xE2\x90\x9B\xE2\x90\xA1</li>"), std::string::npos);  // as visible symbols
+  EXPECT_NE(page.find("default-src 'none'"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorvex::report
