@@ -17,7 +17,7 @@ qvx_build release all
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEX_FUZZ=ON -DQUORVEX_SANITIZE=ON -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF
-fuzzers=(command_line_fuzz host_text_fuzz ndr_fuzz host_list_fuzz record_fuzz)
+fuzzers=(command_line_fuzz host_text_fuzz ndr_fuzz host_list_fuzz record_fuzz worker_frames_fuzz)
 
 cmake --build build-fuzz --target "${fuzzers[@]}"
 for f in "${fuzzers[@]}"; do

@@ -94,6 +94,7 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
 
   SweepSummary summary;
   summary.Duplicates = list.Duplicates;
+  const bool progress = !options.NoProgress && ErrorIsTerminal();
   std::string writeError;
   bool someFailed = false;
   const bool reporting = !options.HtmlPath.empty() || !options.SincePath.empty();
@@ -103,6 +104,9 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
     summary.Add(r);
     if (r.ExitCode != 0 || r.TimedOut || r.Crashed) someFailed = true;
     if (recording && writeError.empty()) writeError = files.Append(r);
+    // The progress line goes first: on one terminal the host line would
+    // land behind it.
+    if (progress) WriteError("\r\x1b[K");
     Say(HostLine(r, options.DeadlineSeconds));
   };
 
@@ -136,7 +140,6 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
     jobsAtOnce = limit > SpareDescriptors + 1 ? static_cast<int>(limit - SpareDescriptors) : 1;
   }
 
-  const bool progress = !options.NoProgress && ErrorIsTerminal();
   const std::int64_t started = NowMs();
   const std::size_t total = jobs.size() + summary.Checked();
   auto tick = [&] {
