@@ -5,7 +5,7 @@
 // Only the standard library may be used here: the fuzz target compiles this
 // file on its own.
 
-namespace quorvex::ndr {
+namespace quorvex::samba {
 namespace {
 
 // Referent ids follow the sequence Samba's own marshalling uses, so a stub we
@@ -334,4 +334,4 @@ std::optional<Reply<PolicyHandle>> DecodeCloseKey(const std::uint8_t* data, std:
   return DecodeHandleReply(data, size);
 }
 
-}  // namespace quorvex::ndr
+}  // namespace quorvex::samba

@@ -2,7 +2,7 @@
 
 #include "platform/posix/cp437.h"
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 namespace {
 
 constexpr char Backslash = '\\';
@@ -53,7 +53,7 @@ std::optional<std::string> ServerNameOf(std::string_view uncName) {
   }
   std::optional<UncPath> path = ParseUncPath(withPrefix);
   if (!path || !path->Components.empty() || path->TrailingSeparator) return std::nullopt;
-  return Cp437ToUtf8(path->Server);
+  return posix::Cp437ToUtf8(path->Server);
 }
 
 Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& fallbackUser) {
@@ -97,15 +97,15 @@ std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>
   for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
     auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
     if (unit == 0) {
-      out += Utf16ToCp437(run);
+      out += posix::Utf16ToCp437(run);
       out += '\0';
       run.clear();
     } else {
       run += unit;
     }
   }
-  out += Utf16ToCp437(run);
+  out += posix::Utf16ToCp437(run);
   return out;
 }
 
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba

@@ -3,7 +3,7 @@
 #include "platform/posix/cp437.h"
 #include "platform/posix/samba/smb_text.h"
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 namespace {
 
 constexpr std::uint16_t HeaderSize = 64;
@@ -46,10 +46,10 @@ std::optional<SharePath> SharePathOf(std::string_view cp437Unc) {
   if (!unc || unc->Components.empty()) return std::nullopt;
   SharePath result;
   result.Server = unc->Server;
-  result.Share = Cp437ToUtf8(unc->Components.front());
+  result.Share = posix::Cp437ToUtf8(unc->Components.front());
   for (std::size_t i = 1; i < unc->Components.size(); ++i) {
     if (i > 1) result.Path += u'\\';
-    result.Path += Cp437ToUtf16(unc->Components[i]);
+    result.Path += posix::Cp437ToUtf16(unc->Components[i]);
   }
   return result;
 }
@@ -115,4 +115,4 @@ std::optional<DiskFreeSpace> DecodeFsFullSize(const std::uint8_t* data, std::siz
   return space;
 }
 
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba
