@@ -1,6 +1,7 @@
 #include "platform/posix/samba/smb_text.h"
 
 #include "platform/posix/cp437.h"
+#include "platform/posix/samba/little_endian.h"
 
 namespace quorvex::samba {
 namespace {
@@ -94,8 +95,7 @@ std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>
   // survive whatever the converter does with a NUL.
   std::string out;
   std::u16string run;
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+  for (char16_t unit : Utf16FromLittleEndian(data.data(), data.size() / 2)) {
     if (unit == 0) {
       out += posix::Utf16ToCp437(run);
       out += '\0';

@@ -8,6 +8,7 @@
 
 #include "platform/posix/cp437.h"
 #include "platform/posix/run_clock.h"
+#include "platform/posix/samba/little_endian.h"
 #include "platform/posix/samba/samba_abi.h"
 
 extern "C" {
@@ -54,8 +55,8 @@ class SessionShareTrees : public ShareTrees {
     // The reply body: size, offset of the data from the header, its length.
     const WireBytes& body = (*replies)[1];
     if (body.size() < 8) return std::nullopt;
-    std::size_t offset = body[2] | (body[3] << 8);
-    std::size_t length = body[4] | (body[5] << 8) | (body[6] << 16) | (static_cast<std::size_t>(body[7]) << 24);
+    std::size_t offset = ReadLittleEndian(body.data() + 2, 2);
+    std::size_t length = ReadLittleEndian(body.data() + 4, 4);
     if (offset < HeaderSize || offset - HeaderSize > body.size() || length > body.size() - (offset - HeaderSize)) {
       return std::nullopt;
     }

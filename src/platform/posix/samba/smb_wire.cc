@@ -1,6 +1,7 @@
 #include "platform/posix/samba/smb_wire.h"
 
 #include "platform/posix/cp437.h"
+#include "platform/posix/samba/little_endian.h"
 #include "platform/posix/samba/smb_text.h"
 
 namespace quorvex::samba {
@@ -31,12 +32,6 @@ void Put64(WireBytes& out, std::uint64_t value) {
 void PutRelatedFileId(WireBytes& out) {
   Put64(out, ~std::uint64_t{0});
   Put64(out, ~std::uint64_t{0});
-}
-
-std::uint64_t Get(const std::uint8_t* data, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t i = width; i > 0; --i) value = (value << 8) | data[i - 1];
-  return value;
 }
 
 }  // namespace
@@ -108,10 +103,10 @@ WireBytes CloseRelatedBody() {
 std::optional<DiskFreeSpace> DecodeFsFullSize(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr || size < FsFullSizeBytes) return std::nullopt;
   DiskFreeSpace space;
-  space.TotalClusters = Get(data, 8);
-  space.FreeClusters = Get(data + 8, 8);  // available to the caller, quotas applied
-  space.SectorsPerCluster = Get(data + 24, 4);
-  space.BytesPerSector = Get(data + 28, 4);
+  space.TotalClusters = ReadLittleEndian(data, 8);
+  space.FreeClusters = ReadLittleEndian(data + 8, 8);  // available to the caller, quotas applied
+  space.SectorsPerCluster = ReadLittleEndian(data + 24, 4);
+  space.BytesPerSector = ReadLittleEndian(data + 28, 4);
   return space;
 }
 
