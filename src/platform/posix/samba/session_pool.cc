@@ -114,7 +114,7 @@ class SambaSessionPool : public SessionPool {
                                                 std::uint64_t* usedSession) override {
     if (requiredSession != 0) {
       auto found = live_.find(server);
-      if (found == live_.end() || found->second->Id != requiredSession) return std::nullopt;
+      if (found == live_.end() || found->second->Id != requiredSession) return Failed(0, FailedStep::Call);
     }
     Session* session = nullptr;
     dcerpc_pipe* pipe = PipeFor(server, iface, session);
@@ -141,6 +141,8 @@ class SambaSessionPool : public SessionPool {
     std::optional<std::vector<std::uint8_t>> reply;
     if (NT_STATUS_IS_OK(status) && (outFlags & ReplyBigEndian) == 0) {
       reply.emplace(out, out + outLength);
+    } else {
+      Failed(NT_STATUS_V(status), FailedStep::Call);
     }
     scratch.reset();
     // A call that ran out of time leaves its request unanswered on the
@@ -159,6 +161,8 @@ class SambaSessionPool : public SessionPool {
   std::optional<DiskFreeSpace> FreeSpace(const SharePath& path) override {
     return AskShare(path, [&](ShareTrees& trees) { return trees.FreeSpace(path); }).value_or(std::nullopt);
   }
+
+  CallFailure LastFailure() const override { return lastFailure_; }
 
  private:
   // A share question needs only the session, not a pipe; with no session yet
@@ -183,6 +187,11 @@ class SambaSessionPool : public SessionPool {
     return answer;
   }
 
+  std::nullopt_t Failed(std::uint32_t ntStatus, FailedStep step) {
+    lastFailure_ = {ntStatus, step};
+    return std::nullopt;
+  }
+
   dcerpc_pipe* PipeFor(const std::string& server, RpcInterface iface, Session*& session) {
     auto index = static_cast<std::size_t>(iface);
     auto found = live_.find(server);
@@ -201,6 +210,7 @@ class SambaSessionPool : public SessionPool {
   std::unique_ptr<Session> Connect(const std::string& server, RpcInterface iface) {
     posix::SteadyClock::time_point deadline = posix::WaitDeadline(ConnectBound);
     auto session = std::make_unique<Session>(memory_.get());
+    lastFailure_ = {};
     if (!NT_STATUS_IS_OK(dcerpc_parse_binding(session->Memory, "ncacn_np:", &session->Binding))) return nullptr;
     // Options set one by one: a host text never passes through the binding
     // string syntax, whatever characters it holds. The name stays the target
@@ -208,6 +218,7 @@ class SambaSessionPool : public SessionPool {
     // the system resolver lacks is left to Samba's NetBIOS broadcast, inside
     // the connect's deadline.
     std::string address = SystemAddressOf(server);
+    FailedStep step = address.empty() ? FailedStep::ConnectByNetBiosName : FailedStep::Connect;
     if (!NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "host",
                                                           address.empty() ? server.c_str() : address.c_str())) ||
         !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "target_hostname", server.c_str())) ||
@@ -221,11 +232,15 @@ class SambaSessionPool : public SessionPool {
     if (c == nullptr) return nullptr;
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
       Abandon(c, session->Memory);
+      Failed(NT_STATUS_V(NT_STATUS_IO_TIMEOUT), step);
       return nullptr;
     }
     dcerpc_pipe* pipe = nullptr;
     NTSTATUS status = dcerpc_pipe_connect_b_recv(c, session->Memory, &pipe);
-    if (!NT_STATUS_IS_OK(status) || pipe == nullptr) return nullptr;
+    if (!NT_STATUS_IS_OK(status) || pipe == nullptr) {
+      Failed(NT_STATUS_V(status), step);
+      return nullptr;
+    }
     dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
     session->Id = ++lastSessionId_;
     session->Pipes[static_cast<std::size_t>(iface)] = pipe;
@@ -234,6 +249,7 @@ class SambaSessionPool : public SessionPool {
 
   void OpenSecondary(const std::string& server, Session& session, RpcInterface iface) {
     posix::SteadyClock::time_point deadline = posix::WaitDeadline(ConnectBound);
+    lastFailure_ = {};
     dcerpc_pipe* first = nullptr;
     for (dcerpc_pipe* pipe : session.Pipes) {
       if (pipe != nullptr) first = pipe;
@@ -249,11 +265,13 @@ class SambaSessionPool : public SessionPool {
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
       Abandon(c, session.Memory);
       Retire(server);
+      Failed(NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Connect);
       return;
     }
     dcerpc_pipe* pipe = nullptr;
     NTSTATUS status = dcerpc_secondary_auth_connection_recv(c, session.Memory, &pipe);
     if (!NT_STATUS_IS_OK(status) || pipe == nullptr) {
+      Failed(NT_STATUS_V(status), FailedStep::Connect);
       if (!dcerpc_binding_handle_is_connected(first->binding_handle)) Retire(server);
       return;
     }
@@ -291,6 +309,7 @@ class SambaSessionPool : public SessionPool {
   std::map<std::string, std::unique_ptr<Session>> live_;
   std::vector<std::unique_ptr<Session>> retired_;
   std::uint64_t lastSessionId_ = 0;
+  CallFailure lastFailure_;
 };
 
 }  // namespace

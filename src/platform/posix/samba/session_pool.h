@@ -26,6 +26,7 @@
 #include "platform/platform.h"
 #include "platform/posix/samba/smb_text.h"
 #include "platform/posix/samba/smb_wire.h"
+#include "platform/posix/samba/win32_status.h"
 
 namespace quorvex::samba {
 
@@ -67,6 +68,9 @@ class SessionPool {
   // answers false or nullopt.
   virtual bool FileExists(const SharePath& path) = 0;
   virtual std::optional<DiskFreeSpace> FreeSpace(const SharePath& path) = 0;
+
+  // What Samba said of the last call that answered nullopt.
+  virtual CallFailure LastFailure() const = 0;
 };
 
 }  // namespace quorvex::samba

@@ -21,10 +21,10 @@ namespace {
 
 // Statuses the seam's callers only ever compare with zero; the values are the
 // ones Windows gives for the same failures.
-constexpr std::uint32_t BadNetPath = 53;             // ERROR_BAD_NETPATH
-constexpr std::int32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
-constexpr std::int32_t MoreData = 234;               // ERROR_MORE_DATA
-constexpr std::int32_t InvalidParameter = 87;        // ERROR_INVALID_PARAMETER
+constexpr std::uint32_t BadNetPath = 53;              // ERROR_BAD_NETPATH
+constexpr std::uint32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
+constexpr std::int32_t MoreData = 234;                // ERROR_MORE_DATA
+constexpr std::int32_t InvalidParameter = 87;         // ERROR_INVALID_PARAMETER
 
 constexpr std::uint32_t InfoLevel = 102;
 constexpr std::uint32_t MaximumAllowed = 0x02000000;
@@ -103,9 +103,10 @@ class SambaNet : public NetManagementService {
 
   std::uint32_t GetWorkstationInfo(const std::string& uncServerName,
                                    std::unique_ptr<WorkstationRecord>& record) override {
+    std::uint32_t failure = BadNetPath;
     std::optional<std::vector<std::uint8_t>> reply =
-        Ask(uncServerName, RpcInterface::Workstation, OpNetWkstaGetInfo, EncodeNetWkstaGetInfo(InfoLevel));
-    if (!reply) return BadNetPath;
+        Ask(uncServerName, RpcInterface::Workstation, OpNetWkstaGetInfo, EncodeNetWkstaGetInfo(InfoLevel), failure);
+    if (!reply) return failure;
     auto decoded = DecodeNetWkstaGetInfo(reply->data(), reply->size());
     if (!decoded) return BadNetPath;
     if (decoded->WError != 0) return decoded->WError;
@@ -114,9 +115,10 @@ class SambaNet : public NetManagementService {
   }
 
   std::uint32_t GetServerInfo(const std::string& uncServerName, std::unique_ptr<ServerRecord>& record) override {
+    std::uint32_t failure = BadNetPath;
     std::optional<std::vector<std::uint8_t>> reply =
-        Ask(uncServerName, RpcInterface::Server, OpNetSrvGetInfo, EncodeNetSrvGetInfo(InfoLevel));
-    if (!reply) return BadNetPath;
+        Ask(uncServerName, RpcInterface::Server, OpNetSrvGetInfo, EncodeNetSrvGetInfo(InfoLevel), failure);
+    if (!reply) return failure;
     auto decoded = DecodeNetSrvGetInfo(reply->data(), reply->size());
     if (!decoded) return BadNetPath;
     if (decoded->WError != 0) return decoded->WError;
@@ -128,11 +130,13 @@ class SambaNet : public NetManagementService {
 
  private:
   std::optional<std::vector<std::uint8_t>> Ask(const std::string& uncServerName, RpcInterface iface,
-                                               std::uint16_t opnum, const Bytes& request) {
+                                               std::uint16_t opnum, const Bytes& request, std::uint32_t& failure) {
     std::optional<std::string> server = ServerNameOf(uncServerName);
     SessionPool* pool = clients_.Pool();
     if (!server || pool == nullptr) return std::nullopt;
-    return pool->Call(*server, iface, opnum, request);
+    auto reply = pool->Call(*server, iface, opnum, request);
+    if (!reply) failure = Win32StatusOf(pool->LastFailure(), failure);
+    return reply;
   }
 
   SambaClients& clients_;
@@ -176,9 +180,9 @@ class SambaRegistryKey : public RegistryKey {
   std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) override {
     subKey.reset();
     auto reply = Call(OpOpenKey, EncodeOpenKey(handle_, posix::Cp437ToUtf16(path), KeyRead));
-    if (!reply) return RpcServerUnavailable;
+    if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool_.LastFailure(), RpcServerUnavailable));
     auto decoded = DecodeOpenKey(reply->data(), reply->size());
-    if (!decoded) return RpcServerUnavailable;
+    if (!decoded) return static_cast<std::int32_t>(RpcServerUnavailable);
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
     subKey = std::make_unique<SambaRegistryKey>(pool_, server_, session_, decoded->Value);
     return 0;
@@ -191,9 +195,9 @@ class SambaRegistryKey : public RegistryKey {
     // that fits the caller's buffer once converted.
     std::uint32_t request = size > LargestValueRequest / 2 ? LargestValueRequest : size * 2;
     auto reply = Call(OpQueryValue, EncodeQueryValue(handle_, posix::Cp437ToUtf16(valueName), request));
-    if (!reply) return RpcServerUnavailable;
+    if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool_.LastFailure(), RpcServerUnavailable));
     auto decoded = DecodeQueryValue(reply->data(), reply->size());
-    if (!decoded) return RpcServerUnavailable;
+    if (!decoded) return static_cast<std::int32_t>(RpcServerUnavailable);
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
     std::string data = AnsiRegistryData(decoded->Value.Type, decoded->Value.Data);
     if (data.size() > size) return MoreData;
@@ -225,7 +229,7 @@ class SambaRegistry : public RegistryService {
     if (!server || pool == nullptr) return static_cast<std::int32_t>(BadNetPath);
     std::uint64_t session = 0;
     auto reply = pool->Call(*server, RpcInterface::Registry, OpOpenHKLM, EncodeOpenHKLM(MaximumAllowed), 0, &session);
-    if (!reply) return static_cast<std::int32_t>(BadNetPath);
+    if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool->LastFailure(), BadNetPath));
     auto decoded = DecodeOpenHKLM(reply->data(), reply->size());
     if (!decoded) return static_cast<std::int32_t>(BadNetPath);
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
