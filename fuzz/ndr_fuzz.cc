@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace quorvex::ndr;
+using namespace quorvex::samba;
 
 void Expect(bool ok) {
   if (!ok) std::abort();

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace quorvex {
+namespace quorvex::posix {
 namespace {
 
 struct Utf8Case {
@@ -70,4 +70,4 @@ TEST(Cp437, FromUtf16) {
 }
 
 }  // namespace
-}  // namespace quorvex
+}  // namespace quorvex::posix

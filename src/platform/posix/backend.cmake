@@ -9,11 +9,13 @@ add_library(quorvex_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/run_clock.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/credentials.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/ndr.cc
-  ${CMAKE_CURRENT_LIST_DIR}/samba/samba_rpc.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/samba_abi.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/session_pool.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_services.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_text.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_tree.cc
-  ${CMAKE_CURRENT_LIST_DIR}/samba/smb_wire.cc)
+  ${CMAKE_CURRENT_LIST_DIR}/samba/smb_wire.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/win32_status.cc)
 # Lookups run on helper threads that a wait may abandon.
 find_package(Threads REQUIRED)
 target_link_libraries(quorvex_platform PUBLIC quorvex_core Threads::Threads)

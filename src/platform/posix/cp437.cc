@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-namespace quorvex {
+namespace quorvex::posix {
 namespace {
 
 // Unicode code points of the bytes 0x80..0xFF; the low half is ASCII.
@@ -142,4 +142,4 @@ std::u16string Cp437ToUtf16(std::string_view cp437) {
   return out;
 }
 
-}  // namespace quorvex
+}  // namespace quorvex::posix

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvex {
+namespace quorvex::posix {
 
 // A character that code page 437 lacks, or a malformed sequence, becomes "?".
 std::string Utf8ToCp437(std::string_view utf8);
@@ -15,4 +15,4 @@ std::string Utf16ToCp437(std::u16string_view utf16);
 std::string Cp437ToUtf8(std::string_view cp437);
 std::u16string Cp437ToUtf16(std::string_view cp437);
 
-}  // namespace quorvex
+}  // namespace quorvex::posix

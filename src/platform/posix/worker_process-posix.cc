@@ -23,7 +23,7 @@
 #include "platform/posix/local_services.h"
 #include "platform/worker_process.h"
 
-namespace quorvex {
+namespace quorvex::posix {
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -232,22 +232,25 @@ class ForkedWorkers final : public WorkerProcesses {
 };
 
 }  // namespace
+}  // namespace quorvex::posix
+
+namespace quorvex {
 
 std::unique_ptr<WorkerProcesses> OpenWorkerProcesses(WorkerEntry entry) {
-  return std::make_unique<ForkedWorkers>(entry);
+  return std::make_unique<posix::ForkedWorkers>(entry);
 }
 
 int RunWorkerFromStandardInput(WorkerEntry) { return 2; }
 
 void CatchInterrupt() {
-  OpenWakePipe();
+  posix::OpenWakePipe();
   struct sigaction action {};
-  action.sa_handler = OnInterrupt;
+  action.sa_handler = posix::OnInterrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
 }
 
-bool Interrupted() { return interrupted != 0; }
+bool Interrupted() { return posix::interrupted != 0; }
 
 std::uint64_t RaiseOpenFileLimit() {
   rlimit limit{};
@@ -262,10 +265,10 @@ std::uint64_t RaiseOpenFileLimit() {
 
 bool ErrorIsTerminal() { return isatty(2) == 1; }
 
-void WriteError(std::string_view bytes) { WriteAll(2, bytes); }
+void WriteError(std::string_view bytes) { posix::WriteAll(2, bytes); }
 
-std::string CoreTextToUtf8(std::string_view coreText) { return Cp437ToUtf8(coreText); }
-std::string Utf8ToCoreText(std::string_view utf8) { return Utf8ToCp437(utf8); }
+std::string CoreTextToUtf8(std::string_view coreText) { return posix::Cp437ToUtf8(coreText); }
+std::string Utf8ToCoreText(std::string_view utf8) { return posix::Utf8ToCp437(utf8); }
 
 std::string CommandTextOf(const std::vector<std::string>& arguments) {
   std::vector<const char*> argv{"quorvex-sweep"};

@@ -13,7 +13,7 @@
 // (python3-samba, ndr_pack_in / ndr_pack_out) and pasted here, so that the
 // encoders and decoders are checked against an independent implementation.
 
-namespace quorvex::ndr {
+namespace quorvex::samba {
 namespace {
 
 const PolicyHandle Key = {0x00, 0x00, 0x00, 0x00, 0x04, 0x03, 0x02, 0x01, 0x06, 0x05,
@@ -457,4 +457,4 @@ TEST(NdrDecode, MalformedRepliesAreRejected) {
 
 // clang-format on
 }  // namespace
-}  // namespace quorvex::ndr
+}  // namespace quorvex::samba

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 namespace {
 
 struct UncCase {
@@ -138,4 +138,4 @@ TEST(SmbRegistryTest, AnsiViewOfValues) {
 }
 
 }  // namespace
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba

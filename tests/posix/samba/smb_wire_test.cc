@@ -5,7 +5,7 @@
 // Byte tables are laid out sixteen bytes a row, as a wire dump reads.
 // clang-format off
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 namespace {
 
 std::uint64_t Field(const WireBytes& bytes, std::size_t offset, std::size_t width) {
@@ -123,4 +123,4 @@ TEST(SmbWireTest, FsFullSizeReplies) {
 
 // clang-format on
 }  // namespace
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba

@@ -8,38 +8,8 @@
 #include <cstdlib>
 
 #include <krb5.h>
-#include <talloc.h>
 
-extern "C" {
-// credentials.h declares enums without an underlying type, which C++ rejects;
-// these are its declarations of the calls used here.
-struct cli_credentials;
-struct loadparm_context;
-enum credentials_obtained {
-  CRED_UNINITIALISED = 0,
-  CRED_SMB_CONF,
-  CRED_CALLBACK,
-  CRED_GUESS_ENV,
-  CRED_GUESS_FILE,
-  CRED_CALLBACK_RESULT,
-  CRED_SPECIFIED
-};
-enum credentials_use_kerberos {
-  CRED_USE_KERBEROS_DISABLED = 0,
-  CRED_USE_KERBEROS_DESIRED,
-  CRED_USE_KERBEROS_REQUIRED,
-};
-struct cli_credentials* cli_credentials_init(TALLOC_CTX* mem_ctx);
-bool cli_credentials_set_conf(struct cli_credentials* cred, struct loadparm_context* lp_ctx);
-bool cli_credentials_set_workstation(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
-bool cli_credentials_set_domain(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
-bool cli_credentials_set_username(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
-bool cli_credentials_set_password(struct cli_credentials* cred, const char* val, enum credentials_obtained obtained);
-bool cli_credentials_set_kerberos_state(struct cli_credentials* creds, enum credentials_use_kerberos kerberos_state,
-                                        enum credentials_obtained obtained);
-int cli_credentials_set_ccache(struct cli_credentials* cred, struct loadparm_context* lp_ctx, const char* name,
-                               enum credentials_obtained obtained, const char** error_string);
-}
+#include "platform/posix/samba/samba_abi.h"
 
 namespace quorvex::samba {
 namespace {
@@ -165,7 +135,7 @@ std::optional<std::string> PasswordFromFileOrDescriptor() {
   return std::nullopt;
 }
 
-cli_credentials* NewCredentials(void* memory, loadparm_context* lp, const smb::Logon& logon,
+cli_credentials* NewCredentials(void* memory, loadparm_context* lp, const Logon& logon,
                                 const std::string& workstation) {
   auto fresh = [&]() -> cli_credentials* {
     cli_credentials* creds = cli_credentials_init(memory);

@@ -40,7 +40,6 @@ std::optional<std::string> PasswordFromFileOrDescriptor();
 
 // Credentials for every session of the run, owned by memory (a talloc
 // context); null when Samba cannot make them.
-cli_credentials* NewCredentials(void* memory, loadparm_context* lp, const smb::Logon& logon,
-                                const std::string& workstation);
+cli_credentials* NewCredentials(void* memory, loadparm_context* lp, const Logon& logon, const std::string& workstation);
 
 }  // namespace quorvex::samba

@@ -1,11 +1,14 @@
 #include "platform/posix/samba/ndr.h"
 
+#include <algorithm>
 #include <limits>
+
+#include "platform/posix/samba/little_endian.h"
 
 // Only the standard library may be used here: the fuzz target compiles this
 // file on its own.
 
-namespace quorvex::ndr {
+namespace quorvex::samba {
 namespace {
 
 // Referent ids follow the sequence Samba's own marshalling uses, so a stub we
@@ -92,8 +95,7 @@ class Reader {
   std::uint32_t U32() {
     Align4();
     if (!Need(4)) return 0;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | Data[Pos + static_cast<std::size_t>(i)];
+    const auto v = static_cast<std::uint32_t>(ReadLittleEndian(Data + Pos, 4));
     Pos += 4;
     return v;
   }
@@ -133,13 +135,9 @@ class Reader {
   std::u16string Utf16() {
     const std::uint32_t actual = ArrayHeader(2);
     const std::uint8_t* p = Take(std::size_t{actual} * 2);
-    std::u16string text;
-    if (!p) return text;
-    for (std::uint32_t i = 0; i < actual; ++i) {
-      const auto unit = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-      if (unit == u'\0') break;
-      text.push_back(unit);
-    }
+    if (!p) return {};
+    std::u16string text = Utf16FromLittleEndian(p, actual);
+    text.resize(std::min(text.size(), text.find(u'\0')));
     return text;
   }
 
@@ -334,4 +332,4 @@ std::optional<Reply<PolicyHandle>> DecodeCloseKey(const std::uint8_t* data, std:
   return DecodeHandleReply(data, size);
 }
 
-}  // namespace quorvex::ndr
+}  // namespace quorvex::samba

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvex::ndr {
+namespace quorvex::samba {
 
 using Bytes = std::vector<std::uint8_t>;
 using PolicyHandle = std::array<std::uint8_t, 20>;
@@ -94,4 +94,4 @@ std::optional<Reply<RegistryValue>> DecodeQueryValue(const std::uint8_t* data, s
 Bytes EncodeCloseKey(const PolicyHandle& key);
 std::optional<Reply<PolicyHandle>> DecodeCloseKey(const std::uint8_t* data, std::size_t size);
 
-}  // namespace quorvex::ndr
+}  // namespace quorvex::samba

@@ -13,21 +13,18 @@
 
 #include "platform/posix/cp437.h"
 #include "platform/posix/samba/ndr.h"
-#include "platform/posix/samba/samba_rpc.h"
+#include "platform/posix/samba/session_pool.h"
 #include "platform/posix/samba/smb_text.h"
 
-namespace quorvex {
+namespace quorvex::samba {
 namespace {
-
-using samba::RpcClient;
-using samba::RpcInterface;
 
 // Statuses the seam's callers only ever compare with zero; the values are the
 // ones Windows gives for the same failures.
-constexpr std::uint32_t BadNetPath = 53;             // ERROR_BAD_NETPATH
-constexpr std::int32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
-constexpr std::int32_t MoreData = 234;               // ERROR_MORE_DATA
-constexpr std::int32_t InvalidParameter = 87;        // ERROR_INVALID_PARAMETER
+constexpr std::uint32_t BadNetPath = 53;              // ERROR_BAD_NETPATH
+constexpr std::uint32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
+constexpr std::int32_t MoreData = 234;                // ERROR_MORE_DATA
+constexpr std::int32_t InvalidParameter = 87;         // ERROR_INVALID_PARAMETER
 
 constexpr std::uint32_t InfoLevel = 102;
 constexpr std::uint32_t MaximumAllowed = 0x02000000;
@@ -40,7 +37,7 @@ constexpr std::uint32_t LargestValueRequest = 0x10000;
 // the host sent as a null pointer.
 class DecodedWorkstationRecord : public WorkstationRecord {
  public:
-  explicit DecodedWorkstationRecord(ndr::WorkstationInfo102 info) : decoded_(std::move(info)) {
+  explicit DecodedWorkstationRecord(WorkstationInfo102 info) : decoded_(std::move(info)) {
     Info.ComputerName = decoded_.ComputerName ? decoded_.ComputerName->c_str() : nullptr;
     Info.LanGroup = decoded_.LanGroup ? decoded_.LanGroup->c_str() : nullptr;
     Info.VerMajor = decoded_.VerMajor;
@@ -49,19 +46,19 @@ class DecodedWorkstationRecord : public WorkstationRecord {
   }
 
  private:
-  ndr::WorkstationInfo102 decoded_;
+  WorkstationInfo102 decoded_;
 };
 
 class DecodedServerRecord : public ServerRecord {
  public:
-  explicit DecodedServerRecord(ndr::ServerInfo102 info) : decoded_(std::move(info)) {
+  explicit DecodedServerRecord(ServerInfo102 info) : decoded_(std::move(info)) {
     Info.Type = decoded_.Type;
     Info.Comment = decoded_.Comment ? decoded_.Comment->c_str() : nullptr;
     Info.Hidden = decoded_.Hidden;
   }
 
  private:
-  ndr::ServerInfo102 decoded_;
+  ServerInfo102 decoded_;
 };
 
 std::string LoginName() {
@@ -81,27 +78,23 @@ std::string OwnHostName() {
 // The piece every service shares: one RPC client, and with it one SMB
 // session per server name, made on first use so that a run that ends early
 // never opens a session.
+// Samba is started on the first remote call only, so runs that end earlier
+// (usage text, a bad value, an unresolved host, a host that does not answer
+// the ping) never initialise it.
 class SambaClients {
  public:
-  SambaClients()
-      : logon_(smb::ParseLogon(std::getenv("USER"), std::getenv("PASSWD"), LoginName())),
-        workstation_(smb::WorkstationNameOf(OwnHostName())) {
-    samba::DropLogMessages();
-  }
-
-  RpcClient* Rpc() {
-    if (!rpcTried_) {
-      rpcTried_ = true;
-      rpc_ = RpcClient::Open(logon_, workstation_);
+  SessionPool* Pool() {
+    if (!poolTried_) {
+      poolTried_ = true;
+      std::string workstation = WorkstationNameOf(OwnHostName());
+      pool_ = SessionPool::Open(ParseLogon(std::getenv("USER"), std::getenv("PASSWD"), LoginName()), workstation);
     }
-    return rpc_.get();
+    return pool_.get();
   }
 
  private:
-  smb::Logon logon_;
-  std::string workstation_;
-  bool rpcTried_ = false;
-  std::unique_ptr<RpcClient> rpc_;
+  bool poolTried_ = false;
+  std::unique_ptr<SessionPool> pool_;
 };
 
 class SambaNet : public NetManagementService {
@@ -110,10 +103,11 @@ class SambaNet : public NetManagementService {
 
   std::uint32_t GetWorkstationInfo(const std::string& uncServerName,
                                    std::unique_ptr<WorkstationRecord>& record) override {
+    std::uint32_t failure = BadNetPath;
     std::optional<std::vector<std::uint8_t>> reply =
-        Ask(uncServerName, RpcInterface::Workstation, ndr::OpNetWkstaGetInfo, ndr::EncodeNetWkstaGetInfo(InfoLevel));
-    if (!reply) return BadNetPath;
-    auto decoded = ndr::DecodeNetWkstaGetInfo(reply->data(), reply->size());
+        Ask(uncServerName, RpcInterface::Workstation, OpNetWkstaGetInfo, EncodeNetWkstaGetInfo(InfoLevel), failure);
+    if (!reply) return failure;
+    auto decoded = DecodeNetWkstaGetInfo(reply->data(), reply->size());
     if (!decoded) return BadNetPath;
     if (decoded->WError != 0) return decoded->WError;
     record = std::make_unique<DecodedWorkstationRecord>(std::move(decoded->Value));
@@ -121,25 +115,28 @@ class SambaNet : public NetManagementService {
   }
 
   std::uint32_t GetServerInfo(const std::string& uncServerName, std::unique_ptr<ServerRecord>& record) override {
+    std::uint32_t failure = BadNetPath;
     std::optional<std::vector<std::uint8_t>> reply =
-        Ask(uncServerName, RpcInterface::Server, ndr::OpNetSrvGetInfo, ndr::EncodeNetSrvGetInfo(InfoLevel));
-    if (!reply) return BadNetPath;
-    auto decoded = ndr::DecodeNetSrvGetInfo(reply->data(), reply->size());
+        Ask(uncServerName, RpcInterface::Server, OpNetSrvGetInfo, EncodeNetSrvGetInfo(InfoLevel), failure);
+    if (!reply) return failure;
+    auto decoded = DecodeNetSrvGetInfo(reply->data(), reply->size());
     if (!decoded) return BadNetPath;
     if (decoded->WError != 0) return decoded->WError;
     record = std::make_unique<DecodedServerRecord>(std::move(decoded->Value));
     return 0;
   }
 
-  std::string WideToAnsiText(std::u16string_view text) override { return Utf16ToCp437(text); }
+  std::string WideToAnsiText(std::u16string_view text) override { return posix::Utf16ToCp437(text); }
 
  private:
   std::optional<std::vector<std::uint8_t>> Ask(const std::string& uncServerName, RpcInterface iface,
-                                               std::uint16_t opnum, const ndr::Bytes& request) {
-    std::optional<std::string> server = smb::ServerNameOf(uncServerName);
-    RpcClient* rpc = clients_.Rpc();
-    if (!server || rpc == nullptr) return std::nullopt;
-    return rpc->Call(*server, iface, opnum, request);
+                                               std::uint16_t opnum, const Bytes& request, std::uint32_t& failure) {
+    std::optional<std::string> server = ServerNameOf(uncServerName);
+    SessionPool* pool = clients_.Pool();
+    if (!server || pool == nullptr) return std::nullopt;
+    auto reply = pool->Call(*server, iface, opnum, request);
+    if (!reply) failure = Win32StatusOf(pool->LastFailure(), failure);
+    return reply;
   }
 
   SambaClients& clients_;
@@ -152,17 +149,17 @@ class SambaFiles : public UncFileService {
   explicit SambaFiles(SambaClients& clients) : clients_(clients) {}
 
   std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
-    std::optional<smb::SharePath> share = smb::SharePathOf(path);
-    RpcClient* rpc = share ? clients_.Rpc() : nullptr;
-    if (rpc == nullptr || !rpc->FileExists(*share)) return nullptr;
+    std::optional<SharePath> share = SharePathOf(path);
+    SessionPool* pool = share ? clients_.Pool() : nullptr;
+    if (pool == nullptr || !pool->FileExists(*share)) return nullptr;
     return std::make_unique<SambaFindHandle>();
   }
 
   std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) override {
-    std::optional<smb::SharePath> share = smb::SharePathOf(rootPath);
-    RpcClient* rpc = share ? clients_.Rpc() : nullptr;
-    if (rpc == nullptr) return std::nullopt;
-    return rpc->FreeSpace(*share);
+    std::optional<SharePath> share = SharePathOf(rootPath);
+    SessionPool* pool = share ? clients_.Pool() : nullptr;
+    if (pool == nullptr) return std::nullopt;
+    return pool->FreeSpace(*share);
   }
 
  private:
@@ -175,19 +172,19 @@ class SambaFiles : public UncFileService {
 // leaves nothing the tool could do.
 class SambaRegistryKey : public RegistryKey {
  public:
-  SambaRegistryKey(RpcClient& rpc, std::string server, std::uint64_t session, const ndr::PolicyHandle& handle)
-      : rpc_(rpc), server_(std::move(server)), session_(session), handle_(handle) {}
+  SambaRegistryKey(SessionPool& pool, std::string server, std::uint64_t session, const PolicyHandle& handle)
+      : pool_(pool), server_(std::move(server)), session_(session), handle_(handle) {}
 
-  ~SambaRegistryKey() override { Call(ndr::OpCloseKey, ndr::EncodeCloseKey(handle_)); }
+  ~SambaRegistryKey() override { Call(OpCloseKey, EncodeCloseKey(handle_)); }
 
   std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) override {
     subKey.reset();
-    auto reply = Call(ndr::OpOpenKey, ndr::EncodeOpenKey(handle_, Cp437ToUtf16(path), KeyRead));
-    if (!reply) return RpcServerUnavailable;
-    auto decoded = ndr::DecodeOpenKey(reply->data(), reply->size());
-    if (!decoded) return RpcServerUnavailable;
+    auto reply = Call(OpOpenKey, EncodeOpenKey(handle_, posix::Cp437ToUtf16(path), KeyRead));
+    if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool_.LastFailure(), RpcServerUnavailable));
+    auto decoded = DecodeOpenKey(reply->data(), reply->size());
+    if (!decoded) return static_cast<std::int32_t>(RpcServerUnavailable);
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
-    subKey = std::make_unique<SambaRegistryKey>(rpc_, server_, session_, decoded->Value);
+    subKey = std::make_unique<SambaRegistryKey>(pool_, server_, session_, decoded->Value);
     return 0;
   }
 
@@ -197,12 +194,12 @@ class SambaRegistryKey : public RegistryKey {
     // The host answers in UTF-16: twice the caller's bytes hold any string
     // that fits the caller's buffer once converted.
     std::uint32_t request = size > LargestValueRequest / 2 ? LargestValueRequest : size * 2;
-    auto reply = Call(ndr::OpQueryValue, ndr::EncodeQueryValue(handle_, Cp437ToUtf16(valueName), request));
-    if (!reply) return RpcServerUnavailable;
-    auto decoded = ndr::DecodeQueryValue(reply->data(), reply->size());
-    if (!decoded) return RpcServerUnavailable;
+    auto reply = Call(OpQueryValue, EncodeQueryValue(handle_, posix::Cp437ToUtf16(valueName), request));
+    if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool_.LastFailure(), RpcServerUnavailable));
+    auto decoded = DecodeQueryValue(reply->data(), reply->size());
+    if (!decoded) return static_cast<std::int32_t>(RpcServerUnavailable);
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
-    std::string data = smb::AnsiRegistryData(decoded->Value.Type, decoded->Value.Data);
+    std::string data = AnsiRegistryData(decoded->Value.Type, decoded->Value.Data);
     if (data.size() > size) return MoreData;
     std::memcpy(buffer, data.data(), data.size());
     size = static_cast<std::uint32_t>(data.size());
@@ -211,14 +208,14 @@ class SambaRegistryKey : public RegistryKey {
   }
 
  private:
-  std::optional<std::vector<std::uint8_t>> Call(std::uint16_t opnum, const ndr::Bytes& request) {
-    return rpc_.Call(server_, RpcInterface::Registry, opnum, request, session_);
+  std::optional<std::vector<std::uint8_t>> Call(std::uint16_t opnum, const Bytes& request) {
+    return pool_.Call(server_, RpcInterface::Registry, opnum, request, session_);
   }
 
-  RpcClient& rpc_;
+  SessionPool& pool_;
   std::string server_;
   std::uint64_t session_;
-  ndr::PolicyHandle handle_;
+  PolicyHandle handle_;
 };
 
 class SambaRegistry : public RegistryService {
@@ -227,17 +224,16 @@ class SambaRegistry : public RegistryService {
 
   std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) override {
     rootKey.reset();
-    std::optional<std::string> server = smb::ServerNameOf(uncMachineName);
-    RpcClient* rpc = clients_.Rpc();
-    if (!server || rpc == nullptr) return static_cast<std::int32_t>(BadNetPath);
+    std::optional<std::string> server = ServerNameOf(uncMachineName);
+    SessionPool* pool = clients_.Pool();
+    if (!server || pool == nullptr) return static_cast<std::int32_t>(BadNetPath);
     std::uint64_t session = 0;
-    auto reply =
-        rpc->Call(*server, RpcInterface::Registry, ndr::OpOpenHKLM, ndr::EncodeOpenHKLM(MaximumAllowed), 0, &session);
-    if (!reply) return static_cast<std::int32_t>(BadNetPath);
-    auto decoded = ndr::DecodeOpenHKLM(reply->data(), reply->size());
+    auto reply = pool->Call(*server, RpcInterface::Registry, OpOpenHKLM, EncodeOpenHKLM(MaximumAllowed), 0, &session);
+    if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool->LastFailure(), BadNetPath));
+    auto decoded = DecodeOpenHKLM(reply->data(), reply->size());
     if (!decoded) return static_cast<std::int32_t>(BadNetPath);
     if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
-    rootKey = std::make_unique<SambaRegistryKey>(*rpc, *server, session, decoded->Value);
+    rootKey = std::make_unique<SambaRegistryKey>(*pool, *server, session, decoded->Value);
     return 0;
   }
 
@@ -262,4 +258,4 @@ class SambaSmbServices : public SmbServices {
 
 std::unique_ptr<SmbServices> OpenSmbServices() { return std::make_unique<SambaSmbServices>(); }
 
-}  // namespace quorvex
+}  // namespace quorvex::samba

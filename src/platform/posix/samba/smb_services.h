@@ -7,7 +7,7 @@
 
 #include "platform/platform.h"
 
-namespace quorvex {
+namespace quorvex::samba {
 
 class SmbServices {
  public:
@@ -19,4 +19,4 @@ class SmbServices {
 
 std::unique_ptr<SmbServices> OpenSmbServices();
 
-}  // namespace quorvex
+}  // namespace quorvex::samba

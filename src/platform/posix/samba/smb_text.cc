@@ -1,8 +1,9 @@
 #include "platform/posix/samba/smb_text.h"
 
 #include "platform/posix/cp437.h"
+#include "platform/posix/samba/little_endian.h"
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 namespace {
 
 constexpr char Backslash = '\\';
@@ -53,7 +54,7 @@ std::optional<std::string> ServerNameOf(std::string_view uncName) {
   }
   std::optional<UncPath> path = ParseUncPath(withPrefix);
   if (!path || !path->Components.empty() || path->TrailingSeparator) return std::nullopt;
-  return Cp437ToUtf8(path->Server);
+  return posix::Cp437ToUtf8(path->Server);
 }
 
 Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& fallbackUser) {
@@ -94,18 +95,17 @@ std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>
   // survive whatever the converter does with a NUL.
   std::string out;
   std::u16string run;
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+  for (char16_t unit : Utf16FromLittleEndian(data.data(), data.size() / 2)) {
     if (unit == 0) {
-      out += Utf16ToCp437(run);
+      out += posix::Utf16ToCp437(run);
       out += '\0';
       run.clear();
     } else {
       run += unit;
     }
   }
-  out += Utf16ToCp437(run);
+  out += posix::Utf16ToCp437(run);
   return out;
 }
 
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba

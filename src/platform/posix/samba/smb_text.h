@@ -12,7 +12,7 @@
 
 #include "platform/platform.h"
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 
 // A UNC path split into its server and the path components after it. Texts
 // are still code page 437, as the core hands them over.
@@ -53,4 +53,4 @@ std::string WorkstationNameOf(std::string_view hostName);
 // byte for code unit, NULs kept; every other type is passed through.
 std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>& data);
 
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba

@@ -31,8 +31,8 @@ class ShareTrees {
   static std::unique_ptr<ShareTrees> Find(void* sessionMemory, tevent_context* ev, std::chrono::seconds callBound);
   virtual ~ShareTrees() = default;
 
-  virtual bool Exists(const smb::SharePath& path) = 0;
-  virtual std::optional<DiskFreeSpace> FreeSpace(const smb::SharePath& path) = 0;
+  virtual bool Exists(const SharePath& path) = 0;
+  virtual std::optional<DiskFreeSpace> FreeSpace(const SharePath& path) = 0;
   // False once the connection underneath is gone.
   virtual bool Connected() = 0;
 };

@@ -1,9 +1,10 @@
 #include "platform/posix/samba/smb_wire.h"
 
 #include "platform/posix/cp437.h"
+#include "platform/posix/samba/little_endian.h"
 #include "platform/posix/samba/smb_text.h"
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 namespace {
 
 constexpr std::uint16_t HeaderSize = 64;
@@ -33,12 +34,6 @@ void PutRelatedFileId(WireBytes& out) {
   Put64(out, ~std::uint64_t{0});
 }
 
-std::uint64_t Get(const std::uint8_t* data, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t i = width; i > 0; --i) value = (value << 8) | data[i - 1];
-  return value;
-}
-
 }  // namespace
 
 std::optional<SharePath> SharePathOf(std::string_view cp437Unc) {
@@ -46,10 +41,10 @@ std::optional<SharePath> SharePathOf(std::string_view cp437Unc) {
   if (!unc || unc->Components.empty()) return std::nullopt;
   SharePath result;
   result.Server = unc->Server;
-  result.Share = Cp437ToUtf8(unc->Components.front());
+  result.Share = posix::Cp437ToUtf8(unc->Components.front());
   for (std::size_t i = 1; i < unc->Components.size(); ++i) {
     if (i > 1) result.Path += u'\\';
-    result.Path += Cp437ToUtf16(unc->Components[i]);
+    result.Path += posix::Cp437ToUtf16(unc->Components[i]);
   }
   return result;
 }
@@ -108,11 +103,11 @@ WireBytes CloseRelatedBody() {
 std::optional<DiskFreeSpace> DecodeFsFullSize(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr || size < FsFullSizeBytes) return std::nullopt;
   DiskFreeSpace space;
-  space.TotalClusters = Get(data, 8);
-  space.FreeClusters = Get(data + 8, 8);  // available to the caller, quotas applied
-  space.SectorsPerCluster = Get(data + 24, 4);
-  space.BytesPerSector = Get(data + 28, 4);
+  space.TotalClusters = ReadLittleEndian(data, 8);
+  space.FreeClusters = ReadLittleEndian(data + 8, 8);  // available to the caller, quotas applied
+  space.SectorsPerCluster = ReadLittleEndian(data + 24, 4);
+  space.BytesPerSector = ReadLittleEndian(data + 28, 4);
   return space;
 }
 
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba

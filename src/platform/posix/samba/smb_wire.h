@@ -12,7 +12,7 @@
 
 #include "platform/platform.h"
 
-namespace quorvex::smb {
+namespace quorvex::samba {
 
 using WireBytes = std::vector<std::uint8_t>;
 
@@ -47,4 +47,4 @@ inline constexpr std::uint8_t NoDynamicPart[1] = {0};
 // reply is too short.
 std::optional<DiskFreeSpace> DecodeFsFullSize(const std::uint8_t* data, std::size_t size);
 
-}  // namespace quorvex::smb
+}  // namespace quorvex::samba

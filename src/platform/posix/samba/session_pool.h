@@ -26,6 +26,7 @@
 #include "platform/platform.h"
 #include "platform/posix/samba/smb_text.h"
 #include "platform/posix/samba/smb_wire.h"
+#include "platform/posix/samba/win32_status.h"
 
 namespace quorvex::samba {
 
@@ -38,17 +39,14 @@ inline constexpr std::chrono::seconds CallBound{10};
 // broadcast, within the connect's bound.
 std::string SystemAddressOf(const std::string& name);
 
-// From here on, the log messages of Samba's libraries go nowhere: some are
-// printed whatever the log level, and the tool's output is its lines only.
-void DropLogMessages();
-
 enum class RpcInterface { Workstation = 0, Server = 1, Registry = 2 };
 
-class RpcClient {
+class SessionPool {
  public:
-  // Null when Samba's client cannot be set up at all.
-  static std::unique_ptr<RpcClient> Open(const smb::Logon& logon, const std::string& workstation);
-  virtual ~RpcClient() = default;
+  // Null when Samba's client cannot be set up at all, or the loaded Samba is
+  // not one this client can use (samba_abi.h).
+  static std::unique_ptr<SessionPool> Open(const Logon& logon, const std::string& workstation);
+  virtual ~SessionPool() = default;
 
   // Sends one request stub to the interface on the named server (UTF-8) and
   // returns the reply stub, or nullopt when the host cannot be reached, the
@@ -68,8 +66,11 @@ class RpcClient {
   // session as the calls (one is made when there is none yet); each request
   // is bounded like a call. Any failure, the host's or the transport's,
   // answers false or nullopt.
-  virtual bool FileExists(const smb::SharePath& path) = 0;
-  virtual std::optional<DiskFreeSpace> FreeSpace(const smb::SharePath& path) = 0;
+  virtual bool FileExists(const SharePath& path) = 0;
+  virtual std::optional<DiskFreeSpace> FreeSpace(const SharePath& path) = 0;
+
+  // What Samba said of the last call that answered nullopt.
+  virtual CallFailure LastFailure() const = 0;
 };
 
 }  // namespace quorvex::samba

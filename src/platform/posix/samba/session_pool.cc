@@ -1,18 +1,16 @@
-#include "platform/posix/samba/samba_rpc.h"
+#include "platform/posix/samba/session_pool.h"
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <netinet/in.h>
 
 #include <chrono>
 #include <cstdlib>
 
-#include <talloc.h>
-
 #include "platform/posix/bounded_lookup.h"
 #include "platform/posix/cp437.h"
 #include "platform/posix/run_clock.h"
 #include "platform/posix/samba/credentials.h"
+#include "platform/posix/samba/samba_abi.h"
 #include "platform/posix/samba/smb_tree.h"
 
 extern "C" {
@@ -20,11 +18,6 @@ extern "C" {
 #include <dcerpc.h>
 #include <param.h>
 #include <tevent.h>
-
-// Exported by libndr-standard without a header of their own.
-extern const struct ndr_interface_table ndr_table_wkssvc;
-extern const struct ndr_interface_table ndr_table_srvsvc;
-extern const struct ndr_interface_table ndr_table_winreg;
 }
 
 namespace quorvex::samba {
@@ -39,11 +32,11 @@ constexpr std::uint32_t ReplyBigEndian = 1U << 0;
 
 const ndr_interface_table& TableOf(RpcInterface iface) {
   switch (iface) {
-    case RpcInterface::Workstation: return ndr_table_wkssvc;
-    case RpcInterface::Server: return ndr_table_srvsvc;
+    case RpcInterface::Workstation: return WorkstationInterface();
+    case RpcInterface::Server: return ServerInterface();
     case RpcInterface::Registry: break;
   }
-  return ndr_table_winreg;
+  return RegistryInterface();
 }
 
 const char* PipeOf(RpcInterface iface) {
@@ -53,15 +46,6 @@ const char* PipeOf(RpcInterface iface) {
     case RpcInterface::Registry: break;
   }
   return "\\pipe\\winreg";
-}
-
-// The composite requests of Samba's DCE/RPC connect code come without a
-// public header for their structure (libcli/composite/composite.h in Samba's
-// tree); its first member is the state, of which done and error are final.
-enum class CompositeState : int { Init = 0, InProgress = 1, Done = 2, Error = 3 };
-
-bool CompositeFinished(const composite_context* c) {
-  return *reinterpret_cast<const CompositeState*>(c) >= CompositeState::Done;
 }
 
 void MarkExpired(tevent_context*, tevent_timer*, timeval, void* data) { *static_cast<bool*>(data) = true; }
@@ -77,12 +61,11 @@ bool RunUntil(tevent_context* ev, posix::SteadyClock::time_point deadline, Finis
   bool expired = false;
   // tevent frees a timer once it has fired; a throwaway parent keeps the
   // cleanup the same whether it fired or not.
-  TALLOC_CTX* owner = talloc_new(nullptr);
-  tevent_add_timer(ev, owner, tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000), &MarkExpired, &expired);
+  TallocPtr<> owner = NewTalloc();
+  tevent_add_timer(ev, owner.get(), tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000), &MarkExpired, &expired);
   while (!finished() && !expired) {
     if (tevent_loop_once(ev) != 0) break;
   }
-  talloc_free(owner);
   return finished();
 }
 
@@ -102,27 +85,13 @@ std::string SystemAddressOf(const std::string& name) {
   return inet_ntop(AF_INET, address->data(), text, sizeof text) != nullptr ? text : "";
 }
 
-void DropLogMessages() {
-  // The logging library ships no header and versions its symbols with the
-  // exact Samba release, so the call is found by name in the loaded copy.
-  using Callback = void (*)(void*, int, const char*);
-  using SetCallback = void (*)(void*, Callback);
-  auto set = reinterpret_cast<SetCallback>(dlsym(RTLD_DEFAULT, "debug_set_callback"));
-  if (set != nullptr) set(nullptr, [](void*, int, const char*) {});
-}
-
 namespace {
 
 struct Session {
-  Session(TALLOC_CTX* parent) : Memory(talloc_new(parent)) {}
-  ~Session() {
-    Trees.reset();
-    talloc_free(Memory);
-  }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  explicit Session(TALLOC_CTX* parent) : Owner(NewTalloc(parent)), Memory(Owner.get()) {}
 
-  TALLOC_CTX* Memory;  // owns the binding and every pipe
+  TallocPtr<> Owner;  // owns the binding and every pipe; Trees go first
+  TALLOC_CTX* Memory;
   dcerpc_binding* Binding = nullptr;
   dcerpc_pipe* Pipes[3] = {nullptr, nullptr, nullptr};
   std::uint64_t Id = 0;
@@ -130,15 +99,14 @@ struct Session {
   bool TreesTried = false;
 };
 
-class SambaRpcClient : public RpcClient {
+class SambaSessionPool : public SessionPool {
  public:
-  SambaRpcClient(TALLOC_CTX* memory, tevent_context* ev, loadparm_context* lp, cli_credentials* creds)
-      : memory_(memory), ev_(ev), lp_(lp), creds_(creds) {}
+  SambaSessionPool(TallocPtr<> memory, tevent_context* ev, loadparm_context* lp, cli_credentials* creds)
+      : memory_(std::move(memory)), ev_(ev), lp_(lp), creds_(creds) {}
 
-  ~SambaRpcClient() override {
+  ~SambaSessionPool() override {
     live_.clear();
     retired_.clear();
-    talloc_free(memory_);
   }
 
   std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface, std::uint16_t opnum,
@@ -146,35 +114,37 @@ class SambaRpcClient : public RpcClient {
                                                 std::uint64_t* usedSession) override {
     if (requiredSession != 0) {
       auto found = live_.find(server);
-      if (found == live_.end() || found->second->Id != requiredSession) return std::nullopt;
+      if (found == live_.end() || found->second->Id != requiredSession) return Failed(0, FailedStep::Call);
     }
     Session* session = nullptr;
     dcerpc_pipe* pipe = PipeFor(server, iface, session);
     if (pipe == nullptr) return std::nullopt;
     if (usedSession != nullptr) *usedSession = session->Id;
 
-    TALLOC_CTX* scratch = talloc_new(memory_);
+    TallocPtr<> scratch = NewTalloc(memory_.get());
     std::uint8_t* out = nullptr;
     std::size_t outLength = 0;
     std::uint32_t outFlags = 0;
     NTSTATUS status = NT_STATUS_IO_TIMEOUT;
     posix::SteadyClock::time_point deadline = posix::WaitDeadline(CallBound);
     if (posix::MillisecondsUntil(deadline) > 0) {
-      tevent_req* req = dcerpc_binding_handle_raw_call_send(scratch, ev_, pipe->binding_handle, nullptr, opnum, 0,
+      tevent_req* req = dcerpc_binding_handle_raw_call_send(scratch.get(), ev_, pipe->binding_handle, nullptr, opnum, 0,
                                                             request.data(), request.size());
       if (req == nullptr || !tevent_req_set_endtime(req, ev_, TimevalOf(deadline))) {
         status = NT_STATUS_NO_MEMORY;
       } else {
         status = tevent_req_poll(req, ev_)
-                     ? dcerpc_binding_handle_raw_call_recv(req, scratch, &out, &outLength, &outFlags)
+                     ? dcerpc_binding_handle_raw_call_recv(req, scratch.get(), &out, &outLength, &outFlags)
                      : NT_STATUS_INTERNAL_ERROR;
       }
     }
     std::optional<std::vector<std::uint8_t>> reply;
     if (NT_STATUS_IS_OK(status) && (outFlags & ReplyBigEndian) == 0) {
       reply.emplace(out, out + outLength);
+    } else {
+      Failed(NT_STATUS_V(status), FailedStep::Call);
     }
-    talloc_free(scratch);
+    scratch.reset();
     // A call that ran out of time leaves its request unanswered on the
     // connection; the session goes with it, and the next step starts afresh.
     if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT) ||
@@ -184,21 +154,23 @@ class SambaRpcClient : public RpcClient {
     return reply;
   }
 
-  bool FileExists(const smb::SharePath& path) override {
+  bool FileExists(const SharePath& path) override {
     return AskShare(path, [&](ShareTrees& trees) { return trees.Exists(path); }).value_or(false);
   }
 
-  std::optional<DiskFreeSpace> FreeSpace(const smb::SharePath& path) override {
+  std::optional<DiskFreeSpace> FreeSpace(const SharePath& path) override {
     return AskShare(path, [&](ShareTrees& trees) { return trees.FreeSpace(path); }).value_or(std::nullopt);
   }
+
+  CallFailure LastFailure() const override { return lastFailure_; }
 
  private:
   // A share question needs only the session, not a pipe; with no session yet
   // one is made with the registry pipe, which a full check opens next anyway.
   template <typename Question>
-  auto AskShare(const smb::SharePath& path, Question question)
+  auto AskShare(const SharePath& path, Question question)
       -> std::optional<decltype(question(std::declval<ShareTrees&>()))> {
-    std::string server = Cp437ToUtf8(path.Server);
+    std::string server = posix::Cp437ToUtf8(path.Server);
     Session* session = nullptr;
     if (auto found = live_.find(server); found != live_.end()) {
       session = found->second.get();
@@ -213,6 +185,11 @@ class SambaRpcClient : public RpcClient {
     auto answer = question(*session->Trees);
     if (!session->Trees->Connected()) Retire(server);
     return answer;
+  }
+
+  std::nullopt_t Failed(std::uint32_t ntStatus, FailedStep step) {
+    lastFailure_ = {ntStatus, step};
+    return std::nullopt;
   }
 
   dcerpc_pipe* PipeFor(const std::string& server, RpcInterface iface, Session*& session) {
@@ -232,7 +209,8 @@ class SambaRpcClient : public RpcClient {
 
   std::unique_ptr<Session> Connect(const std::string& server, RpcInterface iface) {
     posix::SteadyClock::time_point deadline = posix::WaitDeadline(ConnectBound);
-    auto session = std::make_unique<Session>(memory_);
+    auto session = std::make_unique<Session>(memory_.get());
+    lastFailure_ = {};
     if (!NT_STATUS_IS_OK(dcerpc_parse_binding(session->Memory, "ncacn_np:", &session->Binding))) return nullptr;
     // Options set one by one: a host text never passes through the binding
     // string syntax, whatever characters it holds. The name stays the target
@@ -240,6 +218,7 @@ class SambaRpcClient : public RpcClient {
     // the system resolver lacks is left to Samba's NetBIOS broadcast, inside
     // the connect's deadline.
     std::string address = SystemAddressOf(server);
+    FailedStep step = address.empty() ? FailedStep::ConnectByNetBiosName : FailedStep::Connect;
     if (!NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "host",
                                                           address.empty() ? server.c_str() : address.c_str())) ||
         !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(session->Binding, "target_hostname", server.c_str())) ||
@@ -253,11 +232,15 @@ class SambaRpcClient : public RpcClient {
     if (c == nullptr) return nullptr;
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
       Abandon(c, session->Memory);
+      Failed(NT_STATUS_V(NT_STATUS_IO_TIMEOUT), step);
       return nullptr;
     }
     dcerpc_pipe* pipe = nullptr;
     NTSTATUS status = dcerpc_pipe_connect_b_recv(c, session->Memory, &pipe);
-    if (!NT_STATUS_IS_OK(status) || pipe == nullptr) return nullptr;
+    if (!NT_STATUS_IS_OK(status) || pipe == nullptr) {
+      Failed(NT_STATUS_V(status), step);
+      return nullptr;
+    }
     dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
     session->Id = ++lastSessionId_;
     session->Pipes[static_cast<std::size_t>(iface)] = pipe;
@@ -266,6 +249,7 @@ class SambaRpcClient : public RpcClient {
 
   void OpenSecondary(const std::string& server, Session& session, RpcInterface iface) {
     posix::SteadyClock::time_point deadline = posix::WaitDeadline(ConnectBound);
+    lastFailure_ = {};
     dcerpc_pipe* first = nullptr;
     for (dcerpc_pipe* pipe : session.Pipes) {
       if (pipe != nullptr) first = pipe;
@@ -281,11 +265,13 @@ class SambaRpcClient : public RpcClient {
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
       Abandon(c, session.Memory);
       Retire(server);
+      Failed(NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Connect);
       return;
     }
     dcerpc_pipe* pipe = nullptr;
     NTSTATUS status = dcerpc_secondary_auth_connection_recv(c, session.Memory, &pipe);
     if (!NT_STATUS_IS_OK(status) || pipe == nullptr) {
+      Failed(NT_STATUS_V(status), FailedStep::Connect);
       if (!dcerpc_binding_handle_is_connected(first->binding_handle)) Retire(server);
       return;
     }
@@ -302,7 +288,7 @@ class SambaRpcClient : public RpcClient {
   void Abandon(composite_context* c, void* sessionMemory) {
     EndConnection(sessionMemory);
     RunUntil(ev_, posix::SteadyClock::now() + AbandonDrain, [c] { return CompositeFinished(c); });
-    talloc_free(c);
+    TallocPtr<composite_context> ended(c);
   }
 
   // A dead session stays allocated until the end: registry keys may still
@@ -316,18 +302,23 @@ class SambaRpcClient : public RpcClient {
     live_.erase(found);
   }
 
-  TALLOC_CTX* memory_;
+  TallocPtr<> memory_;
   tevent_context* ev_;
   loadparm_context* lp_;
   cli_credentials* creds_;
   std::map<std::string, std::unique_ptr<Session>> live_;
   std::vector<std::unique_ptr<Session>> retired_;
   std::uint64_t lastSessionId_ = 0;
+  CallFailure lastFailure_;
 };
 
 }  // namespace
 
-std::unique_ptr<RpcClient> RpcClient::Open(const smb::Logon& logon, const std::string& workstation) {
+std::unique_ptr<SessionPool> SessionPool::Open(const Logon& logon, const std::string& workstation) {
+  if (!SambaUsable()) return nullptr;
+  // From here on, the log messages of Samba's libraries go nowhere: some are
+  // printed whatever the log level, and the tool's output is its lines only.
+  SilenceSambaLog();
   // No configuration file is read: the run depends on its command line and
   // the user's logon only.
   loadparm_context* lp = loadparm_init_global(false);
@@ -339,14 +330,11 @@ std::unique_ptr<RpcClient> RpcClient::Open(const smb::Logon& logon, const std::s
   lpcfg_set_cmdline(lp, "netbios name", workstation.c_str());
   if (!NT_STATUS_IS_OK(dcerpc_init())) return nullptr;
 
-  TALLOC_CTX* memory = talloc_new(nullptr);
-  tevent_context* ev = tevent_context_init(memory);
-  cli_credentials* creds = memory != nullptr ? NewCredentials(memory, lp, logon, workstation) : nullptr;
-  if (ev == nullptr || creds == nullptr) {
-    talloc_free(memory);
-    return nullptr;
-  }
-  return std::make_unique<SambaRpcClient>(memory, ev, lp, creds);
+  TallocPtr<> memory = NewTalloc();
+  tevent_context* ev = memory ? tevent_context_init(memory.get()) : nullptr;
+  cli_credentials* creds = memory ? NewCredentials(memory.get(), lp, logon, workstation) : nullptr;
+  if (ev == nullptr || creds == nullptr) return nullptr;
+  return std::make_unique<SambaSessionPool>(std::move(memory), ev, lp, creds);
 }
 
 }  // namespace quorvex::samba

@@ -1,0 +1,24 @@
+// The Win32 code Windows gives for a remote call that failed the way Samba
+// reports it, so that the sweep's records tell a stopped service from a
+// refused logon from an unreachable host, as they do on Windows.
+#pragma once
+
+#include <cstdint>
+
+namespace quorvex::samba {
+
+// Where in a remote call Samba's status arose: the name a connect started
+// from (the system resolver's address of it, or a NetBIOS name left to
+// Samba's broadcast) changes what a missing object means.
+enum class FailedStep { Connect, ConnectByNetBiosName, Call };
+
+struct CallFailure {
+  std::uint32_t NtStatus = 0;  // 0 when the step failed without one
+  FailedStep Step = FailedStep::Call;
+};
+
+// The Win32 code for the failure, or `fallback` (the code this backend has
+// always given for the call) when Windows has no closer one.
+std::uint32_t Win32StatusOf(const CallFailure& failure, std::uint32_t fallback);
+
+}  // namespace quorvex::samba
