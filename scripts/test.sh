@@ -12,8 +12,12 @@ root=$PWD
 
 bash scripts/install-deps.sh || exit 1
 
-# Longest first, so the slow ones do not start last.
-suites=(test-windows test-domain test-hostile test-core test-sweep test-report test-package test-samba test-linux)
+# Two waves. The suites that hold the tool to wall-clock bounds run first,
+# while nothing compiles or fuzzes beside them; then the ones that build and
+# burn CPU (the cross build, the fuzzers, the package, the browser). Longest
+# first within a wave, so the slow ones do not start last.
+timed_suites=(test-hostile test-samba test-sweep test-linux)
+busy_suites=(test-windows test-domain test-core test-package test-report)
 jobs=${QUORVEX_TEST_JOBS:-4}
 logs=$root/build-logs
 rm -rf "$logs" && mkdir -p "$logs"
@@ -53,13 +57,18 @@ reap_one() {
   echo "=== $suite $( ((rc == 0)) && echo passed || echo "FAILED ($rc)") in $(($(date +%s) - ${suite_start[$suite]})) s"
 }
 
-for suite in "${suites[@]}"; do
-  while ((${#pid_suite[@]} >= jobs)); do reap_one; done
-  suite_start[$suite]=$(date +%s)
-  bash "scripts/$suite.sh" >"$logs/$suite.log" 2>&1 </dev/null &
-  pid_suite[$!]=$suite
-done
-while ((${#pid_suite[@]})); do reap_one; done
+run_wave() {
+  local suite
+  for suite in "$@"; do
+    while ((${#pid_suite[@]} >= jobs)); do reap_one; done
+    suite_start[$suite]=$(date +%s)
+    bash "scripts/$suite.sh" >"$logs/$suite.log" 2>&1 </dev/null &
+    pid_suite[$!]=$suite
+  done
+  while ((${#pid_suite[@]})); do reap_one; done
+}
+run_wave "${timed_suites[@]}"
+run_wave "${busy_suites[@]}"
 
 ((failed)) && echo "failed suites: ${failures[*]}"
 echo "suites: $passed passed, $failed failed, $(($(date +%s) - start)) s in all"
