@@ -268,6 +268,7 @@ struct FakePlatform::ServiceSet : ConsoleService,
     fake.Calls.push_back("GetDiskFreeSpaceA " + rootPath);
     return fake.FreeSpace;
   }
+  std::uint32_t LastFailure() override { return fake.FileFailureStatus; }
 
   // Registry
   std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) override {

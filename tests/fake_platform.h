@@ -92,6 +92,7 @@ class FakePlatform {
   std::set<std::string> ExistingPaths;
   bool EveryPathExists = false;
   std::optional<DiskFreeSpace> FreeSpace;  // nullopt: GetDiskFreeSpaceA fails
+  std::uint32_t FileFailureStatus = 0;     // what GetLastError says after a failed file call
 
   // --- Remote registry -------------------------------------------------------
   std::int32_t ConnectStatus = 0;

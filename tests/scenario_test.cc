@@ -270,9 +270,21 @@ TEST(ScenarioTest, FindingsFollowTheRun) {
       {"no share, no registry", "/M pc042.sales.lan",
        [](FakePlatform& f) {
          NoShare(f);
+         f.FileFailureStatus = 67;
          f.ConnectStatus = 53;
        },
-       join({identity, reported, {"admin_share false", "failed RegConnectRegistryA 53"}})},
+       join({identity, reported, {"failed FindFirstFileA 67", "admin_share false", "failed RegConnectRegistryA 53"}})},
+      // Free space that could not be asked is no number at all, and a failure
+      // whose status the platform does not know is no error entry.
+      {"free space unknown", "/M pc042.sales.lan",
+       [](FakePlatform& f) { f.FreeSpace.reset(); },
+       join({identity, reported, {"admin_share true", "product_type WinNT", "os_version 5.1"}})},
+      {"free space refused", "/M pc042.sales.lan",
+       [](FakePlatform& f) {
+         f.FreeSpace.reset();
+         f.FileFailureStatus = 5;
+       },
+       join({identity, reported, {"admin_share true", "failed GetDiskFreeSpaceA 5", "product_type WinNT", "os_version 5.1"}})},
   };
   // clang-format on
   for (const Case& c : cases) {

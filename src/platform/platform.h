@@ -133,6 +133,9 @@ class UncFileService {
   // GetDiskFreeSpaceA with critical-error dialogs suppressed for the call;
   // nullopt when the call fails.
   virtual std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) = 0;
+  // GetLastError after the last of the two calls above that failed; 0 where
+  // the backend cannot tell.
+  virtual std::uint32_t LastFailure() { return 0; }
 };
 
 class RegistryKey {

@@ -34,7 +34,10 @@ class Win32UncFiles : public UncFileService {
   std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
     WIN32_FIND_DATAA data;
     HANDLE handle = FindFirstFileA(path.c_str(), &data);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      lastFailure_ = GetLastError();
+      return nullptr;
+    }
     return std::make_unique<Win32FindHandle>(handle);
   }
 
@@ -44,6 +47,7 @@ class Win32UncFiles : public UncFileService {
     {
       QuietErrorMode quiet;
       ok = GetDiskFreeSpaceA(rootPath.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
+      if (!ok) lastFailure_ = GetLastError();  // before the old error mode comes back
     }
     if (!ok) return std::nullopt;
     DiskFreeSpace space;
@@ -53,6 +57,11 @@ class Win32UncFiles : public UncFileService {
     space.TotalClusters = totalClusters;
     return space;
   }
+
+  std::uint32_t LastFailure() override { return lastFailure_; }
+
+ private:
+  DWORD lastFailure_ = 0;
 };
 
 }  // namespace
