@@ -49,4 +49,37 @@ std::string Printable(std::string_view text) {
   return safe;
 }
 
+std::string JoinCommandText(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (i > 0) text += ' ';
+    const bool hasQuote = argument.find('"') != std::string::npos;
+    if (argument.empty() || (!hasQuote && argument.find_first_of(" \t") != std::string::npos)) {
+      text += '"' + argument + '"';
+    } else {
+      text += argument;
+    }
+  }
+  return text;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 }  // namespace quorvex

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex {
 
@@ -15,6 +16,15 @@ std::string TrimChars(std::string_view text, std::string_view set);
 
 // Trims the space character (32) only.
 std::string TrimSpaces(std::string_view text);
+
+// Arguments joined by single spaces into a command text that splits back
+// into them: an empty argument, or one holding a space or a tab, goes in
+// double quotes; one that already holds a double quote was quoted by its
+// writer and passes as typed.
+std::string JoinCommandText(const std::vector<std::string>& arguments);
+
+// The UTF-8 bytes of one Unicode code point, appended to out.
+void AppendUtf8(std::string& out, char32_t codePoint);
 
 // Text a remote host controls, made safe for a terminal: bytes below 0x20 and
 // 0x7F become "?".

@@ -7,15 +7,15 @@
 
 #include <cerrno>
 #include <ctime>
+#include <string>
+#include <vector>
 
+#include "core/text.h"
 #include "platform/posix/cp437.h"
 #include "platform/posix/local_services.h"
 
 namespace quorvex::posix {
-namespace {
 
-// Writes all bytes to fd, riding out signals, short writes and a
-// non-blocking descriptor; gives up on any other error.
 void WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = write(fd, bytes.data(), bytes.size());
@@ -31,6 +31,8 @@ void WriteAll(int fd, std::string_view bytes) {
     }
   }
 }
+
+namespace {
 
 class TerminalConsole : public ConsoleService {
  public:
@@ -68,20 +70,10 @@ std::string TerminalTitleSequence(const std::string& title) {
 }
 
 std::string CommandTextFromArguments(int argc, const char* const* argv) {
-  std::string text;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = Utf8ToCp437(argv[i]);
-    if (i > 1) text += ' ';
-    // Quotes put back what the shell took away; an argument that still holds
-    // a double quote was quoted by its writer and passes as typed.
-    const bool hasQuote = argument.find('"') != std::string::npos;
-    if (argument.empty() || (!hasQuote && argument.find_first_of(" \t") != std::string::npos)) {
-      text += '"' + argument + '"';
-    } else {
-      text += argument;
-    }
-  }
-  return text;
+  // Quotes put back what the shell took away.
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(Utf8ToCp437(argv[i]));
+  return JoinCommandText(arguments);
 }
 
 }  // namespace quorvex::posix

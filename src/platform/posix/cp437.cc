@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "core/text.h"
+
 namespace quorvex::posix {
 namespace {
 
@@ -38,20 +40,6 @@ char ByteOf(char32_t codePoint) {
     if (HighHalf[i] == codePoint) return static_cast<char>(0x80 + i);
   }
   return Unmapped;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    // Every code page 437 character lies in the Basic Multilingual Plane.
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // Decodes one character at text[pos], advancing pos. A malformed sequence

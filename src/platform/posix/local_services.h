@@ -19,6 +19,9 @@ namespace quorvex::posix {
 std::string CommandTextFromArguments(int argc, const char* const* argv);
 
 std::unique_ptr<ConsoleService> OpenConsole();
+// Writes all bytes to fd, riding out signals, short writes and a
+// non-blocking descriptor; gives up on any other error.
+void WriteAll(int fd, std::string_view bytes);
 // The bytes that set a terminal's title: control characters dropped, the
 // rest converted to UTF-8.
 std::string TerminalTitleSequence(const std::string& title);

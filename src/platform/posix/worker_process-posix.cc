@@ -56,19 +56,6 @@ bool OpenWakePipe() {
   return true;
 }
 
-void WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return;
-    }
-  }
-}
-
 void SendToFd(void* context, std::string_view bytes) { WriteAll(*static_cast<int*>(context), bytes); }
 
 struct Child {

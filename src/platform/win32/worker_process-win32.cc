@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/text.h"
 #include "platform/win32/win32_headers.h"
 #include "platform/worker_process.h"
 
@@ -249,18 +250,6 @@ void WriteError(std::string_view bytes) { WriteAllTo(GetStdHandle(STD_ERROR_HAND
 std::string CoreTextToUtf8(std::string_view coreText) { return Convert(coreText, CP_ACP, CP_UTF8); }
 std::string Utf8ToCoreText(std::string_view utf8) { return Convert(utf8, CP_UTF8, CP_ACP); }
 
-std::string CommandTextOf(const std::vector<std::string>& arguments) {
-  std::string text;
-  for (const std::string& argument : arguments) {
-    if (!text.empty()) text += ' ';
-    const bool hasQuote = argument.find('"') != std::string::npos;
-    if (argument.empty() || (!hasQuote && argument.find_first_of(" \t") != std::string::npos)) {
-      text += '"' + argument + '"';
-    } else {
-      text += argument;
-    }
-  }
-  return text;
-}
+std::string CommandTextOf(const std::vector<std::string>& arguments) { return JoinCommandText(arguments); }
 
 }  // namespace quorvex
