@@ -5,7 +5,8 @@
 # text, names listed twice. Asserts the records' facts against what
 # `quorvex /M HOST /V` says of the same host, a SIGKILL part-way and a
 # --resume that finishes the list with every host recorded once, a
-# --retry-unreachable run, Ctrl-C (exit 130) and the sweep's own refusals.
+# --retry-unreachable run, Ctrl-C (exit 130), the sweep's own refusals and a
+# second sweep on records files a running one writes.
 # Uses the Samba host of scripts/samba-host.sh and the sanitized build of the
 # core tests. Prints "N passed, N failed".
 set -uo pipefail
@@ -192,6 +193,7 @@ sweep_pid=
 before=$(grep -c '' "$work/k.jsonl")
 in_client "$sweep" --jobs 8 --deadline 10 --resume --jsonl "$work/k.jsonl" --csv "$work/k.csv" "$work/list" \
   >"$work/resume.out" 2>&1
+resume_rc=$?
 cat >"$work/once.py" <<'EOF'
 import csv, json, sys
 path, count = sys.argv[1], int(sys.argv[2])
@@ -204,6 +206,44 @@ EOF
 check "killed after $before records, resumed: every host recorded once" \
   python3 "$work/once.py" "$work/k.jsonl" "$unique_hosts"
 check "resume skips what was recorded" grep -q "Skipped as already recorded: $before" "$work/resume.out"
+# The killed sweep's workers outlived it a moment, and its lock file stays:
+# neither may hold the resume back.
+check "a SIGKILLed sweep's lock holds no --resume back" bash -c "
+  test $resume_rc = 1 && test -e '$work/k.jsonl.lock' && ! grep -q 'another sweep' '$work/resume.out'"
+
+# Two sweeps on one records file. The second, though it asks to overwrite,
+# is refused at once (3, one line) before it checks a host or touches a
+# file, whether it names the first's JSON Lines file or only its CSV; the
+# first's records come out whole, and --render reads them meanwhile.
+printf 'qvxhost\nsilent\n' >"$work/lock-list"
+"${client[@]}" "$sweep" --jobs 1 --deadline 6 --jsonl "$work/l.jsonl" --csv "$work/l.csv" "$work/lock-list" \
+  >"$work/lock1.out" 2>&1 &
+sweep_pid=$!
+for _ in $(seq 100); do
+  [[ -s $work/l.jsonl ]] && break
+  sleep 0.1
+done
+in_client "$sweep" --overwrite --jsonl "$work/l.jsonl" "$work/lock-list" >"$work/lock2.out" 2>"$work/lock2.err"
+jsonl_rc=$?
+in_client "$sweep" --overwrite --jsonl "$work/other.jsonl" --csv "$work/l.csv" "$work/lock-list" \
+  >"$work/lock3.out" 2>"$work/lock3.err"
+csv_rc=$?
+"$sweep" --render "$work/l.jsonl" --html "$work/l.html" >/dev/null 2>&1
+render_rc=$?
+kill -0 "$sweep_pid" 2>/dev/null
+running=$?
+wait "$sweep_pid"
+first_rc=$?
+sweep_pid=
+check "the first sweep was still running meanwhile" test "$running" = 0
+check "second sweep on the same --jsonl refused (3, one line, nothing checked)" bash -c "
+  test $jsonl_rc = 3 && test ! -s '$work/lock2.out' &&
+  test \"\$(cat '$work/lock2.err')\" = 'quorvex-sweep: $work/l.jsonl is being written by another sweep'"
+check "second sweep on the same --csv refused (3, one line, no file made)" bash -c "
+  test $csv_rc = 3 && test ! -s '$work/lock3.out' && test ! -e '$work/other.jsonl' &&
+  test \"\$(cat '$work/lock3.err')\" = 'quorvex-sweep: $work/l.csv is being written by another sweep'"
+check "--render reads records a sweep is writing" test "$render_rc" = 0
+check "the first sweep's records are whole" bash -c "test $first_rc = 1 && python3 '$work/once.py' '$work/l.jsonl' 2"
 
 # --retry-unreachable checks the dead hosts again and replaces their records.
 cp "$work/r.jsonl" "$work/before.jsonl"

@@ -15,6 +15,7 @@
 #include "sweep/pool.h"
 #include "sweep/record_io.h"
 #include "sweep/records_file.h"
+#include "sweep/records_lock.h"
 #include "sweep/summary.h"
 #include "sweep/switches.h"
 #include "sweep/worker.h"
@@ -79,6 +80,15 @@ bool ReadList(const std::string& path, HostList& list) {
 }
 
 int Sweep(const SweepOptions& options, const RunSettings& shared) {
+  // First of all, before the list, a host or a records file is touched: a
+  // file another sweep writes is refused as it stands. Held to the end, after
+  // the files are closed and rewritten.
+  RecordsLocks locks;
+  if (const std::string error = locks.Take(options.JsonlPath, options.CsvPath); !error.empty()) {
+    Complain(error);
+    return UnusableFileExitCode;
+  }
+
   HostList list;
   if (!ReadList(options.HostList, list)) return UnusableFileExitCode;
 

@@ -107,6 +107,31 @@ EOF
     echo "ok   sweep under Wine: records of unresolvable, duplicate, invalid and timed-out hosts"
   fi
   echo "sweep under Wine: deadline run took $elapsed ms"
+
+  # A second sweep on the records file a running one writes: refused (3, one
+  # line), its host never checked; the first's record comes out whole.
+  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --deadline 4 --no-progress --jsonl "Z:$sweep_dir/l.jsonl" \
+    "Z:$sweep_dir/slow.txt" -- /P >"$sweep_dir/lock1.out" 2>&1 </dev/null &
+  first=$!
+  for _ in $(seq 100); do
+    [ -e "$sweep_dir/l.jsonl" ] && break
+    sleep 0.1
+  done
+  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --overwrite --no-progress --jsonl "Z:$sweep_dir/l.jsonl" \
+    "Z:$sweep_dir/list.txt" >"$sweep_dir/lock2.out" 2>"$sweep_dir/lock2.err" </dev/null
+  second_code=$?
+  wait "$first"
+  first_code=$?
+  if [ "$second_code" -eq 3 ] && [ ! -s "$sweep_dir/lock2.out" ] && [ "$first_code" -eq 1 ] &&
+    grep -qx "quorvex-sweep: Z:$sweep_dir/l.jsonl is being written by another sweep" "$sweep_dir/lock2.err" &&
+    [ "$(grep -c '"timed_out":true' "$sweep_dir/l.jsonl")" = 1 ]; then
+    qvx_passed=$((qvx_passed + 1))
+    echo "ok   sweep under Wine: a second sweep on the same records refused"
+  else
+    qvx_failed=$((qvx_failed + 1))
+    echo "FAIL sweep under Wine: second sweep exit $second_code, first $first_code"
+    cat "$sweep_dir/lock2.out" "$sweep_dir/lock2.err" "$sweep_dir/lock1.out" "$sweep_dir/l.jsonl" 2>/dev/null | head -20
+  fi
   rm -rf "$sweep_dir"
 fi
 

@@ -23,5 +23,6 @@ target_link_libraries(quorvex_platform PUBLIC quorvex_core Threads::Threads)
 include(${CMAKE_CURRENT_LIST_DIR}/samba/smb.cmake)
 
 # The sweep's worker processes: forked children.
-add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-posix.cc)
+add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-posix.cc
+  ${CMAKE_CURRENT_LIST_DIR}/file_lock-posix.cc)
 target_link_libraries(quorvex_worker_platform PUBLIC quorvex_platform)

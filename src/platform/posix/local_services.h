@@ -48,4 +48,9 @@ std::optional<std::int32_t> MatchIcmpMessage(const IcmpMatch& want, const std::u
 // IP_* status of an ICMP error message type and code.
 std::int32_t StatusOfIcmpError(std::uint8_t type, std::uint8_t code);
 
+// In a forked child: closes its copies of the descriptors of the file locks
+// the parent holds (platform/file_lock.h), which would otherwise keep the
+// locks alive after the parent's death. The parent's locks stay held.
+void CloseFileLocksInChild();
+
 }  // namespace quorvex::posix

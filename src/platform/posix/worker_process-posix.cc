@@ -150,13 +150,14 @@ class ForkedWorkers final : public WorkerProcesses {
     signal(SIGINT, SIG_IGN);
     signal(SIGCHLD, SIG_DFL);
     signal(SIGPIPE, SIG_IGN);
-    // Only the worker's own pipe stays open: the records files, the other
-    // workers' pipes and the wake pipe are the sweep's.
+    // Only the worker's own pipe stays open: the records files and their
+    // locks, the other workers' pipes and the wake pipe are the sweep's.
     for (auto& [id, child] : children_) {
       if (child.Fd >= 0) close(child.Fd);
     }
     close(wakeRead);
     close(wakeWrite);
+    CloseFileLocksInChild();
     int out = writeFd;
     entry_(job, SendToFd, &out);
     // No exit handlers and no stdio flush: they belong to the sweep.

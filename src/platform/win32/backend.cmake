@@ -12,6 +12,7 @@ target_link_libraries(quorvex_platform PUBLIC quorvex_core ws2_32 iphlpapi netap
 target_compile_definitions(quorvex_platform PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 # The sweep's worker processes: the sweep's own program under a job object.
-add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-win32.cc)
+add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-win32.cc
+  ${CMAKE_CURRENT_LIST_DIR}/file_lock-win32.cc)
 target_link_libraries(quorvex_worker_platform PUBLIC quorvex_platform)
 target_compile_definitions(quorvex_worker_platform PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
