@@ -41,7 +41,12 @@ std::string RecordsLocks::Take(const fs::path& jsonlPath, const fs::path& csvPat
   held_.clear();
   std::vector<fs::path> taken;
   for (const fs::path& records : {jsonlPath, csvPath}) {
-    if (records.empty()) continue;
+    // Only a file can be resumed or rewritten, so only a file is locked: a
+    // device or a pipe (/dev/stdout) is written as it is, and a directory is
+    // refused when the records are opened.
+    std::error_code ec;
+    const fs::file_status status = fs::status(records, ec);
+    if (records.empty() || (fs::exists(status) && !fs::is_regular_file(status))) continue;
     const fs::path key = Resolved(records);
     bool already = false;
     for (const fs::path& t : taken) already = already || t == key;

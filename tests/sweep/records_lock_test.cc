@@ -43,6 +43,7 @@ TEST_F(RecordsLockTest, ASecondSweepOnAFileTheFirstWritesIsRefused) {
       {"another spelling of the file", "a.jsonl", "", "./sub/../a.jsonl", "", "./sub/../a.jsonl"},
       {"other files", "a.jsonl", "a.csv", "b.jsonl", "b.csv", ""},
       {"no records files", "a.jsonl", "", "", "", ""},
+      {"no file but a directory, refused when opened", "sub", "", "sub", "", ""},
   };
   fs::create_directories(dir_ / "sub");
   for (const Case& c : cases) {
@@ -53,6 +54,7 @@ TEST_F(RecordsLockTest, ASecondSweepOnAFileTheFirstWritesIsRefused) {
     const std::string error = second.Take(In(c.SecondJsonl), In(c.SecondCsv));
     if (c.Refused.empty()) {
       EXPECT_EQ(error, "");
+      EXPECT_FALSE(fs::exists(LockPathOf(In("sub"))));  // nor any beside a directory
     } else {
       EXPECT_EQ(error, In(c.Refused).u8string() + " is being written by another sweep");
       // A refused sweep holds nothing: a third may take what the first does not hold.
