@@ -44,6 +44,7 @@ TEST_F(RecordsLockTest, ASecondSweepOnAFileTheFirstWritesIsRefused) {
       {"other files", "a.jsonl", "a.csv", "b.jsonl", "b.csv", ""},
       {"no records files", "a.jsonl", "", "", "", ""},
       {"no file but a directory, refused when opened", "sub", "", "sub", "", ""},
+      {"the first naming one file twice takes it once", "a.jsonl", "./a.jsonl", "a.jsonl", "", "a.jsonl"},
   };
   fs::create_directories(dir_ / "sub");
   for (const Case& c : cases) {
@@ -63,23 +64,6 @@ TEST_F(RecordsLockTest, ASecondSweepOnAFileTheFirstWritesIsRefused) {
       EXPECT_EQ(third.Take(In(c.SecondJsonl), In(c.SecondCsv)), "");
     }
   }
-}
-
-TEST_F(RecordsLockTest, OneSweepNamingOneFileTwiceTakesItOnce) {
-  RecordsLocks locks;
-  EXPECT_EQ(locks.Take(In("a.jsonl"), dir_ / "." / "a.jsonl"), "");
-  RecordsLocks other;
-  EXPECT_NE(other.Take(In("a.jsonl"), {}), "");
-}
-
-TEST_F(RecordsLockTest, TheLockGoesWithItsHolderOnly) {
-  RecordsLocks first;
-  ASSERT_EQ(first.Take(In("a.jsonl"), {}), "");
-  first.Release();
-  RecordsLocks second;
-  EXPECT_EQ(second.Take(In("a.jsonl"), {}), "");
-  // A lock file left behind by an earlier sweep blocks nobody.
-  EXPECT_TRUE(fs::exists(LockPathOf(In("a.jsonl"))));
 }
 
 TEST_F(RecordsLockTest, HeldThroughTheRewriteAndNoObstacleToReaders) {
@@ -112,14 +96,6 @@ TEST_F(RecordsLockTest, HeldThroughTheRewriteAndNoObstacleToReaders) {
   ASSERT_TRUE(records) << error;
   ASSERT_EQ(records->size(), 1u);
   EXPECT_EQ(records->front().ExitCode, 0);
-}
-
-TEST_F(RecordsLockTest, ALockThatCannotBeMadeNamesTheRecordsFile) {
-  const fs::path jsonl = dir_ / "absent" / "a.jsonl";
-  RecordsLocks locks;
-  const std::string error = locks.Take(jsonl, {});
-  EXPECT_EQ(error.rfind(jsonl.u8string() + " cannot be written (" + LockPathOf(jsonl).u8string() + ": ", 0), 0u)
-      << error;
 }
 
 }  // namespace
