@@ -80,9 +80,9 @@ bool ReadList(const std::string& path, HostList& list) {
 }
 
 int Sweep(const SweepOptions& options, const RunSettings& shared) {
-  // First of all, before the list, a host or a records file is touched: a
-  // file another sweep writes is refused as it stands. Held to the end, after
-  // the files are closed and rewritten.
+  // Before the list is read and before any host or records file is touched,
+  // so a file another sweep writes is refused with nothing changed. Held to
+  // the end, past the closing and rewriting of the files.
   RecordsLocks locks;
   if (const std::string error = locks.Take(options.JsonlPath, options.CsvPath); !error.empty()) {
     Complain(error);
