@@ -37,6 +37,11 @@ void Entry(std::string_view job, WorkerSend send, void* context) {
   } else if (job == "hang") {
     send(context, pid);
     for (;;) pause();
+  } else if (job == "child") {
+    if (fork() == 0) {
+      for (;;) pause();
+    }
+    send(context, pid);
   } else if (job == "thread") {
     std::thread([] {
       for (;;) pause();
@@ -94,9 +99,9 @@ TEST(ForkedWorkers, HowAJobEndsAndWhetherItsWorkerServesTheNext) {
     bool SameWorkerAfter;
   };
   const Case cases[] = {
-      {"plain", false, false, true},  {"big", false, false, true},   {"thread", false, false, false},
-      {"killed", false, true, false}, {"exit3", false, true, false}, {"exit0", false, false, false},
-      {"hang", true, true, false},
+      {"plain", false, false, true},  {"big", false, false, true},    {"thread", false, false, false},
+      {"child", false, false, false}, {"killed", false, true, false}, {"exit3", false, true, false},
+      {"exit0", false, false, false}, {"hang", true, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Job);

@@ -112,17 +112,22 @@ std::optional<std::string> ReceiveJob(int fd) {
   }
 }
 
-// A check that abandoned a bounded lookup leaves its thread running; such a
-// process is not clean enough for the next host.
-bool SingleThreaded() {
+// Whether the process is as clean as a fresh worker for the next host: a
+// check that abandoned a bounded lookup leaves its thread running, one that
+// started a helper may leave the helper.
+bool CleanForNextJob() {
+  pid_t child;
+  while ((child = waitpid(-1, nullptr, WNOHANG)) > 0) {
+  }
+  if (child == 0) return false;  // a child still runs
   DIR* tasks = opendir("/proc/self/task");
   if (tasks == nullptr) return false;
-  int count = 0;
+  int threads = 0;
   while (const dirent* entry = readdir(tasks)) {
-    if (entry->d_name[0] != '.') ++count;
+    if (entry->d_name[0] != '.') ++threads;
   }
   closedir(tasks);
-  return count == 1;
+  return threads == 1;
 }
 
 struct Worker {
@@ -262,7 +267,7 @@ class ForkedWorkers final : public WorkerProcesses {
       const std::optional<std::string> job = ReceiveJob(ownEnd);
       if (!job) break;
       entry_(*job, SendData, &socket);
-      const bool retire = ++done >= JobsPerWorker || !SingleThreaded();
+      const bool retire = ++done >= JobsPerWorker || !CleanForNextJob();
       SendMessage(ownEnd, retire ? RetiringMessage : EndedMessage, {});
       if (retire) break;
     }
