@@ -1,11 +1,12 @@
-// The process services of the fleet sweep: one worker process per host,
+// The process services of the fleet sweep: worker processes that check hosts,
 // killed at will; the interrupt key; the descriptor limit; text at the edges.
 //
-// A worker checks one host and sends its findings as frames (the bytes of
+// A job is one host: its worker sends the findings as frames (the bytes of
 // sweep/worker_protocol.h) to the sweep, which hears them through Wait. On
 // Linux a worker is forked from the sweep, which has already loaded Samba's
-// libraries, so a host never pays their load; on Windows it is the sweep's own
-// program started again with --worker under a job object. The host and the
+// libraries, and checks host after host, so a host pays neither their load
+// nor a process; on Windows each host gets the sweep's own program started
+// again with --worker under a job object. The host and the
 // switches never pass through a command line: the job is handed over in
 // memory (fork) or through the worker's standard input.
 #pragma once
@@ -24,24 +25,25 @@ namespace quorvex {
 using WorkerSend = void (*)(void* context, std::string_view bytes);
 using WorkerEntry = void (*)(std::string_view job, WorkerSend send, void* context);
 
-// What Wait reports of one worker.
+// What Wait reports of one job.
 struct WorkerNews {
   std::uint64_t Id = 0;
-  std::string Bytes;    // what it sent since the last news, in order
-  bool Ended = false;   // it is gone and reaped; nothing more will come
-  bool Killed = false;  // it ended by a signal, a kill or an abnormal exit
+  std::string Bytes;    // what its worker sent since the last news, in order
+  bool Ended = false;   // the job is over; nothing more will come of it
+  bool Killed = false;  // its worker died of a signal, a kill or an abnormal exit
 };
 
 class WorkerProcesses {
  public:
   virtual ~WorkerProcesses() = default;
-  // Starts a worker for the job; false when no process could be started,
-  // and then nothing is ever reported for this id.
+  // Gives the job to a worker, started for it if none is free; false when no
+  // process could be started, and then nothing is ever reported for this id.
   virtual bool Start(std::uint64_t id, std::string_view job) = 0;
   // Waits at most timeoutMs for news of any worker and returns all there is;
   // returns early on an interrupt.
   virtual std::vector<WorkerNews> Wait(int timeoutMs) = 0;
-  // Ends the worker (and anything it started) now; Wait still reports its end.
+  // Ends the job's worker (and anything it started) now; Wait still reports
+  // the job's end.
   virtual void Kill(std::uint64_t id) = 0;
 };
 

@@ -12,6 +12,7 @@ add_executable(quorvex_posix_tests
   ${CMAKE_CURRENT_LIST_DIR}/samba/samba_abi_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_text_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_wire_test.cc
-  ${CMAKE_CURRENT_LIST_DIR}/samba/win32_status_test.cc)
+  ${CMAKE_CURRENT_LIST_DIR}/samba/win32_status_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/worker_process_test.cc)
 target_link_libraries(quorvex_posix_tests PRIVATE quorvex_platform quorvex_worker_platform gtest_main)
 gtest_discover_tests(quorvex_posix_tests DISCOVERY_MODE PRE_TEST)

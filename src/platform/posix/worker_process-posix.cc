@@ -1,16 +1,20 @@
 // Workers as forked children. The sweep has loaded Samba's libraries by the
 // time it forks (they are linked in), but starts none of Samba's client
 // state: the platform defers it to the first remote call, which happens in
-// the child, so no session, event loop or socket is ever shared by two hosts.
+// the child. A worker checks one host at a time, each with a platform of its
+// own, so no session, event loop or socket is ever shared by two hosts; a
+// worker killed at a deadline or dead of a crash is simply replaced.
 //
 // Each child gets a process group of its own, so the terminal's Ctrl-C
 // reaches the sweep alone, and a kill reaches whatever the child started
 // (Samba's client forks helpers for name lookups).
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +22,8 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <string>
 
 #include "platform/posix/cp437.h"
 #include "platform/posix/local_services.h"
@@ -56,13 +62,82 @@ bool OpenWakePipe() {
   return true;
 }
 
-void SendToFd(void* context, std::string_view bytes) { WriteAll(*static_cast<int*>(context), bytes); }
+// A worker checks host after host: the process, its relocations and
+// Samba's lazily loaded modules are paid for once, not per host. It is
+// replaced after this many hosts, so whatever a check leaves behind in the
+// process cannot pile up.
+constexpr int JobsPerWorker = 64;
 
-struct Child {
+// Between the sweep and a worker runs one datagram socket pair, so messages
+// keep their bounds: the sweep sends each job as one message; the worker
+// answers with messages that start with one of these bytes.
+constexpr char DataMessage = 'D';      // then bytes the job sent
+constexpr char EndedMessage = 'E';     // the job ended; ready for the next
+constexpr char RetiringMessage = 'R';  // the job ended; the worker exits
+// Sent in pieces well below the socket's buffer, which bounds a message.
+constexpr std::size_t MessageData = 32 * 1024;
+
+struct WorkerSocket {
+  int Fd = -1;
+};
+
+void SendMessage(int fd, char kind, std::string_view bytes) {
+  std::string message(1, kind);
+  message.append(bytes.data(), bytes.size());
+  while (send(fd, message.data(), message.size(), MSG_NOSIGNAL) < 0 && errno == EINTR) {
+  }
+}
+
+void SendData(void* context, std::string_view bytes) {
+  const int fd = static_cast<WorkerSocket*>(context)->Fd;
+  do {
+    const std::string_view piece = bytes.substr(0, MessageData);
+    SendMessage(fd, DataMessage, piece);
+    bytes.remove_prefix(piece.size());
+  } while (!bytes.empty());
+}
+
+// The next job, blocking; nullopt once the sweep closed its end.
+std::optional<std::string> ReceiveJob(int fd) {
+  for (;;) {
+    char probe = 0;
+    const ssize_t size = recv(fd, &probe, 1, MSG_PEEK | MSG_TRUNC);
+    if (size < 0 && errno == EINTR) continue;
+    if (size <= 0) return std::nullopt;
+    std::string job(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = recv(fd, job.data(), job.size(), 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got != size) return std::nullopt;
+    return job;
+  }
+}
+
+// Whether the process is as clean as a fresh worker for the next host: a
+// check that abandoned a bounded lookup leaves its thread running, one that
+// started a helper may leave the helper.
+bool CleanForNextJob() {
+  pid_t child;
+  while ((child = waitpid(-1, nullptr, WNOHANG)) > 0) {
+  }
+  if (child == 0) return false;  // a child still runs
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return false;
+  int threads = 0;
+  while (const dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] != '.') ++threads;
+  }
+  closedir(tasks);
+  return threads == 1;
+}
+
+struct Worker {
   pid_t Pid = -1;
-  int Fd = -1;  // read end of its pipe; -1 once it reached end of file
-  bool Reaped = false;
+  int Fd = -1;  // the sweep's end of the socket; -1 once closed
+  bool Busy = false;
+  std::uint64_t Job = 0;  // what it runs while busy
   bool Killed = false;
+  bool Retiring = false;  // takes no further job
+  int JobsStarted = 0;
 };
 
 class ForkedWorkers final : public WorkerProcesses {
@@ -77,50 +152,46 @@ class ForkedWorkers final : public WorkerProcesses {
   }
 
   ~ForkedWorkers() override {
-    for (auto& [id, child] : children_) {
-      if (!child.Reaped) {
-        kill(-child.Pid, SIGKILL);
-        kill(child.Pid, SIGKILL);
-        waitpid(child.Pid, nullptr, 0);
-      }
-      if (child.Fd >= 0) close(child.Fd);
+    for (auto& [pid, worker] : workers_) {
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      if (worker.Fd >= 0) close(worker.Fd);
     }
   }
 
   bool Start(std::uint64_t id, std::string_view job) override {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    // Whatever the parent has buffered must not be written twice.
-    std::fflush(nullptr);
-    const pid_t sweep = getpid();
-    const pid_t pid = fork();
-    if (pid < 0) {
-      close(fds[0]);
-      close(fds[1]);
-      return false;
+    for (;;) {
+      Worker* worker = IdleWorker();
+      if (worker == nullptr) worker = Fork();
+      if (worker == nullptr) return false;
+      if (send(worker->Fd, job.data(), job.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(job.size())) {
+        worker->Busy = true;
+        worker->Job = id;
+        worker->Retiring = ++worker->JobsStarted >= JobsPerWorker;
+        jobs_[id] = worker->Pid;
+        return true;
+      }
+      // Gone since its last job: its end is reaped quietly.
+      worker->Retiring = true;
+      Stop(*worker);
     }
-    if (pid == 0) RunChild(job, fds[0], fds[1], sweep);
-    setpgid(pid, pid);  // also done by the child: whichever runs first
-    close(fds[1]);
-    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    children_[id] = Child{pid, fds[0], false, false};
-    return true;
   }
 
   std::vector<WorkerNews> Wait(int timeoutMs) override {
     std::vector<pollfd> fds;
-    std::vector<std::uint64_t> ids;
+    std::vector<pid_t> pids;
     fds.push_back(pollfd{wakeRead, POLLIN, 0});
-    for (const auto& [id, child] : children_) {
-      if (child.Fd < 0) continue;
-      fds.push_back(pollfd{child.Fd, POLLIN, 0});
-      ids.push_back(id);
+    for (const auto& [pid, worker] : workers_) {
+      if (worker.Fd < 0) continue;
+      fds.push_back(pollfd{worker.Fd, POLLIN, 0});
+      pids.push_back(pid);
     }
     std::map<std::uint64_t, WorkerNews> news;
     if (!interrupted && poll(fds.data(), fds.size(), timeoutMs) > 0) {
       if (fds[0].revents != 0) DrainWakePipe();
       for (std::size_t i = 1; i < fds.size(); ++i) {
-        if (fds[i].revents != 0) ReadFrom(ids[i - 1], news);
+        if (fds[i].revents != 0) ReadFrom(workers_[pids[i - 1]], news);
       }
     }
     ReapEnded(news);
@@ -130,16 +201,50 @@ class ForkedWorkers final : public WorkerProcesses {
   }
 
   void Kill(std::uint64_t id) override {
-    auto it = children_.find(id);
-    if (it == children_.end() || it->second.Reaped) return;
-    it->second.Killed = true;
-    kill(-it->second.Pid, SIGKILL);
-    kill(it->second.Pid, SIGKILL);
+    auto it = jobs_.find(id);
+    if (it == jobs_.end()) return;
+    Worker& worker = workers_[it->second];
+    worker.Killed = true;
+    Stop(worker);
   }
 
  private:
-  [[noreturn]] void RunChild(std::string_view job, int readFd, int writeFd, pid_t sweep) {
-    close(readFd);
+  Worker* IdleWorker() {
+    for (auto& [pid, worker] : workers_) {
+      if (!worker.Busy && !worker.Retiring && worker.Fd >= 0) return &worker;
+    }
+    return nullptr;
+  }
+
+  Worker* Fork() {
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return nullptr;
+    // Whatever the parent has buffered must not be written twice.
+    std::fflush(nullptr);
+    const pid_t sweep = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) {
+      close(fds[0]);
+      close(fds[1]);
+      return nullptr;
+    }
+    if (pid == 0) RunChild(fds[0], fds[1], sweep);
+    setpgid(pid, pid);  // also done by the child: whichever runs first
+    close(fds[1]);
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    Worker& worker = workers_[pid];
+    worker.Pid = pid;
+    worker.Fd = fds[0];
+    return &worker;
+  }
+
+  void Stop(Worker& worker) {
+    kill(-worker.Pid, SIGKILL);
+    kill(worker.Pid, SIGKILL);
+  }
+
+  [[noreturn]] void RunChild(int sweepEnd, int ownEnd, pid_t sweep) {
+    close(sweepEnd);
     setpgid(0, 0);
     // A sweep killed outright takes its workers along: a resumed sweep
     // checks their hosts again, and nobody is left talking to them.
@@ -150,16 +255,23 @@ class ForkedWorkers final : public WorkerProcesses {
     signal(SIGINT, SIG_IGN);
     signal(SIGCHLD, SIG_DFL);
     signal(SIGPIPE, SIG_IGN);
-    // Only the worker's own pipe stays open: the records files and their
-    // locks, the other workers' pipes and the wake pipe are the sweep's.
-    for (auto& [id, child] : children_) {
-      if (child.Fd >= 0) close(child.Fd);
+    // Only the worker's own socket stays open: the records files and their
+    // locks, the other workers' sockets and the wake pipe are the sweep's.
+    for (auto& [pid, worker] : workers_) {
+      if (worker.Fd >= 0) close(worker.Fd);
     }
     close(wakeRead);
     close(wakeWrite);
     CloseFileLocksInChild();
-    int out = writeFd;
-    entry_(job, SendToFd, &out);
+    WorkerSocket socket{ownEnd};
+    for (int done = 0;;) {
+      const std::optional<std::string> job = ReceiveJob(ownEnd);
+      if (!job) break;
+      entry_(*job, SendData, &socket);
+      const bool retire = ++done >= JobsPerWorker || !CleanForNextJob();
+      SendMessage(ownEnd, retire ? RetiringMessage : EndedMessage, {});
+      if (retire) break;
+    }
     // No exit handlers and no stdio flush: they belong to the sweep.
     _exit(0);
   }
@@ -170,53 +282,71 @@ class ForkedWorkers final : public WorkerProcesses {
     }
   }
 
-  // Reads what there is without blocking; closes the pipe at its end.
-  void ReadFrom(std::uint64_t id, std::map<std::uint64_t, WorkerNews>& news) {
-    Child& child = children_[id];
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = read(child.Fd, buffer, sizeof buffer);
-      if (got > 0) {
-        WorkerNews& item = news[id];
-        item.Id = id;
-        item.Bytes.append(buffer, static_cast<std::size_t>(got));
-        continue;
-      }
+  // Takes the messages there are without blocking; closes the socket at its
+  // end. A message that is not one of the three ends the worker: only a
+  // worker gone wrong sends one.
+  void ReadFrom(Worker& worker, std::map<std::uint64_t, WorkerNews>& news) {
+    char buffer[MessageData + 1];
+    while (worker.Fd >= 0) {
+      const ssize_t got = recv(worker.Fd, buffer, sizeof buffer, MSG_TRUNC);
       if (got < 0 && errno == EINTR) continue;
-      if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-        close(child.Fd);
-        child.Fd = -1;
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      if (got <= 0) {
+        close(worker.Fd);
+        worker.Fd = -1;
+        return;
       }
-      return;
+      const bool fits = static_cast<std::size_t>(got) <= sizeof buffer;
+      if (!worker.Busy || !fits) {
+        Stop(worker);
+        return;
+      }
+      WorkerNews& item = news[worker.Job];
+      item.Id = worker.Job;
+      const char kind = buffer[0];
+      if (kind == DataMessage) {
+        item.Bytes.append(buffer + 1, static_cast<std::size_t>(got) - 1);
+      } else if (kind == EndedMessage || kind == RetiringMessage) {
+        item.Ended = true;
+        jobs_.erase(worker.Job);
+        worker.Busy = false;
+        worker.Retiring = worker.Retiring || kind == RetiringMessage;
+      } else {
+        Stop(worker);
+        return;
+      }
     }
   }
 
-  // A child that exited has written everything it will: what is in its pipe
-  // now is the rest, even if something it started still holds the pipe open.
+  // A worker that exited has written everything it will: what is in its
+  // socket now is the rest, even if something it started still holds it.
   void ReapEnded(std::map<std::uint64_t, WorkerNews>& news) {
     int status = 0;
     pid_t pid;
     while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
-      auto it = children_.begin();
-      while (it != children_.end() && it->second.Pid != pid) ++it;
-      if (it == children_.end()) continue;
-      Child& child = it->second;
+      auto it = workers_.find(pid);
+      if (it == workers_.end()) continue;
+      Worker& worker = it->second;
       // Helpers the worker left behind go with it.
-      kill(-child.Pid, SIGKILL);
-      if (child.Fd >= 0) {
-        ReadFrom(it->first, news);
-        if (child.Fd >= 0) close(child.Fd);
+      kill(-pid, SIGKILL);
+      if (worker.Fd >= 0) {
+        ReadFrom(worker, news);
+        if (worker.Fd >= 0) close(worker.Fd);
       }
-      WorkerNews& item = news[it->first];
-      item.Id = it->first;
-      item.Ended = true;
-      item.Killed = child.Killed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-      children_.erase(it);
+      if (worker.Busy) {
+        WorkerNews& item = news[worker.Job];
+        item.Id = worker.Job;
+        item.Ended = true;
+        item.Killed = worker.Killed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+        jobs_.erase(worker.Job);
+      }
+      workers_.erase(it);
     }
   }
 
   WorkerEntry entry_;
-  std::map<std::uint64_t, Child> children_;
+  std::map<pid_t, Worker> workers_;
+  std::map<std::uint64_t, pid_t> jobs_;
 };
 
 }  // namespace
