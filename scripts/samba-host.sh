@@ -19,6 +19,9 @@
 #   QVX_SILENT       address whose port 445 accepts TCP and never answers
 #   QVX_USER, QVX_PASSWORD   a logon with administrator rights on the host
 #   QVX_SHARE_DIR    the directory behind admin$ (a 20 MB tmpfs)
+#   QVX_DIR          DIR; the server's settings may be changed in
+#                    DIR/run/global.conf and the admin$ share's in
+#                    DIR/run/admin-share.conf (both empty at start)
 set -euo pipefail
 
 command=${1:-}
@@ -102,6 +105,7 @@ mount -t tmpfs -o size=20m,mode=0755 quorvex-admin "$dir/admin"
 mkdir -p "$dir/admin/System32"
 printf 'root = Administrator\n' >"$run/users.map"
 : >"$run/admin-share.conf"
+: >"$run/global.conf"
 cat >"$run/smb.conf" <<EOF
 [global]
   netbios name = QVXHOST
@@ -128,6 +132,7 @@ cat >"$run/smb.conf" <<EOF
   printing = bsd
   printcap name = /dev/null
   disable spoolss = yes
+  include = $run/global.conf
 
 [admin\$]
   path = $dir/admin

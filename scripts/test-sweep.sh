@@ -5,8 +5,9 @@
 # text, names listed twice. Asserts the records' facts against what
 # `quorvex /M HOST /V` says of the same host, a SIGKILL part-way and a
 # --resume that finishes the list with every host recorded once, a
-# --retry-unreachable run, Ctrl-C (exit 130), the sweep's own refusals and a
-# second sweep on records files a running one writes.
+# --retry-unreachable run, Ctrl-C (exit 130), the sweep's own refusals, a
+# second sweep on records files a running one writes, and the records' SMB
+# facts and admin$ statuses under changed server settings.
 # Uses the Samba host of scripts/samba-host.sh and the sanitized build of the
 # core tests. Prints "N passed, N failed".
 set -uo pipefail
@@ -127,12 +128,19 @@ want(n["exit_code"] == 1 and n["failed"] == ["unreachable"] and n["address"] is 
 a = by["nohost"]
 want(a["exit_code"] == 2 and a["failed"] == ["no-management"] and a["address"] == "192.0.2.5", "absent host")
 want([e["call"] for e in a["errors"]] == ["NetWkstaGetInfo"] * 2, "absent host's failed calls")
+# The connection's facts: of a host that answered, even when a check ended
+# its run early; never of one that did not.
+nothing = {"dialect": None, "signing_required": None}
+want(q["smb"] == {"dialect": "3.1.1", "signing_required": False}, f"qvxhost smb {q['smb']}")
+want(w["smb"] == q["smb"], f"wrongname smb {w['smb']}")
+want(a["smb"] == nothing and n["smb"] == nothing, "no smb facts of hosts never reached")
 for h, addr in (("drop", "192.0.2.4"), ("silent", "192.0.2.3"), ("syndrop", "192.0.2.6")):
     r = by[h]
     want(r["timed_out"] is True and r["crashed"] is False and r["exit_code"] == 2, f"{h} timed out")
     want(r["failed"] == ["no-management"], f"{h} failed names")
     want(r["address"] == addr and r["lines"][0] == f" + Resolved hostname to: {addr}", f"{h} keeps its facts")
     want(10000 <= r["elapsed_ms"] <= 11000, f"{h} killed at its deadline: {r['elapsed_ms']} ms")
+    want(r["smb"] == nothing, f"{h} smb facts")
 b = by["bad host"]
 want(b["exit_code"] == 9 and b["failed"] == ["usage"] and len(b["lines"]) == 1, "invalid host text")
 for r in records:
@@ -285,6 +293,58 @@ r = [json.loads(l) for l in open('$work/c.jsonl')]
 sys.exit(0 if sorted(x['host'] for x in r) == ['drop', 'silent'] and
          all(x['timed_out'] and not x['crashed'] for x in r) else 1)"
 check "Ctrl-C prints the summary so far" grep -qx "Timed out: 2" "$work/int.out"
+
+# The SMB facts and the admin$ statuses: one sweep of qvxhost per setting of
+# the server. smbd limited to each dialect in turn proves the numbering of
+# Samba's private protocol enum; signing as the server requires it; admin$
+# missing, refused, without System32; and its question stalled or reset by
+# a rule on the path's name (UTF-16) in the server's namespace.
+system32='|530079007300740065006d0033003200|'
+smb_case() {  # smb_case NAME GLOBAL-SETTINGS SHARE-SETTINGS IPTABLES-TARGET EXPECTED-JSON
+  local name=$1 rule=()
+  printf '%b' "$2" >"$QVX_DIR/run/global.conf"
+  printf '%b' "$3" >"$QVX_DIR/run/admin-share.conf"
+  # shellcheck disable=SC2206 # the target is words: "REJECT --reject-with tcp-reset"
+  [[ -n $4 ]] && rule=(INPUT -p tcp --dport 445 -m string --algo bm --hex-string "$system32" -j $4)
+  [[ -n $4 ]] && ip netns exec "$QVX_SERVER_NS" iptables -A "${rule[@]}"
+  # New connections fork from smbd once it has read the settings: the ping's
+  # answer comes after the reload, which smbd handles first.
+  ip netns exec "$QVX_SERVER_NS" smbcontrol -s "$QVX_DIR/run/smb.conf" smbd reload-config &&
+    ip netns exec "$QVX_SERVER_NS" smbcontrol -s "$QVX_DIR/run/smb.conf" smbd ping >/dev/null
+  printf 'qvxhost\n' >"$work/smb-list"
+  in_client "$sweep" --jobs 1 --deadline 20 --overwrite --jsonl "$work/smb.jsonl" "$work/smb-list" >/dev/null 2>&1
+  [[ -n $4 ]] && ip netns exec "$QVX_SERVER_NS" iptables -D "${rule[@]}"
+  check "smb facts and admin\$ statuses: $name" python3 -c '
+import json, sys
+r = json.loads(open(sys.argv[1], encoding="utf-8").readline())
+got = {"exit_code": r["exit_code"], "smb": r["smb"], "errors": [[e["call"], e["status"], e["name"]] for e in r["errors"]]}
+want = json.loads(sys.argv[2])
+if got != want: print("got ", json.dumps(got)); print("want", json.dumps(want))
+sys.exit(got != want)' "$work/smb.jsonl" "$5"
+}
+smb_ok() {  # the JSON of a host that passes with this dialect and signing
+  echo "{\"exit_code\": 0, \"smb\": {\"dialect\": \"$1\", \"signing_required\": $2}, \"errors\": []}"
+}
+smb_case "2.0.2" 'server min protocol = SMB2_02\nserver max protocol = SMB2_02\n' '' '' "$(smb_ok 2.0.2 false)"
+smb_case "2.1" 'server min protocol = SMB2_10\nserver max protocol = SMB2_10\n' '' '' "$(smb_ok 2.1 false)"
+smb_case "3.0" 'server min protocol = SMB3_00\nserver max protocol = SMB3_00\n' '' '' "$(smb_ok 3.0 false)"
+smb_case "3.0.2" 'server min protocol = SMB3_02\nserver max protocol = SMB3_02\n' '' '' "$(smb_ok 3.0.2 false)"
+smb_case "3.1.1" 'server min protocol = SMB3_11\nserver max protocol = SMB3_11\n' '' '' "$(smb_ok 3.1.1 false)"
+smb_case "signing mandatory" 'server signing = mandatory\n' '' '' "$(smb_ok 3.1.1 true)"
+smb_case "signing mandatory, 2.1" 'server signing = mandatory\nserver max protocol = SMB2_10\n' '' '' \
+  "$(smb_ok 2.1 true)"
+smb_admin() {  # the JSON of a host whose admin$ fails with this status
+  echo "{\"exit_code\": 16, \"smb\": {\"dialect\": \"3.1.1\", \"signing_required\": false}," \
+    "\"errors\": [[\"FindFirstFileA\", $1, \"$2\"]]}"
+}
+smb_case "admin\$ missing" '' 'available = no\n' '' "$(smb_admin 67 ERROR_BAD_NET_NAME)"
+smb_case "admin\$ refused" '' 'valid users = nobody\n' '' "$(smb_admin 5 ERROR_ACCESS_DENIED)"
+mv "$QVX_SHARE_DIR/System32" "$QVX_SHARE_DIR/System32.away"
+smb_case "System32 missing" '' '' '' "$(smb_admin 2 ERROR_FILE_NOT_FOUND)"
+mv "$QVX_SHARE_DIR/System32.away" "$QVX_SHARE_DIR/System32"
+smb_case "admin\$ question stalls" '' '' DROP "$(smb_admin 121 ERROR_SEM_TIMEOUT)"
+smb_case "admin\$ question reset" '' '' "REJECT --reject-with tcp-reset" "$(smb_admin 64 ERROR_NETNAME_DELETED)"
+smb_case "default settings again" '' '' '' "$(smb_ok 3.1.1 false)"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -269,6 +269,10 @@ struct FakePlatform::ServiceSet : ConsoleService,
     return fake.FreeSpace;
   }
   std::uint32_t LastFailure() override { return fake.FileFailureStatus; }
+  SmbConnectionFacts ConnectionFacts(const std::string& uncServerName) override {
+    fake.Calls.push_back("ConnectionFacts " + uncServerName);
+    return fake.Connection;
+  }
 
   // Registry
   std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) override {

@@ -93,6 +93,7 @@ class FakePlatform {
   bool EveryPathExists = false;
   std::optional<DiskFreeSpace> FreeSpace;  // nullopt: GetDiskFreeSpaceA fails
   std::uint32_t FileFailureStatus = 0;     // what GetLastError says after a failed file call
+  SmbConnectionFacts Connection;           // what the connection negotiated; by default unknown
 
   // --- Remote registry -------------------------------------------------------
   std::int32_t ConnectStatus = 0;

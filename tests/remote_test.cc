@@ -14,6 +14,7 @@
 #include "remote/os_details.h"
 #include "remote/os_version.h"
 #include "remote/registry_read.h"
+#include "remote/smb_connection.h"
 
 namespace quorvex {
 namespace {
@@ -372,6 +373,19 @@ TEST(OsDetailsTest, AskedOnlyByACallerThatRecords) {
     EXPECT_EQ(std::count(stage.Fake.Calls.begin(), stage.Fake.Calls.end(), openVersionKey), recording ? 2 : 1);
     EXPECT_EQ(stage.Fake.Unreleased(), "");
   }
+}
+
+TEST(SmbConnectionTest, DialectNamesOfExactlyTheKnownCodes) {
+  const struct {
+    std::uint16_t Code;
+    std::optional<std::string> Text;
+  } cases[] = {
+      {0x0202, "2.0.2"},      {0x0210, "2.1"},        {0x0300, "3.0"},        {0x0302, "3.0.2"},
+      {0x0311, "3.1.1"},      {0x0000, std::nullopt}, {0x02FF, std::nullopt},  // the wildcard of a multi-protocol offer
+      {0x0222, std::nullopt},                                                  // a draft number, never negotiated
+      {0x0100, std::nullopt}, {0x0312, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SmbDialectText(c.Code), c.Text) << std::hex << c.Code;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Whole runs against the scripted host: exact output bytes, titles, exit
 // codes, and every resource handed back exactly once.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -295,6 +296,77 @@ TEST(ScenarioTest, FindingsFollowTheRun) {
     EXPECT_EQ(log.Facts, c.Facts) << c.Name;
     EXPECT_EQ(log.Lines, fake.Output) << c.Name;  // the sink hears exactly what was printed
     EXPECT_EQ(fake.Unreleased(), "") << c.Name;
+  }
+}
+
+// A recording caller that wants the SMB facts: it hears them after every
+// other call, only of a host that answered, and only dialects it can name.
+class SmbLog final : public FindingsSink {
+ public:
+  std::vector<std::string> Told;
+  void Line(std::string_view) override {}
+  void Text(Fact fact, std::string_view value) override {
+    if (fact == Fact::SmbDialect) Told.push_back("dialect " + std::string(value));
+  }
+  void Number(Fact, std::uint64_t) override {}
+  void Flag(Fact fact, bool value) override {
+    if (fact == Fact::SmbSigningRequired) Told.push_back(value ? "signing required" : "signing optional");
+  }
+  void FailedCall(std::string_view, std::int64_t) override {}
+  bool WantsSmbFacts() const override { return true; }
+};
+
+TEST(ScenarioTest, SmbFactsLastAndOnlyOfAHostThatAnswered) {
+  const SmbConnectionFacts smb311{0x0311, true};
+  struct Case {
+    const char* Name;
+    std::string Command;
+    SmbConnectionFacts Connection;
+    Script Setup;
+    std::string AskedOf;  // empty: never asked
+    std::vector<std::string> Told;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"passes", "/M pc042.sales.lan", smb311, nullptr, "\\\\PC042", {"dialect 3.1.1", "signing required"}},
+      {"2.0.2, signing optional", "/M pc042.sales.lan", {0x0202, false}, nullptr, "\\\\PC042",
+       {"dialect 2.0.2", "signing optional"}},
+      {"a dialect code nobody names", "/M pc042.sales.lan", {0x0201, false}, nullptr, "\\\\PC042", {"signing optional"}},
+      {"nothing known", "/M pc042.sales.lan", {}, nullptr, "\\\\PC042", {}},
+      {"ended by the name check: still asked", "/M pc042.sales.lan", smb311,
+       [](FakePlatform& f) { f.ComputerName = u"OTHER"; }, "\\\\PC042", {"dialect 3.1.1", "signing required"}},
+      {"retried by address: asked of the name that answered", "/M 192.168.10.42 /R", smb311,
+       [](FakePlatform& f) { f.WorkstationStatuses = {53, 0}; }, "\\\\192.168.10.42",
+       {"dialect 3.1.1", "signing required"}},
+      {"never answered", "/M pc042.sales.lan", smb311, [](FakePlatform& f) { f.WorkstationStatuses = {53, 53}; }, "",
+       {}},
+      {"not reached at all", "/M nowhere", smb311, nullptr, "", {}},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.Connection = c.Connection;
+    if (c.Setup) c.Setup(fake);
+    SmbLog log;
+    RunChecks(c.Command, fake.Services(), log);
+    EXPECT_EQ(log.Told, c.Told) << c.Name;
+    if (c.AskedOf.empty()) {
+      for (const std::string& call : fake.Calls) EXPECT_NE(call.rfind("ConnectionFacts", 0), 0u) << c.Name;
+    } else {
+      // Once, after every call but the releases of what the calls handed out.
+      const auto asked = std::find(fake.Calls.begin(), fake.Calls.end(), "ConnectionFacts " + c.AskedOf);
+      ASSERT_NE(asked, fake.Calls.end()) << c.Name;
+      for (auto later = asked + 1; later != fake.Calls.end(); ++later) EXPECT_EQ(*later, "NetApiBufferFree") << c.Name;
+    }
+    EXPECT_EQ(fake.Unreleased(), "") << c.Name;
+
+    // The single tool never asks, so its calls and bytes stay as they were.
+    FakePlatform single;
+    single.Connection = c.Connection;
+    if (c.Setup) c.Setup(single);
+    RunChecks(c.Command, single.Services());
+    for (const std::string& call : single.Calls) EXPECT_NE(call.rfind("ConnectionFacts", 0), 0u) << c.Name;
+    EXPECT_EQ(single.Output, fake.Output) << c.Name;
   }
 }
 

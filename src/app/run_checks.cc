@@ -17,6 +17,7 @@
 #include "remote/admin_share.h"
 #include "remote/computer_role.h"
 #include "remote/os_version.h"
+#include "remote/smb_connection.h"
 
 namespace quorvex {
 
@@ -24,10 +25,10 @@ namespace {
 
 // The stages that talk to the host itself. Returns CheckOutcome: the code of
 // the first early failure, or the sum of the late failures. Whatever records
-// the queries obtained stay in `records` for the caller to release.
-std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
-                              NetInfoRecords& records) {
-  std::string uncServerName;
+// the queries obtained stay in `records` for the caller to release, and
+// `uncServerName` names the host as the calls that answered addressed it.
+std::uint16_t CheckReachedHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
+                               NetInfoRecords& records, std::string& uncServerName) {
   if (Verdict v = QueryNetInfo(env, settings, identity, records, uncServerName); v.EndsRun) return v.Code;
   if (Verdict v = CheckNetBiosName(env, settings, identity, records); v.EndsRun) return v.Code;
   if (Verdict v = CheckDomain(env, settings, identity, records); v.EndsRun) return v.Code;
@@ -41,6 +42,17 @@ std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const Ho
     checkOutcome =
         static_cast<std::uint16_t>(checkOutcome + CheckOsVersion(env, settings, identity, std::move(role.RootKey)));
   }
+  return checkOutcome;
+}
+
+std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
+                              NetInfoRecords& records) {
+  std::string uncServerName;
+  const std::uint16_t checkOutcome = CheckReachedHost(env, settings, identity, records, uncServerName);
+  // Asked when every call that used the connection is done, and only of a
+  // host that answered the first of them: one that never did has no
+  // connection to tell of.
+  if (records.Workstation) ReportSmbConnection(env, uncServerName);
   return checkOutcome;
 }
 

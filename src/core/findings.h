@@ -30,6 +30,10 @@ enum class Fact {
   ProductName,                // text
   EditionID,                  // text
   InstallationType,           // text
+  // Of the SMB connection that carried the checks, for callers that ask for
+  // them (WantsSmbFacts):
+  SmbDialect,          // text: "2.0.2", "2.1", "3.0", "3.0.2", "3.1.1"
+  SmbSigningRequired,  // flag
 };
 
 class FindingsSink {
@@ -48,6 +52,9 @@ class FindingsSink {
   // connection it holds anyway. The single tool does not: its calls stay
   // exactly those its checks need.
   virtual bool WantsOsDetails() const { return false; }
+  // Whether the run should, after its calls, ask the platform what its SMB
+  // connection to the host negotiated. The single tool does not.
+  virtual bool WantsSmbFacts() const { return false; }
 };
 
 // For a run nobody records.

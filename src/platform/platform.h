@@ -125,6 +125,15 @@ struct DiskFreeSpace {
   std::uint64_t TotalClusters = 0;
 };
 
+// What the SMB connection to a server negotiated.
+struct SmbConnectionFacts {
+  // The dialect's revision code as SMB2 NEGOTIATE carries it (0x0202, 0x0210,
+  // 0x0300, 0x0302, 0x0311); 0 when the backend cannot tell.
+  std::uint16_t Dialect = 0;
+  // Whether the server's NEGOTIATE response required signing.
+  std::optional<bool> SigningRequired;
+};
+
 class UncFileService {
  public:
   virtual ~UncFileService() = default;
@@ -136,6 +145,11 @@ class UncFileService {
   // GetLastError after the last of the two calls above that failed; 0 where
   // the backend cannot tell.
   virtual std::uint32_t LastFailure() { return 0; }
+  // The facts of the connection that carries this process's calls to the
+  // server named ("\\\\NAME"), as far as the backend knows them. Asked after
+  // the calls and only of a host that answered them, since a backend may open
+  // a file on the server's admin$ to learn them.
+  virtual SmbConnectionFacts ConnectionFacts(const std::string& /*uncServerName*/) { return {}; }
 };
 
 class RegistryKey {

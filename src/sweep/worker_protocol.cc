@@ -9,7 +9,11 @@ namespace quorvex::sweep {
 namespace {
 
 constexpr std::size_t HeaderSize = 5;
-constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::InstallationType);
+constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::SmbSigningRequired);
+
+// The dialect names a worker tells (remote/smb_connection.cc); anything else
+// is not from a worker of this build.
+constexpr std::string_view SmbDialects[] = {"2.0.2", "2.1", "3.0", "3.0.2", "3.1.1"};
 
 void PutNumber(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -72,7 +76,14 @@ std::optional<std::string>* TextField(HostRecord& record, Fact fact) {
   }
 }
 
-bool IsOsText(Fact fact) { return fact >= Fact::CurrentMajorVersionNumber; }
+bool IsOsText(Fact fact) { return fact >= Fact::CurrentMajorVersionNumber && fact <= Fact::InstallationType; }
+
+bool IsSmbDialect(std::string_view text) {
+  for (std::string_view dialect : SmbDialects) {
+    if (text == dialect) return true;
+  }
+  return false;
+}
 
 std::optional<std::uint32_t>* DwordField(HostRecord& record, Fact fact) {
   switch (fact) {
@@ -201,6 +212,11 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
   switch (frame.Kind) {
     case EventKind::Line: record.Lines.emplace_back(p); return true;
     case EventKind::Text: {
+      if (hasFact && fact == Fact::SmbDialect) {
+        if (!IsSmbDialect(p.substr(1))) return false;
+        record.Smb.Dialect = std::string(p.substr(1));
+        return true;
+      }
       std::optional<std::string>* field = hasFact ? TextField(record, fact) : nullptr;
       if (field == nullptr) return false;
       if (fact == Fact::ReleaseId && record.Os.DisplayVersion) return true;  // DisplayVersion came first
@@ -221,8 +237,14 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
       return true;
     }
     case EventKind::Flag:
-      if (!hasFact || fact != Fact::AdminShare || p.size() != 2 || static_cast<std::uint8_t>(p[1]) > 1) return false;
-      record.AdminShare = p[1] == 1;
+      if (!hasFact || p.size() != 2 || static_cast<std::uint8_t>(p[1]) > 1) return false;
+      if (fact == Fact::AdminShare) {
+        record.AdminShare = p[1] == 1;
+      } else if (fact == Fact::SmbSigningRequired) {
+        record.Smb.SigningRequired = p[1] == 1;
+      } else {
+        return false;
+      }
       return true;
     case EventKind::FailedCall:
       if (p.size() < 8) return false;

@@ -48,6 +48,7 @@ class FrameWriter final : public FindingsSink {
   void Flag(Fact fact, bool value) override;
   void FailedCall(std::string_view call, std::int64_t status) override;
   bool WantsOsDetails() const override { return true; }
+  bool WantsSmbFacts() const override { return true; }
   void Done(int exitCode);
 
  private:

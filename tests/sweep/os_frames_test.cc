@@ -3,6 +3,7 @@
 // a control character becomes null, and a number is a DWORD or nonsense.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "sweep/worker_protocol.h"
@@ -61,6 +62,46 @@ TEST(WorkerOsFrames, EachValueLandsUnderItsNameOrNull) {
   for (const auto& c : nonsense) {
     HostRecord broken;
     EXPECT_FALSE(Apply(c.Bytes, broken)) << c.Name;
+  }
+}
+
+// The SMB facts are a dialect name the worker knows and a flag; anything
+// else breaks the stream, and an OS text rule never touches them.
+TEST(WorkerSmbFrames, DialectAndSigningOrABrokenStream) {
+  const std::string yes(1, '\1');
+  const std::string no(1, '\0');
+  const struct {
+    const char* Name;
+    std::string Bytes;
+    bool Applies;
+    std::optional<std::string> Dialect;
+    std::optional<bool> Signing;
+  } cases[] = {
+      {"3.1.1, signing required",
+       FactFrame(EventKind::Text, Fact::SmbDialect, "3.1.1") +
+           FactFrame(EventKind::Flag, Fact::SmbSigningRequired, yes),
+       true, "3.1.1", true},
+      {"2.0.2, signing not required",
+       FactFrame(EventKind::Text, Fact::SmbDialect, "2.0.2") + FactFrame(EventKind::Flag, Fact::SmbSigningRequired, no),
+       true, "2.0.2", false},
+      {"no facts", "", true, std::nullopt, std::nullopt},
+      {"a dialect no worker names", FactFrame(EventKind::Text, Fact::SmbDialect, "1.0"), false, {}, {}},
+      {"a dialect with a control character", FactFrame(EventKind::Text, Fact::SmbDialect, "3.1.1\n"), false, {}, {}},
+      {"a flag neither 0 nor 1", FactFrame(EventKind::Flag, Fact::SmbSigningRequired, "\2"), false, {}, {}},
+      {"a number for the signing flag",
+       FactFrame(EventKind::Number, Fact::SmbSigningRequired, Dword(1)),
+       false,
+       {},
+       {}},
+      {"a flag for an OS value", FactFrame(EventKind::Flag, Fact::ProductName, yes), false, {}, {}},
+      {"a fact beyond the last", EncodeFrame(EventKind::Flag, std::string(1, '\x7f') + yes), false, {}, {}},
+  };
+  for (const auto& c : cases) {
+    HostRecord r;
+    EXPECT_EQ(Apply(c.Bytes, r), c.Applies) << c.Name;
+    if (!c.Applies) continue;
+    EXPECT_EQ(r.Smb.Dialect, c.Dialect) << c.Name;
+    EXPECT_EQ(r.Smb.SigningRequired, c.Signing) << c.Name;
   }
 }
 

@@ -38,5 +38,33 @@ TEST(UncFilesWin32Test, FreeSpaceOfTheShareAndErrorModeRestored) {
   EXPECT_FALSE(missing.has_value());
 }
 
+TEST(UncFilesWin32Test, DialectOfTheRemoteProtocolFields) {
+  constexpr std::uint32_t Smb = 0x00020000;  // WNNC_NET_SMB
+  const struct {
+    std::uint32_t Protocol;
+    std::uint16_t Major, Minor, Revision;
+    std::uint16_t Dialect;
+  } cases[] = {
+      {Smb, 2, 0, 2, 0x0202}, {Smb, 2, 1, 0, 0x0210},   {Smb, 3, 0, 0, 0x0300}, {Smb, 3, 0, 2, 0x0302},
+      {Smb, 3, 1, 1, 0x0311}, {Smb, 1, 0, 0, 0},        {Smb, 3, 16, 1, 0},     {Smb, 3, 1, 16, 0},
+      {Smb, 16, 0, 0, 0},     {0x00010000, 3, 1, 1, 0},  // WNNC_NET_MSNET
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DialectOfRemoteProtocol(c.Protocol, c.Major, c.Minor, c.Revision), c.Dialect)
+        << c.Major << "." << c.Minor << "." << c.Revision;
+  }
+}
+
+// Wine serves the test share from its own file system, which is no SMB
+// connection, and the unknown host has none: neither has facts to tell.
+TEST(UncFilesWin32Test, NoConnectionFactsWithoutAnSmbConnection) {
+  std::unique_ptr<UncFileService> files = MakeUncFileService();
+  for (const char* server : {"\\\\QVXUNCHOST", "\\\\QVXNOHOST"}) {
+    SmbConnectionFacts facts = files->ConnectionFacts(server);
+    EXPECT_EQ(facts.Dialect, 0) << server;
+    EXPECT_EQ(facts.SigningRequired, std::nullopt) << server;
+  }
+}
+
 }  // namespace
 }  // namespace quorvex::win32

@@ -29,6 +29,8 @@ class QuietErrorMode {
   UINT previous_;
 };
 
+constexpr DWORD SmbNetwork = 0x00020000;  // WNNC_NET_SMB
+
 class Win32UncFiles : public UncFileService {
  public:
   std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
@@ -60,11 +62,39 @@ class Win32UncFiles : public UncFileService {
 
   std::uint32_t LastFailure() override { return lastFailure_; }
 
+  // A handle on the share's root rides the connection the calls made; asking
+  // it needs no right beyond opening admin$, which the checks already need.
+  // Windows does not tell whether the server required signing.
+  SmbConnectionFacts ConnectionFacts(const std::string& uncServerName) override {
+    HANDLE handle;
+    {
+      QuietErrorMode quiet;
+      handle = CreateFileA((uncServerName + "\\admin$\\").c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    }
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    FILE_REMOTE_PROTOCOL_INFO info{};
+    const BOOL ok = GetFileInformationByHandleEx(handle, FileRemoteProtocolInfo, &info, sizeof info);
+    CloseHandle(handle);
+    if (!ok) return {};
+    SmbConnectionFacts facts;
+    facts.Dialect = DialectOfRemoteProtocol(info.Protocol, info.ProtocolMajorVersion, info.ProtocolMinorVersion,
+                                            info.ProtocolRevision);
+    return facts;
+  }
+
  private:
   DWORD lastFailure_ = 0;
 };
 
 }  // namespace
+
+std::uint16_t DialectOfRemoteProtocol(std::uint32_t protocol, std::uint16_t major, std::uint16_t minor,
+                                      std::uint16_t revision) {
+  if (protocol != SmbNetwork || major < 2 || major > 0xF || minor > 0xF || revision > 0xF) return 0;
+  return static_cast<std::uint16_t>(major << 8 | minor << 4 | revision);
+}
 
 std::unique_ptr<UncFileService> MakeUncFileService() { return std::make_unique<Win32UncFiles>(); }
 

@@ -29,6 +29,12 @@ std::uint32_t EchoReplyBufferSize();
 EchoReply DeriveEchoReply(std::uint32_t replyCount, std::uint32_t replyStatus, std::uint32_t replyRoundTripTime,
                           std::uint32_t lastError);
 
+// The SMB2 dialect revision code (0x0311) that FILE_REMOTE_PROTOCOL_INFO's
+// protocol and version fields stand for (WNNC_NET_SMB 3.1.1); 0 for another
+// protocol, or a version that is no SMB2 or SMB3 dialect's.
+std::uint16_t DialectOfRemoteProtocol(std::uint32_t protocol, std::uint16_t major, std::uint16_t minor,
+                                      std::uint16_t revision);
+
 std::unique_ptr<ConsoleService> MakeConsoleService();
 std::unique_ptr<LookupService> MakeLookupService();
 std::unique_ptr<EchoService> MakeEchoService();

@@ -44,6 +44,18 @@ TEST(SambaAbi, AnUnusableSambaFailsEveryRemoteCallCleanly) {
   EXPECT_EQ(root, nullptr);
   EXPECT_EQ(smb->Files().FindFirst("\\\\127.0.0.1\\admin$\\*"), nullptr);
   EXPECT_FALSE(smb->Files().QueryDiskFreeSpace("\\\\127.0.0.1\\admin$\\").has_value());
+  EXPECT_EQ(smb->Files().LastFailure(), 53U);
+  SmbConnectionFacts facts = smb->Files().ConnectionFacts("\\\\127.0.0.1");
+  EXPECT_EQ(facts.Dialect, 0);
+  EXPECT_EQ(facts.SigningRequired, std::nullopt);
+}
+
+// Values beside the five SMB2 and SMB3 rows (which scripts/test-sweep.sh
+// proves against smbd) name no dialect: the SMB1 protocols, none, the
+// default, and whatever a later Samba may add.
+TEST(SambaAbi, ProtocolsBesideTheProvenRowsNameNoDialect) {
+  for (int protocol : {-1, 0, 1, 5, 11, 12, 0x0311}) EXPECT_EQ(DialectOfProtocol(protocol), 0) << protocol;
+  for (int protocol = 6; protocol <= 10; ++protocol) EXPECT_NE(DialectOfProtocol(protocol), 0) << protocol;
 }
 
 }  // namespace

@@ -31,6 +31,15 @@ TEST(Win32Status, EachFailureGetsTheCodeWindowsGives) {
       {NT_STATUS_PIPE_NOT_AVAILABLE, FailedStep::Connect, 53, 1722},
       {NT_STATUS_RPC_PROTOCOL_ERROR, FailedStep::Call, 1722, 1722},  // no closer code: the old one
       {NT_STATUS_OK, FailedStep::Call, 53, 53},                      // failed without a status
+      // The admin$ questions: a missing file is a file, not a stopped service.
+      {NT_STATUS_OBJECT_NAME_NOT_FOUND, FailedStep::File, 53, 2},
+      {NT_STATUS_OBJECT_PATH_NOT_FOUND, FailedStep::File, 53, 3},
+      {NT_STATUS_BAD_NETWORK_NAME, FailedStep::File, 53, 67},
+      {NT_STATUS_ACCESS_DENIED, FailedStep::File, 53, 5},
+      {NT_STATUS_IO_TIMEOUT, FailedStep::File, 53, 121},
+      {NT_STATUS_CONNECTION_DISCONNECTED, FailedStep::File, 53, 64},
+      {NT_STATUS_NOT_SUPPORTED, FailedStep::File, 53, 50},
+      {NT_STATUS_INVALID_NETWORK_RESPONSE, FailedStep::File, 53, 58},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Win32StatusOf({NT_STATUS_V(c.Status), c.Step}, c.Fallback), c.Want) << std::hex << NT_STATUS_V(c.Status);

@@ -49,7 +49,9 @@ const Loaded& Load() {
         Resolve(c.TconCreate, "smbXcli_tcon_create") && Resolve(c.TconSend, "smb2cli_tcon_send") &&
         Resolve(c.TconReceive, "smb2cli_tcon_recv") && Resolve(c.Disconnect, "smbXcli_conn_disconnect") &&
         Resolve(c.RequestCreate, "smb2cli_req_create") && Resolve(c.CompoundSubmit, "smb2cli_req_compound_submit") &&
-        Resolve(c.RequestReceive, "smb2cli_req_recv") && Resolve(c.IsConnected, "smbXcli_conn_is_connected");
+        Resolve(c.RequestReceive, "smb2cli_req_recv") && Resolve(c.IsConnected, "smbXcli_conn_is_connected") &&
+        Resolve(c.Protocol, "smbXcli_conn_protocol") &&
+        Resolve(c.Smb2SecurityMode, "smb2cli_conn_server_security_mode");
     l.Version = LoadedVersion();
     return l;
   }();
@@ -75,6 +77,19 @@ void Collect(const void* ptr, int, int, int isReference, void* data) {
 }
 
 }  // namespace
+
+std::uint16_t DialectOfProtocol(int protocol) {
+  // PROTOCOL_NONE = 0 and the SMB1 protocols (CORE up to NT1 = 5) come first.
+  struct Row {
+    int Protocol;
+    std::uint16_t Dialect;
+  };
+  static constexpr Row Rows[] = {{6, 0x0202}, {7, 0x0210}, {8, 0x0300}, {9, 0x0302}, {10, 0x0311}};
+  for (const Row& row : Rows) {
+    if (row.Protocol == protocol) return row.Dialect;
+  }
+  return 0;
+}
 
 bool AbiUsable(std::string_view version, bool allCallsResolved) {
   if (!allCallsResolved) return false;

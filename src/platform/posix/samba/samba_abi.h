@@ -116,7 +116,16 @@ struct SmbCalls {
   NTSTATUS (*RequestReceive)(tevent_req*, TALLOC_CTX*, iovec**, const ExpectedReply*, std::size_t);
   bool (*IsConnected)(smbXcli_conn*);
   void (*Disconnect)(smbXcli_conn*, NTSTATUS);
+  int (*Protocol)(smbXcli_conn*);                    // enum protocol_types, see DialectOfProtocol
+  std::uint16_t (*Smb2SecurityMode)(smbXcli_conn*);  // the server's, from its NEGOTIATE response
 };
+
+// The SMB2 dialect revision code (0x0311) of a value of Samba's enum
+// protocol_types, which its installed headers lack (libcli/smb/smb_constants.h
+// in its tree); 0 for a value that names no SMB2 or SMB3 dialect, or one this
+// table does not know. scripts/test-sweep.sh holds every row against smbd
+// limited to each dialect in turn.
+std::uint16_t DialectOfProtocol(int protocol);
 
 // Null when Samba is not usable.
 const SmbCalls* LoadedSmbCalls();

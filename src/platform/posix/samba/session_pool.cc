@@ -95,6 +95,7 @@ struct Session {
   dcerpc_binding* Binding = nullptr;
   dcerpc_pipe* Pipes[3] = {nullptr, nullptr, nullptr};
   std::uint64_t Id = 0;
+  std::string Server;
   std::unique_ptr<ShareTrees> Trees;  // made on the first share question
   bool TreesTried = false;
 };
@@ -164,9 +165,19 @@ class SambaSessionPool : public SessionPool {
 
   CallFailure LastFailure() const override { return lastFailure_; }
 
+  SmbConnectionFacts ConnectionFacts(const std::string& server) override {
+    if (auto found = live_.find(server); found != live_.end()) return NegotiatedFacts(found->second->Memory);
+    for (auto retired = retired_.rbegin(); retired != retired_.rend(); ++retired) {
+      if ((*retired)->Server == server) return NegotiatedFacts((*retired)->Memory);
+    }
+    return {};
+  }
+
  private:
   // A share question needs only the session, not a pipe; with no session yet
   // one is made with the registry pipe, which a full check opens next anyway.
+  // A question that fails leaves its status in lastFailure_; one that fails
+  // to get a session, the connect's.
   template <typename Question>
   auto AskShare(const SharePath& path, Question question)
       -> std::optional<decltype(question(std::declval<ShareTrees&>()))> {
@@ -181,8 +192,9 @@ class SambaSessionPool : public SessionPool {
       session->TreesTried = true;
       session->Trees = ShareTrees::Find(session->Memory, ev_, CallBound);
     }
-    if (!session->Trees) return std::nullopt;
+    if (!session->Trees) return Failed(NT_STATUS_V(NT_STATUS_NOT_SUPPORTED), FailedStep::File);
     auto answer = question(*session->Trees);
+    if (!answer) Failed(session->Trees->LastStatus(), FailedStep::File);
     if (!session->Trees->Connected()) Retire(server);
     return answer;
   }
@@ -243,6 +255,7 @@ class SambaSessionPool : public SessionPool {
     }
     dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
     session->Id = ++lastSessionId_;
+    session->Server = server;
     session->Pipes[static_cast<std::size_t>(iface)] = pipe;
     return session;
   }

@@ -65,12 +65,17 @@ class SessionPool {
   // Files on a share of the server named in the path, asked over the same
   // session as the calls (one is made when there is none yet); each request
   // is bounded like a call. Any failure, the host's or the transport's,
-  // answers false or nullopt.
+  // answers false or nullopt, and LastFailure tells it.
   virtual bool FileExists(const SharePath& path) = 0;
   virtual std::optional<DiskFreeSpace> FreeSpace(const SharePath& path) = 0;
 
-  // What Samba said of the last call that answered nullopt.
+  // What Samba said of the last call or share question that failed.
   virtual CallFailure LastFailure() const = 0;
+
+  // What the connection of the server's session negotiated: its live one,
+  // or else the last one that ended; nothing when it never had one. Never
+  // connects.
+  virtual SmbConnectionFacts ConnectionFacts(const std::string& server) = 0;
 };
 
 }  // namespace quorvex::samba

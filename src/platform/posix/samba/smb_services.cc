@@ -151,19 +151,38 @@ class SambaFiles : public UncFileService {
   std::unique_ptr<FindHandle> FindFirst(const std::string& path) override {
     std::optional<SharePath> share = SharePathOf(path);
     SessionPool* pool = share ? clients_.Pool() : nullptr;
-    if (pool == nullptr || !pool->FileExists(*share)) return nullptr;
+    if (pool == nullptr || !pool->FileExists(*share)) return Failed(pool);
     return std::make_unique<SambaFindHandle>();
   }
 
   std::optional<DiskFreeSpace> QueryDiskFreeSpace(const std::string& rootPath) override {
     std::optional<SharePath> share = SharePathOf(rootPath);
     SessionPool* pool = share ? clients_.Pool() : nullptr;
-    if (pool == nullptr) return std::nullopt;
-    return pool->FreeSpace(*share);
+    std::optional<DiskFreeSpace> space = pool != nullptr ? pool->FreeSpace(*share) : std::nullopt;
+    if (!space) Failed(pool);
+    return space;
+  }
+
+  std::uint32_t LastFailure() override { return lastFailure_; }
+
+  SmbConnectionFacts ConnectionFacts(const std::string& uncServerName) override {
+    std::optional<std::string> server = ServerNameOf(uncServerName);
+    SessionPool* pool = clients_.Pool();
+    if (!server || pool == nullptr) return {};
+    return pool->ConnectionFacts(*server);
   }
 
  private:
+  // The status GetLastError would give: the host's or the transport's, as
+  // for the RPC calls; a path that names no share, or no SMB client at all,
+  // gives the code those calls give for a server out of reach.
+  std::nullptr_t Failed(SessionPool* pool) {
+    lastFailure_ = pool != nullptr ? Win32StatusOf(pool->LastFailure(), BadNetPath) : BadNetPath;
+    return nullptr;
+  }
+
   SambaClients& clients_;
+  std::uint32_t lastFailure_ = 0;
 };
 
 // One open key on a host's registry, valid only in the session that opened

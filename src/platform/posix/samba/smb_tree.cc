@@ -27,6 +27,7 @@ constexpr std::uint16_t HeaderSize = 64;
 constexpr std::uint16_t CreateReplyBody = 89;
 constexpr std::uint16_t CloseReplyBody = 60;
 constexpr std::uint16_t QueryInfoReplyBody = 9;
+constexpr std::uint16_t SigningRequired = 0x02;  // SMB2_NEGOTIATE_SIGNING_REQUIRED
 
 struct Request {
   std::uint16_t Command;
@@ -54,14 +55,19 @@ class SessionShareTrees : public ShareTrees {
     if (!replies) return std::nullopt;
     // The reply body: size, offset of the data from the header, its length.
     const WireBytes& body = (*replies)[1];
-    if (body.size() < 8) return std::nullopt;
-    std::size_t offset = ReadLittleEndian(body.data() + 2, 2);
-    std::size_t length = ReadLittleEndian(body.data() + 4, 4);
-    if (offset < HeaderSize || offset - HeaderSize > body.size() || length > body.size() - (offset - HeaderSize)) {
-      return std::nullopt;
+    std::optional<DiskFreeSpace> space;
+    if (body.size() >= 8) {
+      std::size_t offset = ReadLittleEndian(body.data() + 2, 2);
+      std::size_t length = ReadLittleEndian(body.data() + 4, 4);
+      if (offset >= HeaderSize && offset - HeaderSize <= body.size() && length <= body.size() - (offset - HeaderSize)) {
+        space = DecodeFsFullSize(body.data() + (offset - HeaderSize), length);
+      }
     }
-    return DecodeFsFullSize(body.data() + (offset - HeaderSize), length);
+    if (!space) status_ = NT_STATUS_V(NT_STATUS_INVALID_NETWORK_RESPONSE);
+    return space;
   }
+
+  std::uint32_t LastStatus() const override { return status_; }
 
   bool Connected() override { return calls_.IsConnected(parts_.Conn); }
 
@@ -75,7 +81,7 @@ class SessionShareTrees : public ShareTrees {
     std::string key = server + "\\" + share;
     if (auto found = trees_.find(key); found != trees_.end()) return found->second;
     smbXcli_tcon* tcon = calls_.TconCreate(memory_.get());
-    if (tcon == nullptr) return nullptr;
+    if (tcon == nullptr) return Failed(NT_STATUS_NO_MEMORY);
     // The server as the caller named it, which is what Windows sends too.
     std::string unc = "\\\\" + key;
     unsigned timeoutMs = posix::MillisecondsUntil(posix::WaitDeadline(callBound_));
@@ -89,16 +95,24 @@ class SessionShareTrees : public ShareTrees {
     if (!NT_STATUS_IS_OK(status)) {
       if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) calls_.Disconnect(parts_.Conn, status);
       talloc_free(tcon);
-      return nullptr;
+      return Failed(status);
     }
     trees_[key] = tcon;
     return tcon;
   }
 
+  std::nullptr_t Failed(NTSTATUS status) {
+    status_ = NT_STATUS_V(status);
+    return nullptr;
+  }
+
   // Sends the requests as one compound and returns each reply's body, or
   // null when any of them failed.
   std::optional<std::vector<WireBytes>> Compound(const SharePath& path, const std::vector<Request>& requests) {
-    if (!Connected()) return std::nullopt;
+    if (!Connected()) {
+      Failed(NT_STATUS_CONNECTION_DISCONNECTED);
+      return std::nullopt;
+    }
     smbXcli_tcon* tcon = TreeOf(posix::Cp437ToUtf8(path.Server), path.Share);
     if (tcon == nullptr) return std::nullopt;
     // Samba takes 0 as no timeout at all: a question with no time left is
@@ -106,6 +120,7 @@ class SessionShareTrees : public ShareTrees {
     unsigned timeoutMs = posix::MillisecondsUntil(posix::WaitDeadline(callBound_));
     if (timeoutMs == 0) {
       calls_.Disconnect(parts_.Conn, NT_STATUS_IO_TIMEOUT);
+      Failed(NT_STATUS_IO_TIMEOUT);
       return std::nullopt;
     }
     TallocPtr<> frame = NewTalloc(memory_.get());
@@ -118,11 +133,17 @@ class SessionShareTrees : public ShareTrees {
                                tcon, parts_.Session, r.Fixed.data(), static_cast<std::uint16_t>(r.Fixed.size()),
                                dynamic.empty() ? NoDynamicPart : dynamic.data(),
                                dynamic.empty() ? sizeof NoDynamicPart : static_cast<std::uint32_t>(dynamic.size()), 0);
-      if (ev == nullptr || req == nullptr) return std::nullopt;
+      if (ev == nullptr || req == nullptr) {
+        Failed(NT_STATUS_NO_MEMORY);
+        return std::nullopt;
+      }
       pending.push_back(req);
     }
     std::optional<std::vector<WireBytes>> replies;
-    if (NT_STATUS_IS_OK(calls_.CompoundSubmit(pending.data(), static_cast<int>(pending.size())))) {
+    NTSTATUS submitted = calls_.CompoundSubmit(pending.data(), static_cast<int>(pending.size()));
+    if (!NT_STATUS_IS_OK(submitted)) {
+      Failed(submitted);
+    } else {
       replies.emplace();
       for (std::size_t i = 0; i < pending.size(); ++i) {
         iovec* iov = nullptr;
@@ -132,6 +153,7 @@ class SessionShareTrees : public ShareTrees {
                               : NT_STATUS_INTERNAL_ERROR;
         if (!NT_STATUS_IS_OK(status)) {
           if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) calls_.Disconnect(parts_.Conn, status);
+          Failed(status);
           replies.reset();
           break;
         }
@@ -152,6 +174,7 @@ class SessionShareTrees : public ShareTrees {
   std::chrono::seconds callBound_;
   TallocPtr<> memory_;
   std::map<std::string, smbXcli_tcon*> trees_;
+  std::uint32_t status_ = 0;
 };
 
 }  // namespace
@@ -161,6 +184,18 @@ void EndConnection(void* sessionMemory) {
   if (calls == nullptr) return;
   SessionParts parts = FindSessionParts(sessionMemory);
   if (parts.Conn != nullptr && calls->IsConnected(parts.Conn)) calls->Disconnect(parts.Conn, NT_STATUS_IO_TIMEOUT);
+}
+
+SmbConnectionFacts NegotiatedFacts(void* sessionMemory) {
+  const SmbCalls* calls = LoadedSmbCalls();
+  if (calls == nullptr) return {};
+  SessionParts parts = FindSessionParts(sessionMemory);
+  if (parts.Conn == nullptr) return {};
+  SmbConnectionFacts facts;
+  facts.Dialect = DialectOfProtocol(calls->Protocol(parts.Conn));
+  // The security mode is SMB2's only where the dialect says the connection is.
+  if (facts.Dialect != 0) facts.SigningRequired = (calls->Smb2SecurityMode(parts.Conn) & SigningRequired) != 0;
+  return facts;
 }
 
 std::unique_ptr<ShareTrees> ShareTrees::Find(void* sessionMemory, tevent_context* ev, std::chrono::seconds callBound) {

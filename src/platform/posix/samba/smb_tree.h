@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,10 @@ namespace quorvex::samba {
 // no later step can wait on a connection that already stalled.
 void EndConnection(void* sessionMemory);
 
+// What the SMB2 connection under a session's memory negotiated, ended or
+// not; nothing for a connection of a protocol DialectOfProtocol does not know.
+SmbConnectionFacts NegotiatedFacts(void* sessionMemory);
+
 class ShareTrees {
  public:
   // Null when the talloc context that owns a session's first pipe holds no
@@ -33,6 +38,9 @@ class ShareTrees {
 
   virtual bool Exists(const SharePath& path) = 0;
   virtual std::optional<DiskFreeSpace> FreeSpace(const SharePath& path) = 0;
+  // The NTSTATUS of the last question that failed: the host's, or Samba's for
+  // the transport (NT_STATUS_IO_TIMEOUT for a question out of time).
+  virtual std::uint32_t LastStatus() const = 0;
   // False once the connection underneath is gone.
   virtual bool Connected() = 0;
 };

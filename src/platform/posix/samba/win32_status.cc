@@ -33,6 +33,10 @@ constexpr Row Table[] = {
     {0xC000020C, 64},    // CONNECTION_DISCONNECTED -> ERROR_NETNAME_DELETED
     {0xC000020D, 64},    // CONNECTION_RESET
     {0xC00000C9, 64},    // NETWORK_NAME_DELETED
+    {0xC000003A, 3},     // OBJECT_PATH_NOT_FOUND -> ERROR_PATH_NOT_FOUND
+    {0xC0000033, 123},   // OBJECT_NAME_INVALID -> ERROR_INVALID_NAME
+    {0xC00000BB, 50},    // NOT_SUPPORTED -> ERROR_NOT_SUPPORTED
+    {0xC00000C3, 58},    // INVALID_NETWORK_RESPONSE -> ERROR_BAD_NET_RESP
     {0xC00000AC, 1722},  // PIPE_NOT_AVAILABLE -> RPC_S_SERVER_UNAVAILABLE
     {0xC000014B, 1722},  // PIPE_BROKEN
     {0xC00000B0, 1722},  // PIPE_DISCONNECTED
@@ -43,9 +47,16 @@ constexpr Row Table[] = {
 std::uint32_t Win32StatusOf(const CallFailure& failure, std::uint32_t fallback) {
   // The only object a connect or call opens by name is the service's pipe:
   // missing, its service is stopped. Unless the host's name itself was not
-  // found by Samba's broadcast, which reports the same status.
+  // found by Samba's broadcast, which reports the same status, or the object
+  // is a file.
   if (failure.NtStatus == ObjectNameNotFound) {
-    return failure.Step == FailedStep::ConnectByNetBiosName ? 53 : 1722;
+    switch (failure.Step) {
+      case FailedStep::ConnectByNetBiosName: return 53;  // ERROR_BAD_NETPATH
+      case FailedStep::File: return 2;                   // ERROR_FILE_NOT_FOUND
+      case FailedStep::Connect:
+      case FailedStep::Call: break;
+    }
+    return 1722;
   }
   for (const Row& row : Table) {
     if (row.NtStatus == failure.NtStatus) return row.Win32;

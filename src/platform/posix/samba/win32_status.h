@@ -10,7 +10,9 @@ namespace quorvex::samba {
 // Where in a remote call Samba's status arose: the name a connect started
 // from (the system resolver's address of it, or a NetBIOS name left to
 // Samba's broadcast) changes what a missing object means.
-enum class FailedStep { Connect, ConnectByNetBiosName, Call };
+// A file question on a share opens a path, where a missing object is a
+// missing file.
+enum class FailedStep { Connect, ConnectByNetBiosName, Call, File };
 
 struct CallFailure {
   std::uint32_t NtStatus = 0;  // 0 when the step failed without one
