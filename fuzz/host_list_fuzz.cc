@@ -5,8 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/encoding.h"
+#include "records/host_key.h"
 #include "sweep/host_list.h"
-#include "sweep/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quorvex::sweep;
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!error.empty() != list.Entries.empty()) __builtin_trap();
   for (const HostEntry& entry : list.Entries) {
     if (entry.RunHost.empty() == !entry.Refusal) __builtin_trap();
-    if (!IsValidUtf8(entry.Listed) || entry.Key != HostKey(entry.Listed)) __builtin_trap();
+    if (!quorvex::IsValidUtf8(entry.Listed) || entry.Key != quorvex::records::HostKey(entry.Listed)) __builtin_trap();
     for (char c : entry.RunHost) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F ||
           std::string_view(" ,/\"").find(c) != std::string_view::npos) {

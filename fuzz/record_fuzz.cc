@@ -6,11 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "sweep/record_io.h"
-#include "sweep/utf8.h"
+#include "core/encoding.h"
+#include "records/record_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace quorvex::sweep;
+  using namespace quorvex;
+  using namespace quorvex::records;
   const std::optional<HostRecord> record = ParseJsonLine(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!record) return 0;
   const std::string line = ToJsonLine(*record);

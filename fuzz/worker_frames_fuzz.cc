@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  quorvex::sweep::HostRecord record;
+  quorvex::records::HostRecord record;
   quorvex::sweep::FrameReader reader;
   bool done = false;
   // In two pieces, as a pipe may hand them over.

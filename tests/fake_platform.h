@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "core/output.h"
+#include "core/platform.h"
 #include "core/stage.h"
-#include "platform/platform.h"
 
 namespace quorvex {
 

@@ -2,9 +2,16 @@
 // text: what a reader trusts when deciding what moved since last week.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "records/record_io.h"
+#include "records/records_file.h"
 #include "report/compare.h"
 #include "report/html_report.h"
 
@@ -74,6 +81,33 @@ TEST(Compare, LaterRecordOfAHostWinsAndHostileNamesPrintInert) {
   Comparison c = Compare(older, newer);
   EXPECT_EQ(c.BecameReady, std::vector<std::string>{"a"});
   EXPECT_NE(FormatComparison(c).find("new: \\x1b]0;pwn\\x07x\n"), std::string::npos);
+}
+
+// Two weeks of records whose host texts differ only in case, backslashes,
+// quotes and spaces: one host each to the sweep, so one host each here.
+TEST(Compare, HostsSpelledDifferentlyInTwoRecordsFilesAreTheSameHosts) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("quorvex-keys-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::pair<const char*, const char*> spellings[] = {
+      {"PC\xC3\x84", "pc\xC3\xA4"}, {"\\\\PC9", "pc9"}, {"\"pc7\"", "PC7 "}};
+  std::ofstream(dir / "week49.jsonl") << records::ToJsonLine(Host(spellings[0].first, 16)) << "\n"
+                                      << records::ToJsonLine(Host(spellings[1].first, 0)) << "\n"
+                                      << records::ToJsonLine(Host(spellings[2].first, 0)) << "\n";
+  std::ofstream(dir / "week50.jsonl") << records::ToJsonLine(Host(spellings[0].second, 0)) << "\n"
+                                      << records::ToJsonLine(Host(spellings[1].second, 0)) << "\n"
+                                      << records::ToJsonLine(Host(spellings[2].second, 2)) << "\n";
+  std::string error;
+  const auto older = records::ReadRecordsFile(dir / "week49.jsonl", &error);
+  const auto newer = records::ReadRecordsFile(dir / "week50.jsonl", &error);
+  std::filesystem::remove_all(dir);
+  ASSERT_TRUE(older && newer) << error;
+  const Comparison c = Compare(*older, *newer);
+  EXPECT_TRUE(c.New.empty());
+  EXPECT_TRUE(c.NoLongerListed.empty());
+  EXPECT_EQ(c.BecameReady, std::vector<std::string>{"pc\xC3\xA4"});
+  ASSERT_EQ(c.StoppedBeingReady.size(), 1u);
+  EXPECT_EQ(c.StoppedBeingReady[0].Host, "PC7 ");
 }
 
 TEST(Page, TilesCountWhatTheirLabelsSay) {

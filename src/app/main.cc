@@ -1,7 +1,7 @@
 #include <memory>
 
 #include "app/run_checks.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 
 int main(int argc, char** argv) {
   std::unique_ptr<quorvex::SystemPlatform> system = quorvex::OpenSystemPlatform(argc, argv);

@@ -5,8 +5,8 @@
 
 #include "core/findings.h"
 #include "core/output.h"
+#include "core/platform.h"
 #include "core/run_settings.h"
-#include "platform/platform.h"
 
 namespace quorvex {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "core/findings.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 
 namespace quorvex {
 

@@ -5,7 +5,7 @@
 
 #include "core/findings.h"
 #include "core/output.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 
 namespace quorvex {
 

@@ -23,9 +23,6 @@ std::string TrimSpaces(std::string_view text);
 // writer and passes as typed.
 std::string JoinCommandText(const std::vector<std::string>& arguments);
 
-// The UTF-8 bytes of one Unicode code point, appended to out.
-void AppendUtf8(std::string& out, char32_t codePoint);
-
 // Text a remote host controls, made safe for a terminal: bytes below 0x20 and
 // 0x7F become "?".
 std::string Printable(std::string_view text);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/findings.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 
 namespace quorvex {
 

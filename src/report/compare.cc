@@ -5,18 +5,13 @@
 #include <unordered_map>
 
 #include "core/exit_codes.h"
-#include "sweep/os_family.h"
+#include "records/host_key.h"
+#include "records/os_family.h"
 
 namespace quorvex::report {
 namespace {
 
-std::string HostKey(const std::string& host) {
-  std::string key = host;
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return key;
-}
+using records::HostKey;
 
 bool Ready(const HostRecord& r) { return r.ExitCode == 0; }
 
@@ -45,7 +40,7 @@ std::string KnownFamily(const HostRecord& r) {
 
 std::string FamilyOf(const HostRecord& record) {
   if (record.Os.Family && !record.Os.Family->empty()) return *record.Os.Family;
-  std::optional<std::string> derived = sweep::OsFamily(record.Os, record.ProductType, record.OsVersion);
+  std::optional<std::string> derived = records::OsFamily(record.Os, record.ProductType, record.OsVersion);
   return derived && !derived->empty() ? *derived : UnknownFamily;
 }
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "sweep/host_record.h"
+#include "records/host_record.h"
 
 namespace quorvex::report {
 
-using sweep::HostRecord;
+using records::HostRecord;
 
 struct StoppedReady {
   std::string Host;

@@ -78,10 +78,10 @@ json OrNull(const std::optional<T>& value) {
 
 json HostJson(const HostRecord& r, const std::string& change) {
   json errors = json::array();
-  for (const sweep::CallError& e : r.Errors) errors.push_back({e.Call, e.Status, e.Name});
+  for (const records::CallError& e : r.Errors) errors.push_back({e.Call, e.Status, e.Name});
   json smb = nullptr;
   if (r.Smb.Dialect || r.Smb.SigningRequired) smb = {OrNull(r.Smb.Dialect), OrNull(r.Smb.SigningRequired)};
-  const sweep::OsFacts& os = r.Os;
+  const records::OsFacts& os = r.Os;
   return {
       {"h", r.Host},
       {"c", r.ExitCode},

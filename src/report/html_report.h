@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "records/host_record.h"
 #include "report/compare.h"
-#include "sweep/host_record.h"
 
 namespace quorvex::report {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <system_error>
 
+#include "records/records_file.h"
 #include "report/compare.h"
 #include "report/html_report.h"
-#include "sweep/records_file.h"
 
 namespace quorvex::report {
 namespace {
@@ -52,7 +52,7 @@ int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream&
   const std::vector<HostRecord>* records = options.Records;
   std::string error;
   if (!records) {
-    read = sweep::ReadRecordsFile(options.RecordsPath, &error);
+    read = records::ReadRecordsFile(options.RecordsPath, &error);
     if (!read) {
       err << Prefix << error << "\n";
       return CannotReadOrWrite;
@@ -61,7 +61,7 @@ int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream&
   }
   std::optional<std::vector<HostRecord>> older;
   if (!options.SincePath.empty()) {
-    older = sweep::ReadRecordsFile(options.SincePath, &error);
+    older = records::ReadRecordsFile(options.SincePath, &error);
     if (!older) {
       err << Prefix << error << "\n";
       return CannotReadOrWrite;

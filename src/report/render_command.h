@@ -7,14 +7,14 @@
 #include <iosfwd>
 #include <vector>
 
-#include "sweep/host_record.h"
+#include "records/host_record.h"
 
 namespace quorvex::report {
 
 struct RenderOptions {
   // The records: those of a sweep that just finished, or else read from
   // RecordsPath (--render).
-  const std::vector<sweep::HostRecord>* Records = nullptr;
+  const std::vector<records::HostRecord>* Records = nullptr;
   std::filesystem::path RecordsPath;
   std::filesystem::path HtmlPath;   // --html; empty: no page
   std::filesystem::path SincePath;  // --since; empty: no comparison

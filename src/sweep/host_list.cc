@@ -2,15 +2,14 @@
 
 #include <unordered_set>
 
+#include "core/encoding.h"
 #include "core/text.h"
-#include "sweep/utf8.h"
+#include "records/host_key.h"
 
 namespace quorvex::sweep {
 
 namespace {
 
-// What the single tool trims from its /M value.
-constexpr std::string_view HostTrimSet = " \\\"";
 constexpr std::string_view BlankSet = " \t";
 
 constexpr std::string_view HostColumns[] = {"DNSHOSTNAME", "NAME", "COMPUTERNAME", "HOST"};
@@ -30,23 +29,6 @@ std::string AsciiUpper(std::string_view text) {
   std::string upper(text);
   for (char& c : upper) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
-
-// UpperCaseText's letters, in UTF-8: a-z and the seven code page 437 lower
-// case letters with an upper case in the page (ä ö ü é ñ å ç, all U+00xx, so
-// C3 followed by the second byte below).
-std::string UpperHost(std::string_view utf8) {
-  std::string upper = AsciiUpper(utf8);
-  constexpr unsigned char Lower[] = {0xA4, 0xB6, 0xBC, 0xA9, 0xB1, 0xA5, 0xA7};
-  for (std::size_t i = 0; i + 1 < upper.size(); ++i) {
-    if (static_cast<unsigned char>(upper[i]) != 0xC3) continue;
-    const auto second = static_cast<unsigned char>(upper[i + 1]);
-    for (unsigned char lower : Lower) {
-      if (second == lower) upper[i + 1] = static_cast<char>(second - 0x20);
-    }
-    ++i;
   }
   return upper;
 }
@@ -80,8 +62,8 @@ HostEntry MakeEntry(std::string_view raw, std::size_t lineNumber) {
   HostEntry entry;
   const std::string_view listed = TrimBlanks(raw);
   entry.Listed = ValidUtf8(listed);
-  entry.Key = HostKey(listed);
-  entry.Refusal = RefusalOf(listed, TrimChars(entry.Listed, HostTrimSet));
+  entry.Key = records::HostKey(listed);
+  entry.Refusal = RefusalOf(listed, TrimChars(entry.Listed, records::HostTrimChars));
   if (!entry.Refusal) entry.RunHost = entry.Key;
   entry.LineNumber = lineNumber;
   return entry;
@@ -189,10 +171,6 @@ std::string Decode(std::string_view bytes) {
 
 }  // namespace
 
-std::string HostKey(std::string_view listed) {
-  return UpperHost(TrimChars(ValidUtf8(TrimBlanks(listed)), HostTrimSet));
-}
-
 bool ReadListBytes(std::istream& in, std::string& bytes, std::string* error) {
   bytes.clear();
   char buffer[64 * 1024];
@@ -273,6 +251,15 @@ HostList ReadHostList(std::string_view bytes, std::string* error) {
     return {};
   }
   return list;
+}
+
+records::HostRecord RefusedRecord(const HostEntry& entry, std::string checkedAt) {
+  records::HostRecord record;
+  record.Host = entry.Listed;
+  record.CheckedAt = std::move(checkedAt);
+  record.ExitCode = RefusedHostExitCode;
+  if (entry.Refusal) record.Lines.push_back(*entry.Refusal);
+  return record;
 }
 
 }  // namespace quorvex::sweep

@@ -35,6 +35,8 @@
 #include <string_view>
 #include <vector>
 
+#include "records/host_record.h"
+
 namespace quorvex::sweep {
 
 // A list larger than this is refused as not being a host list.
@@ -47,7 +49,7 @@ inline constexpr int RefusedHostExitCode = 9;
 struct HostEntry {
   std::string Listed;                  // as listed (spaces and tabs at the ends dropped): the record's host
   std::string RunHost;                 // the /M value for the run; empty when refused
-  std::string Key;                     // duplicates and resume compare this
+  std::string Key;                     // records::HostKey: duplicates and resume compare this
   std::optional<std::string> Refusal;  // the one line a refused entry's record carries
   std::size_t LineNumber = 0;          // where the entry starts, from 1
 };
@@ -67,8 +69,7 @@ bool ReadListBytes(std::istream& in, std::string& bytes, std::string* error);
 // only entries are refused ones is not "no host": each gets its record.
 HostList ReadHostList(std::string_view bytes, std::string* error);
 
-// The key of a host text as listed or recorded: what ReadHostList puts in
-// HostEntry::Key. Resume finds a record's host in the list with it.
-std::string HostKey(std::string_view listed);
+// The record of a refused entry: exit code 9 and its one line.
+records::HostRecord RefusedRecord(const HostEntry& entry, std::string checkedAt);
 
 }  // namespace quorvex::sweep

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "records/record_io.h"
+#include "records/records_file.h"
+#include "records/records_lock.h"
 #include "report/render_command.h"
 #include "sweep/host_list.h"
 #include "sweep/options.h"
 #include "sweep/pool.h"
-#include "sweep/record_io.h"
-#include "sweep/records_file.h"
-#include "sweep/records_lock.h"
 #include "sweep/summary.h"
 #include "sweep/switches.h"
 #include "sweep/worker.h"
@@ -50,11 +50,11 @@ std::int64_t NowMs() {
       .count();
 }
 
-RecordsMode ModeOf(const SweepOptions& options) {
-  if (options.RetryUnreachable) return RecordsMode::RetryUnreachable;
-  if (options.Resume) return RecordsMode::Resume;
-  if (options.Overwrite) return RecordsMode::Overwrite;
-  return RecordsMode::Fresh;
+records::RecordsMode ModeOf(const SweepOptions& options) {
+  if (options.RetryUnreachable) return records::RecordsMode::RetryUnreachable;
+  if (options.Resume) return records::RecordsMode::Resume;
+  if (options.Overwrite) return records::RecordsMode::Overwrite;
+  return records::RecordsMode::Fresh;
 }
 
 bool ReadList(const std::string& path, HostList& list) {
@@ -83,7 +83,7 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
   // Before the list is read and before any host or records file is touched,
   // so a file another sweep writes is refused with nothing changed. Held to
   // the end, past the closing and rewriting of the files.
-  RecordsLocks locks;
+  records::RecordsLocks locks;
   if (const std::string error = locks.Take(options.JsonlPath, options.CsvPath); !error.empty()) {
     Complain(error);
     return UnusableFileExitCode;
@@ -92,7 +92,7 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
   HostList list;
   if (!ReadList(options.HostList, list)) return UnusableFileExitCode;
 
-  RecordsFiles files;
+  records::RecordsFiles files;
   const bool recording = !options.JsonlPath.empty() || !options.CsvPath.empty();
   if (recording) {
     const std::string error = files.Open(options.JsonlPath, options.CsvPath, ModeOf(options));
@@ -108,8 +108,8 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
   std::string writeError;
   bool someFailed = false;
   const bool reporting = !options.HtmlPath.empty() || !options.SincePath.empty();
-  std::vector<HostRecord> unfiled;  // the report's records when no records file keeps them
-  auto record = [&](HostRecord& r) {
+  std::vector<records::HostRecord> unfiled;  // the report's records when no records file keeps them
+  auto record = [&](records::HostRecord& r) {
     if (reporting && !recording) unfiled.push_back(r);
     summary.Add(r);
     if (r.ExitCode != 0 || r.TimedOut || r.Crashed) someFailed = true;
@@ -127,7 +127,7 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
       continue;
     }
     if (entry.Refusal) {
-      HostRecord refused = RefusedRecord(entry, UtcNow());
+      records::HostRecord refused = RefusedRecord(entry, UtcNow());
       record(refused);
       continue;
     }
@@ -137,7 +137,7 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
     jobs.push_back(std::move(job));
   }
   if (recording) {
-    for (const HostRecord& kept : files.Records()) {
+    for (const records::HostRecord& kept : files.Records()) {
       if (kept.ExitCode != 0 || kept.TimedOut || kept.Crashed) someFailed = true;
     }
   }
@@ -172,7 +172,7 @@ int Sweep(const SweepOptions& options, const RunSettings& shared) {
   }
   Say(summary.Text());
   if (reporting && writeError.empty()) {
-    const std::vector<HostRecord> all = recording ? files.Records() : std::move(unfiled);
+    const std::vector<records::HostRecord> all = recording ? files.Records() : std::move(unfiled);
     report::RenderOptions report{&all, {}, options.HtmlPath, options.SincePath};
     if (report::RenderCommand(report) != 0) return UnusableFileExitCode;
   }

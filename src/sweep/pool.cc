@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "core/exit_codes.h"
-#include "sweep/os_family.h"
-#include "sweep/status_names.h"
+#include "records/os_family.h"
+#include "records/status_names.h"
 #include "sweep/worker_protocol.h"
 
 namespace quorvex::sweep {
@@ -17,13 +17,14 @@ constexpr int UnfinishedExitCode = ExitCode::NoManagement;
 
 }  // namespace
 
-void CompleteRecord(HostRecord& record) {
-  for (CallError& error : record.Errors) error.Name = std::string(StatusName(error.Status, error.Call));
-  record.Os.Family = OsFamily(record.Os, record.ProductType, record.OsVersion);
+void CompleteRecord(records::HostRecord& record) {
+  for (records::CallError& error : record.Errors)
+    error.Name = std::string(records::StatusName(error.Status, error.Call));
+  record.Os.Family = records::OsFamily(record.Os, record.ProductType, record.OsVersion);
 }
 
 struct SweepPool::Active {
-  HostRecord Record;
+  records::HostRecord Record;
   std::int64_t StartMs = 0;
   bool KilledAtDeadline = false;
   bool KilledByInterrupt = false;
@@ -70,7 +71,7 @@ void SweepPool::Finish(std::uint64_t id, const RecordDone& onRecord) {
   if (it == running_.end()) return;
   std::unique_ptr<Active> active = std::move(it->second);
   running_.erase(it);
-  HostRecord& record = active->Record;
+  records::HostRecord& record = active->Record;
   record.ElapsedMs = clock_.NowMs() - active->StartMs;
   // A run that said it ended, and said nothing wrong, is complete however its
   // process ended afterwards. Anything else did not check the host fully.

@@ -2,7 +2,7 @@
 // each killed at its deadline; a record per host as it finishes.
 //
 // The pool keeps the books only; the processes are the platform's
-// (platform/worker_process.h) and the clock is passed in, so tests can run
+// (core/worker_process.h) and the clock is passed in, so tests can run
 // it against scripted workers and time.
 #pragma once
 
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "core/run_settings.h"
-#include "platform/worker_process.h"
-#include "sweep/host_record.h"
+#include "core/worker_process.h"
+#include "records/host_record.h"
 
 namespace quorvex::sweep {
 
@@ -32,7 +32,7 @@ struct PoolClock {
 
 class SweepPool {
  public:
-  using RecordDone = std::function<void(HostRecord&)>;
+  using RecordDone = std::function<void(records::HostRecord&)>;
   using Tick = std::function<void()>;
 
   SweepPool(WorkerProcesses& workers, PoolClock clock, int jobs, std::int64_t deadlineMs);
@@ -65,6 +65,6 @@ class SweepPool {
 
 // Fills what the record derives from what the worker told: error names and
 // the OS family. Run by the pool before onRecord.
-void CompleteRecord(HostRecord& record);
+void CompleteRecord(records::HostRecord& record);
 
 }  // namespace quorvex::sweep

@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view FailurePrefix = " - ";
 
-std::string FirstFailure(const HostRecord& record, int deadlineSeconds) {
+std::string FirstFailure(const records::HostRecord& record, int deadlineSeconds) {
   if (record.TimedOut) return "timed out after " + std::to_string(deadlineSeconds) + " s";
   if (record.Crashed) return "worker ended before the checks did";
   if (record.ExitCode == 0) return "passed";
@@ -36,11 +36,11 @@ std::string PartName(int code) {
 
 }  // namespace
 
-std::string HostLine(const HostRecord& record, int deadlineSeconds) {
+std::string HostLine(const records::HostRecord& record, int deadlineSeconds) {
   return record.Host + "  " + std::to_string(record.ExitCode) + "  " + FirstFailure(record, deadlineSeconds) + "\n";
 }
 
-void SweepSummary::Add(const HostRecord& record) {
+void SweepSummary::Add(const records::HostRecord& record) {
   ++checked_;
   if (record.TimedOut) {
     ++timedOut_;

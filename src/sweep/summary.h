@@ -6,17 +6,17 @@
 #include <map>
 #include <string>
 
-#include "sweep/host_record.h"
+#include "records/host_record.h"
 
 namespace quorvex::sweep {
 
 // "HOST  CODE  first failure" (the first " - " line, or what ended the run),
 // with a line end.
-std::string HostLine(const HostRecord& record, int deadlineSeconds);
+std::string HostLine(const records::HostRecord& record, int deadlineSeconds);
 
 class SweepSummary {
  public:
-  void Add(const HostRecord& record);
+  void Add(const records::HostRecord& record);
   std::size_t Checked() const { return checked_; }
   std::size_t Passed() const { return passed_; }
   bool AllPassed() const { return checked_ == passed_; }

@@ -4,7 +4,7 @@
 #include "cli/validate.h"
 #include "core/exit_codes.h"
 #include "core/output.h"
-#include "platform/worker_process.h"
+#include "core/worker_process.h"
 
 namespace quorvex::sweep {
 

@@ -4,7 +4,7 @@
 
 #include "app/run_checks.h"
 #include "core/output.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "sweep/worker_protocol.h"
 
 namespace quorvex::sweep {

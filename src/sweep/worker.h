@@ -3,7 +3,7 @@
 // the sweep instead of a console.
 #pragma once
 
-#include "platform/worker_process.h"
+#include "core/worker_process.h"
 
 namespace quorvex::sweep {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "sweep/os_family.h"
+#include "records/os_family.h"
 
 namespace quorvex::sweep {
 
@@ -57,7 +57,7 @@ bool GetText(std::string_view& in, std::string& text) {
   return true;
 }
 
-std::optional<std::string>* TextField(HostRecord& record, Fact fact) {
+std::optional<std::string>* TextField(records::HostRecord& record, Fact fact) {
   switch (fact) {
     case Fact::Address: return &record.Address;
     case Fact::FullName: return &record.FullName;
@@ -85,7 +85,7 @@ bool IsSmbDialect(std::string_view text) {
   return false;
 }
 
-std::optional<std::uint32_t>* DwordField(HostRecord& record, Fact fact) {
+std::optional<std::uint32_t>* DwordField(records::HostRecord& record, Fact fact) {
   switch (fact) {
     case Fact::CurrentMajorVersionNumber: return &record.Os.CurrentMajorVersionNumber;
     case Fact::CurrentMinorVersionNumber: return &record.Os.CurrentMinorVersionNumber;
@@ -205,7 +205,7 @@ std::optional<Frame> FrameReader::Next() {
   return frame;
 }
 
-bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
+bool ApplyFrame(const Frame& frame, records::HostRecord& record, bool& done) {
   const std::string_view p = frame.Payload;
   const bool hasFact = !p.empty() && static_cast<std::uint8_t>(p[0]) <= LastFact;
   const Fact fact = hasFact ? static_cast<Fact>(p[0]) : Fact::Address;
@@ -221,7 +221,8 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
       if (field == nullptr) return false;
       if (fact == Fact::ReleaseId && record.Os.DisplayVersion) return true;  // DisplayVersion came first
       // OS values are recorded only as texts a reader can trust.
-      *field = IsOsText(fact) ? RegistryText(p.substr(1)) : std::optional<std::string>(std::string(p.substr(1)));
+      *field =
+          IsOsText(fact) ? records::RegistryText(p.substr(1)) : std::optional<std::string>(std::string(p.substr(1)));
       return true;
     }
     case EventKind::Number: {
@@ -248,7 +249,8 @@ bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done) {
       return true;
     case EventKind::FailedCall:
       if (p.size() < 8) return false;
-      record.Errors.push_back(CallError{std::string(p.substr(8)), static_cast<std::int64_t>(GetNumber(p, 8)), {}});
+      record.Errors.push_back(
+          records::CallError{std::string(p.substr(8)), static_cast<std::int64_t>(GetNumber(p, 8)), {}});
       return true;
     case EventKind::Done:
       if (p.size() != 2) return false;

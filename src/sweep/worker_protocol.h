@@ -17,7 +17,7 @@
 
 #include "core/findings.h"
 #include "core/run_settings.h"
-#include "sweep/host_record.h"
+#include "records/host_record.h"
 
 namespace quorvex::sweep {
 
@@ -89,6 +89,6 @@ class FrameReader {
 // Applies one frame a worker sent to its host's record; returns false for a
 // frame that makes no sense (unknown kind or fact, wrong size), which breaks
 // the stream. A Done frame sets record.ExitCode and `done`.
-bool ApplyFrame(const Frame& frame, HostRecord& record, bool& done);
+bool ApplyFrame(const Frame& frame, records::HostRecord& record, bool& done);
 
 }  // namespace quorvex::sweep

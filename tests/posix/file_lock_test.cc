@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/file_lock.h"
+#include "core/file_lock.h"
 #include "platform/posix/local_services.h"
 
 namespace quorvex {

@@ -2,7 +2,6 @@
 add_executable(quorvex_posix_tests
   ${CMAKE_CURRENT_LIST_DIR}/command_text_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/console_test.cc
-  ${CMAKE_CURRENT_LIST_DIR}/cp437_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/file_lock_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/icmp_echo_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/resolver_test.cc
@@ -14,5 +13,6 @@ add_executable(quorvex_posix_tests
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_wire_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/win32_status_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/worker_process_test.cc)
-target_link_libraries(quorvex_posix_tests PRIVATE quorvex_platform quorvex_worker_platform gtest_main)
+target_link_libraries(quorvex_posix_tests PRIVATE quorvex_platform quorvex_worker_platform quorvex_backend_headers
+  gtest_main)
 gtest_discover_tests(quorvex_posix_tests DISCOVERY_MODE PRE_TEST)

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "core/worker_process.h"
 #include "gtest/gtest.h"
-#include "platform/worker_process.h"
 
 namespace quorvex {
 namespace {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "records/host_key.h"
+#include "records/record_io.h"
 #include "sweep/host_list.h"
 
 namespace quorvex::sweep {
@@ -81,7 +83,7 @@ TEST(HostListTest, TrimsAndUpperCasesAsTheSingleToolDoes) {
   EXPECT_EQ(list.Entries[1].RunHost, "M\xC3\x84X\xC3\xA8");
   EXPECT_EQ(list.Entries[2].RunHost, "10.0.0.1");
   EXPECT_EQ(list.Entries[2].LineNumber, 3u);
-  EXPECT_EQ(HostKey(" \"PC1.corp.LAN\" "), list.Entries[0].Key);
+  EXPECT_EQ(records::HostKey(" \"PC1.corp.LAN\" "), list.Entries[0].Key);
 }
 
 TEST(HostListTest, RefusesHostTextsThatCouldAddASwitch) {
@@ -139,6 +141,17 @@ TEST(HostListTest, RefusesWhatIsNoHostList) {
   std::istringstream small("pc1\n");
   EXPECT_TRUE(ReadListBytes(small, bytes, &error));
   EXPECT_EQ(bytes, "pc1\n");
+}
+
+TEST(HostListTest, RecordsARefusedEntry) {
+  HostEntry entry;
+  entry.Listed = "pc1 /Q";
+  entry.Refusal = "ERROR: The host text holds a space, which no host name does.";
+  const records::HostRecord r = RefusedRecord(entry, "2026-12-07T14:30:00Z");
+  const std::string line = records::ToJsonLine(r);
+  EXPECT_NE(line.find("\"host\":\"pc1 /Q\""), std::string::npos);
+  EXPECT_NE(line.find("\"exit_code\":9,\"failed\":[\"usage\"]"), std::string::npos);
+  EXPECT_EQ(r.Lines, std::vector<std::string>{*entry.Refusal});
 }
 
 }  // namespace

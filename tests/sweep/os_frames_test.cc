@@ -21,7 +21,7 @@ std::string Dword(std::uint64_t value) {
   return bytes;
 }
 
-bool Apply(const std::string& bytes, HostRecord& record) {
+bool Apply(const std::string& bytes, records::HostRecord& record) {
   FrameReader reader;
   reader.Feed(bytes);
   bool done = false;
@@ -32,7 +32,7 @@ bool Apply(const std::string& bytes, HostRecord& record) {
 }
 
 TEST(WorkerOsFrames, EachValueLandsUnderItsNameOrNull) {
-  HostRecord r;
+  records::HostRecord r;
   ASSERT_TRUE(Apply(FactFrame(EventKind::Number, Fact::CurrentMajorVersionNumber, Dword(10)) +
                         FactFrame(EventKind::Number, Fact::CurrentMinorVersionNumber, Dword(0)) +
                         FactFrame(EventKind::Text, Fact::CurrentBuildNumber, "22631") +
@@ -60,7 +60,7 @@ TEST(WorkerOsFrames, EachValueLandsUnderItsNameOrNull) {
       {"a text for a number value", FactFrame(EventKind::Text, Fact::CurrentMajorVersionNumber, "10")},
   };
   for (const auto& c : nonsense) {
-    HostRecord broken;
+    records::HostRecord broken;
     EXPECT_FALSE(Apply(c.Bytes, broken)) << c.Name;
   }
 }
@@ -97,7 +97,7 @@ TEST(WorkerSmbFrames, DialectAndSigningOrABrokenStream) {
       {"a fact beyond the last", EncodeFrame(EventKind::Flag, std::string(1, '\x7f') + yes), false, {}, {}},
   };
   for (const auto& c : cases) {
-    HostRecord r;
+    records::HostRecord r;
     EXPECT_EQ(Apply(c.Bytes, r), c.Applies) << c.Name;
     if (!c.Applies) continue;
     EXPECT_EQ(r.Smb.Dialect, c.Dialect) << c.Name;

@@ -27,7 +27,7 @@ std::string Frames(void (*write)(FrameWriter&)) {
 }
 
 // Feeds the bytes one at a time, as a pipe may hand them over.
-bool ApplyAll(const std::string& bytes, HostRecord& record, bool& done) {
+bool ApplyAll(const std::string& bytes, records::HostRecord& record, bool& done) {
   FrameReader reader;
   for (char c : bytes) {
     reader.Feed(std::string_view(&c, 1));
@@ -53,7 +53,7 @@ TEST(WorkerFrames, EveryFindingReachesTheRecord) {
     w.Line("");
     w.Done(144);
   });
-  HostRecord r;
+  records::HostRecord r;
   bool done = false;
   ASSERT_TRUE(ApplyAll(bytes, r, done));
   EXPECT_TRUE(done);
@@ -114,7 +114,7 @@ TEST(WorkerFrames, NonsenseBreaksTheStream) {
       {"torn frame", EncodeFrame(EventKind::Line, "a line").substr(0, 7)},
   };
   for (const auto& c : cases) {
-    HostRecord r;
+    records::HostRecord r;
     bool done = false;
     EXPECT_FALSE(ApplyAll(c.Bytes, r, done)) << c.Name;
   }
@@ -226,7 +226,7 @@ std::string Done(int code) {
 }
 
 struct PoolRun {
-  std::map<std::string, HostRecord> Records;
+  std::map<std::string, records::HostRecord> Records;
   int RecordCount = 0;
   bool Finished = false;
 };
@@ -245,7 +245,7 @@ PoolRun RunPool(ScriptedWorkers& workers, const std::vector<std::string>& hosts,
   PoolRun run;
   run.Finished = pool.Run(
       list,
-      [&](HostRecord& r) {
+      [&](records::HostRecord& r) {
         run.Records[r.Host] = r;
         ++run.RecordCount;
       },
@@ -284,7 +284,7 @@ TEST(SweepPool, HowAWorkerEndsDecidesItsRecord) {
   EXPECT_TRUE(run.Finished);
   EXPECT_EQ(run.RecordCount, static_cast<int>(std::size(cases)));
   for (const auto& c : cases) {
-    const HostRecord& r = run.Records[c.Host];
+    const records::HostRecord& r = run.Records[c.Host];
     EXPECT_EQ(r.ExitCode, c.ExitCode) << c.Host;
     EXPECT_EQ(r.TimedOut, c.TimedOut) << c.Host;
     EXPECT_EQ(r.Crashed, c.Crashed) << c.Host;

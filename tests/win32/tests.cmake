@@ -6,7 +6,7 @@ add_executable(quorvex_win32_tests
   ${CMAKE_CURRENT_LIST_DIR}/lookup_win32_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/netapi_win32_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry_win32_test.cc)
-target_link_libraries(quorvex_win32_tests PRIVATE quorvex_platform gtest_main)
+target_link_libraries(quorvex_win32_tests PRIVATE quorvex_platform quorvex_backend_headers gtest_main)
 gtest_discover_tests(quorvex_win32_tests DISCOVERY_MODE PRE_TEST)
 
 # The UNC share the file tests read: Wine serves \\HOST\SHARE from

@@ -2,7 +2,6 @@
 add_library(quorvex_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/bounded_lookup.cc
   ${CMAKE_CURRENT_LIST_DIR}/console.cc
-  ${CMAKE_CURRENT_LIST_DIR}/cp437.cc
   ${CMAKE_CURRENT_LIST_DIR}/icmp_echo.cc
   ${CMAKE_CURRENT_LIST_DIR}/platform-posix.cc
   ${CMAKE_CURRENT_LIST_DIR}/resolver.cc
@@ -18,11 +17,15 @@ add_library(quorvex_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/samba/win32_status.cc)
 # Lookups run on helper threads that a wait may abandon.
 find_package(Threads REQUIRED)
-target_link_libraries(quorvex_platform PUBLIC quorvex_core Threads::Threads)
+target_link_libraries(quorvex_platform PUBLIC quorvex_core Threads::Threads PRIVATE quorvex_backend_headers)
 
 include(${CMAKE_CURRENT_LIST_DIR}/samba/smb.cmake)
 
+# Files the records keep: locks and durable replacement. No Samba here, so the
+# records and the report link it alone.
+add_library(quorvex_files STATIC ${CMAKE_CURRENT_LIST_DIR}/file_lock-posix.cc)
+target_link_libraries(quorvex_files PUBLIC quorvex_core PRIVATE quorvex_backend_headers)
+
 # The sweep's worker processes: forked children.
-add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-posix.cc
-  ${CMAKE_CURRENT_LIST_DIR}/file_lock-posix.cc)
-target_link_libraries(quorvex_worker_platform PUBLIC quorvex_platform)
+add_library(quorvex_worker_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/worker_process-posix.cc)
+target_link_libraries(quorvex_worker_platform PUBLIC quorvex_platform quorvex_files PRIVATE quorvex_backend_headers)

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/platform.h"
+#include "core/platform.h"
 
 namespace quorvex::posix {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/encoding.h"
 #include "core/text.h"
-#include "platform/posix/cp437.h"
 #include "platform/posix/local_services.h"
 
 namespace quorvex::posix {

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/file_lock.h"
+#include "core/file_lock.h"
 #include "platform/posix/local_services.h"
 
 namespace quorvex {

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/platform.h"
+#include "core/platform.h"
 
 namespace quorvex::posix {
 
@@ -49,7 +49,7 @@ std::optional<std::int32_t> MatchIcmpMessage(const IcmpMatch& want, const std::u
 std::int32_t StatusOfIcmpError(std::uint8_t type, std::uint8_t code);
 
 // In a forked child: closes its copies of the descriptors of the file locks
-// the parent holds (platform/file_lock.h), which would otherwise keep the
+// the parent holds (core/file_lock.h), which would otherwise keep the
 // locks alive after the parent's death. The parent's locks stay held.
 void CloseFileLocksInChild();
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "platform/posix/local_services.h"
 #include "platform/posix/run_clock.h"
 #include "platform/posix/samba/smb_services.h"

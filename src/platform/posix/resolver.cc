@@ -9,8 +9,8 @@
 
 #include <cstring>
 
+#include "core/encoding.h"
 #include "platform/posix/bounded_lookup.h"
-#include "platform/posix/cp437.h"
 #include "platform/posix/local_services.h"
 
 namespace quorvex::posix {

@@ -25,9 +25,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/cp437.h"
+#include "core/encoding.h"
+#include "core/worker_process.h"
 #include "platform/posix/local_services.h"
-#include "platform/worker_process.h"
 
 namespace quorvex::posix {
 namespace {
@@ -385,8 +385,8 @@ bool ErrorIsTerminal() { return isatty(2) == 1; }
 
 void WriteError(std::string_view bytes) { posix::WriteAll(2, bytes); }
 
-std::string CoreTextToUtf8(std::string_view coreText) { return posix::Cp437ToUtf8(coreText); }
-std::string Utf8ToCoreText(std::string_view utf8) { return posix::Utf8ToCp437(utf8); }
+std::string CoreTextToUtf8(std::string_view coreText) { return Cp437ToUtf8(coreText); }
+std::string Utf8ToCoreText(std::string_view utf8) { return Utf8ToCp437(utf8); }
 
 std::string CommandTextOf(const std::vector<std::string>& arguments) {
   std::vector<const char*> argv{"quorvex-sweep"};

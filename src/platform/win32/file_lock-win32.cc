@@ -5,7 +5,7 @@
 // file of its own beside the records rather than the records themselves.
 #include <system_error>
 
-#include "platform/file_lock.h"
+#include "core/file_lock.h"
 #include "platform/win32/win32_headers.h"
 
 namespace quorvex {

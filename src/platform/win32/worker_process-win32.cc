@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "core/text.h"
+#include "core/worker_process.h"
 #include "platform/win32/win32_headers.h"
-#include "platform/worker_process.h"
 
 namespace quorvex {
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "core/encoding.h"
 #include "platform/posix/bounded_lookup.h"
-#include "platform/posix/cp437.h"
 #include "platform/posix/run_clock.h"
 #include "platform/posix/samba/credentials.h"
 #include "platform/posix/samba/samba_abi.h"
@@ -181,7 +181,7 @@ class SambaSessionPool : public SessionPool {
   template <typename Question>
   auto AskShare(const SharePath& path, Question question)
       -> std::optional<decltype(question(std::declval<ShareTrees&>()))> {
-    std::string server = posix::Cp437ToUtf8(path.Server);
+    std::string server = Cp437ToUtf8(path.Server);
     Session* session = nullptr;
     if (auto found = live_.find(server); found != live_.end()) {
       session = found->second.get();

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "platform/posix/samba/smb_text.h"
 #include "platform/posix/samba/smb_wire.h"
 #include "platform/posix/samba/win32_status.h"

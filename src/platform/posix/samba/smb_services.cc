@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/cp437.h"
+#include "core/encoding.h"
 #include "platform/posix/samba/ndr.h"
 #include "platform/posix/samba/session_pool.h"
 #include "platform/posix/samba/smb_text.h"
@@ -126,7 +126,7 @@ class SambaNet : public NetManagementService {
     return 0;
   }
 
-  std::string WideToAnsiText(std::u16string_view text) override { return posix::Utf16ToCp437(text); }
+  std::string WideToAnsiText(std::u16string_view text) override { return Utf16ToCp437(text); }
 
  private:
   std::optional<std::vector<std::uint8_t>> Ask(const std::string& uncServerName, RpcInterface iface,
@@ -198,7 +198,7 @@ class SambaRegistryKey : public RegistryKey {
 
   std::int32_t OpenKey(const std::string& path, std::unique_ptr<RegistryKey>& subKey) override {
     subKey.reset();
-    auto reply = Call(OpOpenKey, EncodeOpenKey(handle_, posix::Cp437ToUtf16(path), KeyRead));
+    auto reply = Call(OpOpenKey, EncodeOpenKey(handle_, Cp437ToUtf16(path), KeyRead));
     if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool_.LastFailure(), RpcServerUnavailable));
     auto decoded = DecodeOpenKey(reply->data(), reply->size());
     if (!decoded) return static_cast<std::int32_t>(RpcServerUnavailable);
@@ -213,7 +213,7 @@ class SambaRegistryKey : public RegistryKey {
     // The host answers in UTF-16: twice the caller's bytes hold any string
     // that fits the caller's buffer once converted.
     std::uint32_t request = size > LargestValueRequest / 2 ? LargestValueRequest : size * 2;
-    auto reply = Call(OpQueryValue, EncodeQueryValue(handle_, posix::Cp437ToUtf16(valueName), request));
+    auto reply = Call(OpQueryValue, EncodeQueryValue(handle_, Cp437ToUtf16(valueName), request));
     if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool_.LastFailure(), RpcServerUnavailable));
     auto decoded = DecodeQueryValue(reply->data(), reply->size());
     if (!decoded) return static_cast<std::int32_t>(RpcServerUnavailable);

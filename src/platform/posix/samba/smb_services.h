@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "core/platform.h"
 
 namespace quorvex::samba {
 

@@ -1,6 +1,6 @@
 #include "platform/posix/samba/smb_text.h"
 
-#include "platform/posix/cp437.h"
+#include "core/encoding.h"
 #include "platform/posix/samba/little_endian.h"
 
 namespace quorvex::samba {
@@ -54,7 +54,7 @@ std::optional<std::string> ServerNameOf(std::string_view uncName) {
   }
   std::optional<UncPath> path = ParseUncPath(withPrefix);
   if (!path || !path->Components.empty() || path->TrailingSeparator) return std::nullopt;
-  return posix::Cp437ToUtf8(path->Server);
+  return Cp437ToUtf8(path->Server);
 }
 
 Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& fallbackUser) {
@@ -97,14 +97,14 @@ std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>
   std::u16string run;
   for (char16_t unit : Utf16FromLittleEndian(data.data(), data.size() / 2)) {
     if (unit == 0) {
-      out += posix::Utf16ToCp437(run);
+      out += Utf16ToCp437(run);
       out += '\0';
       run.clear();
     } else {
       run += unit;
     }
   }
-  out += posix::Utf16ToCp437(run);
+  out += Utf16ToCp437(run);
   return out;
 }
 

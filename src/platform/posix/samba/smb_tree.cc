@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/cp437.h"
+#include "core/encoding.h"
 #include "platform/posix/run_clock.h"
 #include "platform/posix/samba/little_endian.h"
 #include "platform/posix/samba/samba_abi.h"
@@ -113,7 +113,7 @@ class SessionShareTrees : public ShareTrees {
       Failed(NT_STATUS_CONNECTION_DISCONNECTED);
       return std::nullopt;
     }
-    smbXcli_tcon* tcon = TreeOf(posix::Cp437ToUtf8(path.Server), path.Share);
+    smbXcli_tcon* tcon = TreeOf(Cp437ToUtf8(path.Server), path.Share);
     if (tcon == nullptr) return std::nullopt;
     // Samba takes 0 as no timeout at all: a question with no time left is
     // not asked.

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "platform/posix/samba/smb_wire.h"
 
 struct tevent_context;

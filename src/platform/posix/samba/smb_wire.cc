@@ -1,6 +1,6 @@
 #include "platform/posix/samba/smb_wire.h"
 
-#include "platform/posix/cp437.h"
+#include "core/encoding.h"
 #include "platform/posix/samba/little_endian.h"
 #include "platform/posix/samba/smb_text.h"
 
@@ -41,10 +41,10 @@ std::optional<SharePath> SharePathOf(std::string_view cp437Unc) {
   if (!unc || unc->Components.empty()) return std::nullopt;
   SharePath result;
   result.Server = unc->Server;
-  result.Share = posix::Cp437ToUtf8(unc->Components.front());
+  result.Share = Cp437ToUtf8(unc->Components.front());
   for (std::size_t i = 1; i < unc->Components.size(); ++i) {
     if (i > 1) result.Path += u'\\';
-    result.Path += posix::Cp437ToUtf16(unc->Components[i]);
+    result.Path += Cp437ToUtf16(unc->Components[i]);
   }
   return result;
 }

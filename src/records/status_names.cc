@@ -1,6 +1,6 @@
-#include "sweep/status_names.h"
+#include "records/status_names.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 namespace {
 
@@ -138,4 +138,4 @@ std::string_view StatusName(std::int64_t status, std::string_view call) {
   return Find(StatusTable, code);
 }
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

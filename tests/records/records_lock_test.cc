@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "sweep/records_file.h"
-#include "sweep/records_lock.h"
+#include "records/records_file.h"
+#include "records/records_lock.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 namespace {
 
 namespace fs = std::filesystem;
@@ -99,4 +99,4 @@ TEST_F(RecordsLockTest, HeldThroughTheRewriteAndNoObstacleToReaders) {
 }
 
 }  // namespace
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "sweep/host_record.h"
+#include "records/host_record.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 // Longest registry text trusted as an OS value.
 inline constexpr std::size_t MaxRegistryTextBytes = 256;
@@ -35,4 +35,4 @@ std::optional<std::string> RegistryText(std::string_view value);
 std::optional<std::string> OsFamily(const OsFacts& os, const std::optional<std::string>& productType,
                                     const std::optional<std::string>& osVersion);
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -1,8 +1,8 @@
-#include "sweep/records_lock.h"
+#include "records/records_lock.h"
 
 #include <system_error>
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 namespace fs = std::filesystem;
 
@@ -29,7 +29,7 @@ fs::path Resolved(const fs::path& path) {
 // never replaced, so its lock stands through any rename of FILE. Windows locks
 // are also mandatory: a lock on the records would stop --render, a resume's
 // reading and our own writing through other handles. The side file is never
-// removed (see platform/file_lock.h), and a stale one blocks nobody: what
+// removed (see core/file_lock.h), and a stale one blocks nobody: what
 // blocks is the lock, which dies with its process.
 fs::path LockPathOf(const fs::path& records) {
   fs::path lock = records;
@@ -63,4 +63,4 @@ std::string RecordsLocks::Take(const fs::path& jsonlPath, const fs::path& csvPat
   return {};
 }
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -1,12 +1,12 @@
-#include "sweep/records_file.h"
+#include "records/records_file.h"
 
 #include <functional>
 #include <system_error>
 
-#include "sweep/host_list.h"
-#include "sweep/record_io.h"
+#include "records/host_key.h"
+#include "records/record_io.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 namespace fs = std::filesystem;
 
@@ -289,4 +289,4 @@ std::optional<std::vector<HostRecord>> ReadRecordsFile(const fs::path& path, std
   return records;
 }
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

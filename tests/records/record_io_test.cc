@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sweep/record_io.h"
+#include "records/record_io.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 namespace {
 
 HostRecord FullRecord() {
@@ -141,16 +141,5 @@ TEST(RecordIoTest, WritesCsvThatSpreadsheetsRead) {
   EXPECT_EQ(std::count(bareRow.begin(), bareRow.end(), ','), std::count(header.begin(), header.end(), ','));
 }
 
-TEST(RecordIoTest, RecordsARefusedEntry) {
-  HostEntry entry;
-  entry.Listed = "pc1 /Q";
-  entry.Refusal = "ERROR: The host text holds a space, which no host name does.";
-  const HostRecord r = RefusedRecord(entry, "2026-12-07T14:30:00Z");
-  const std::string line = ToJsonLine(r);
-  EXPECT_NE(line.find("\"host\":\"pc1 /Q\""), std::string::npos);
-  EXPECT_NE(line.find("\"exit_code\":9,\"failed\":[\"usage\"]"), std::string::npos);
-  EXPECT_EQ(r.Lines, std::vector<std::string>{*entry.Refusal});
-}
-
 }  // namespace
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

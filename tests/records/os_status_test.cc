@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "sweep/os_family.h"
-#include "sweep/status_names.h"
+#include "records/os_family.h"
+#include "records/status_names.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 namespace {
 
 using Text = std::optional<std::string>;
@@ -112,4 +112,4 @@ TEST(StatusNamesTest, NamesWin32NetworkAndNtStatusCodes) {
 }
 
 }  // namespace
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 inline constexpr int RecordSchema = 1;
 
@@ -60,4 +60,4 @@ struct HostRecord {
   SmbFacts Smb;
 };
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -35,10 +35,9 @@
 #include <string>
 #include <string_view>
 
-#include "sweep/host_list.h"
-#include "sweep/host_record.h"
+#include "records/host_record.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 // A JSON Lines line longer than this is not read as a record.
 inline constexpr std::size_t MaxRecordLineBytes = 4u << 20;
@@ -54,8 +53,4 @@ std::optional<HostRecord> ParseJsonLine(std::string_view line);
 std::string CsvHeader();
 std::string ToCsvRow(const HostRecord& record);
 
-// The record of a list entry the sweep refuses to check: exit code 9, failed
-// ["usage"], the refusal as its one line.
-HostRecord RefusedRecord(const HostEntry& entry, std::string checkedAt);
-
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <string_view>
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 // An NTSTATUS may come as its 32-bit pattern (0xC0000022) or sign-extended
 // (-1073741790); both name the same status.
 std::string_view StatusName(std::int64_t status, std::string_view call = {});
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

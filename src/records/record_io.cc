@@ -1,14 +1,14 @@
-#include "sweep/record_io.h"
+#include "records/record_io.h"
 
 #include <limits>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "core/encoding.h"
 #include "core/exit_codes.h"
-#include "sweep/utf8.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 namespace {
 
@@ -316,13 +316,4 @@ std::string ToCsvRow(const HostRecord& r) {
   return row + "\r\n";
 }
 
-HostRecord RefusedRecord(const HostEntry& entry, std::string checkedAt) {
-  HostRecord record;
-  record.Host = entry.Listed;
-  record.CheckedAt = std::move(checkedAt);
-  record.ExitCode = RefusedHostExitCode;
-  if (entry.Refusal) record.Lines.push_back(*entry.Refusal);
-  return record;
-}
-
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

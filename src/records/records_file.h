@@ -47,9 +47,9 @@
 #include <string_view>
 #include <vector>
 
-#include "sweep/host_record.h"
+#include "records/host_record.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 enum class RecordsMode { Fresh, Overwrite, Resume, RetryUnreachable };
 
@@ -116,4 +116,4 @@ class RecordsFiles {
 // when the file cannot be read or holds a line that is not a record.
 std::optional<std::vector<HostRecord>> ReadRecordsFile(const std::filesystem::path& path, std::string* error);
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -1,10 +1,10 @@
-#include "sweep/os_family.h"
+#include "records/os_family.h"
 
 #include <cstdint>
 
-#include "sweep/utf8.h"
+#include "core/encoding.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 namespace {
 
@@ -156,4 +156,4 @@ std::optional<std::string> OsFamily(const OsFacts& os, const std::optional<std::
   return family;
 }
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

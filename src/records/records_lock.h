@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_lock.h"
+#include "core/file_lock.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 
 std::filesystem::path LockPathOf(const std::filesystem::path& records);
 
@@ -33,4 +33,4 @@ class RecordsLocks {
   std::vector<std::unique_ptr<FileLock>> held_;
 };
 
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records

@@ -10,11 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include "sweep/host_list.h"
-#include "sweep/record_io.h"
-#include "sweep/records_file.h"
+#include "records/host_key.h"
+#include "records/record_io.h"
+#include "records/records_file.h"
 
-namespace quorvex::sweep {
+namespace quorvex::records {
 namespace {
 
 namespace fs = std::filesystem;
@@ -158,4 +158,4 @@ TEST_F(RecordsFileTest, RetryUnreachableReplacesRecordsAtomically) {
 }
 
 }  // namespace
-}  // namespace quorvex::sweep
+}  // namespace quorvex::records
