@@ -11,8 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quorvex::sweep;
-  std::string error;
-  const HostList list = ReadHostList(std::string_view(reinterpret_cast<const char*>(data), size), &error);
+  HostList list;
+  const std::string error = ReadHostList(std::string_view(reinterpret_cast<const char*>(data), size), list);
   if (!error.empty() != list.Entries.empty()) __builtin_trap();
   for (const HostEntry& entry : list.Entries) {
     if (entry.RunHost.empty() == !entry.Refusal) __builtin_trap();

@@ -27,6 +27,7 @@ work=$(mktemp -d /tmp/quorvex-sweep.XXXXXX)
 sweep_pid=
 cleanup() {
   [[ -n $sweep_pid ]] && kill -9 "$sweep_pid" 2>/dev/null
+  mountpoint -q "$work/full" && umount "$work/full"
   bash "$root/scripts/samba-host.sh" stop "$work/host" || true
   rm -rf "$work"
 }
@@ -293,6 +294,37 @@ r = [json.loads(l) for l in open('$work/c.jsonl')]
 sys.exit(0 if sorted(x['host'] for x in r) == ['drop', 'silent'] and
          all(x['timed_out'] and not x['crashed'] for x in r) else 1)"
 check "Ctrl-C prints the summary so far" grep -qx "Timed out: 2" "$work/int.out"
+
+# A disk that fills mid-sweep: the first failed write ends the sweep at once,
+# says so first on standard error with the system's reason, stops the running
+# hosts without inventing a timeout, and exits 3; once there is room, the same
+# command with --resume finishes the list, each host once, the CSV the JSON
+# Lines' twin.
+mkdir -p "$work/full"
+mount -t tmpfs -o size=8k quorvex-full "$work/full" || exit 1
+full=(--jobs 3 --deadline 5 --jsonl "$work/full/f.jsonl" --csv "$work/full/f.csv" "$work/list")
+in_client "$sweep" "${full[@]}" >"$work/full.out" 2>"$work/full.err"
+full_rc=$?
+check "full disk: exit 3, first on standard error the file and the system's reason" bash -c "
+  test $full_rc = 3 && head -n 1 '$work/full.err' |
+    grep -Eqx 'quorvex-sweep: $work/full/f\.(jsonl|csv) cannot be written: No space left on device' &&
+  test \$(grep -c '' '$work/full.err') = 1"
+check "full disk: nothing timed out or crashed, the stopped and the recorded counted" python3 -c "
+import re, sys
+out = open('$work/full.out').read()
+complete = open('$work/full/f.jsonl', 'rb').read().count(b'\\n')
+recorded = re.search(r'^Recorded: (\d+)$', out, re.M)
+stopped = re.search(r'^Stopped \(records cannot be written\): (\d+)$', out, re.M)
+lines = re.findall(r'  -  stopped: records cannot be written$', out, re.M)
+ok = (recorded and 1 <= int(recorded.group(1)) <= complete and stopped and int(stopped.group(1)) == len(lines)
+      and 'timed out' not in out and re.search(r'^Timed out: 0$', out, re.M) and re.search(r'^Crashed: 0$', out, re.M))
+if not ok: print(out, complete)
+sys.exit(0 if ok else 1)"
+mount -o remount,size=1m "$work/full"
+in_client "$sweep" --resume "${full[@]}" >"$work/full-resume.out" 2>&1
+check "full disk freed: --resume finishes the list, every host once, CSV and JSON Lines alike" bash -c "
+  test $? = 1 && python3 '$work/once.py' '$work/full/f.jsonl' '$unique_hosts'"
+umount "$work/full"
 
 # The SMB facts and the admin$ statuses: one sweep of qvxhost per setting of
 # the server. smbd limited to each dialect in turn proves the numbering of

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/smb_dialect.h"
 #include "fake_platform.h"
 #include "remote/admin_share.h"
 #include "remote/computer_role.h"

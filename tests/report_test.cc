@@ -97,12 +97,11 @@ TEST(Compare, HostsSpelledDifferentlyInTwoRecordsFilesAreTheSameHosts) {
   std::ofstream(dir / "week50.jsonl") << records::ToJsonLine(Host(spellings[0].second, 0)) << "\n"
                                       << records::ToJsonLine(Host(spellings[1].second, 0)) << "\n"
                                       << records::ToJsonLine(Host(spellings[2].second, 2)) << "\n";
-  std::string error;
-  const auto older = records::ReadRecordsFile(dir / "week49.jsonl", &error);
-  const auto newer = records::ReadRecordsFile(dir / "week50.jsonl", &error);
+  std::vector<HostRecord> older, newer;
+  ASSERT_EQ(records::ReadRecordsFile(dir / "week49.jsonl", older), "");
+  ASSERT_EQ(records::ReadRecordsFile(dir / "week50.jsonl", newer), "");
   std::filesystem::remove_all(dir);
-  ASSERT_TRUE(older && newer) << error;
-  const Comparison c = Compare(*older, *newer);
+  const Comparison c = Compare(older, newer);
   EXPECT_TRUE(c.New.empty());
   EXPECT_TRUE(c.NoLongerListed.empty());
   EXPECT_EQ(c.BecameReady, std::vector<std::string>{"pc\xC3\xA4"});

@@ -23,6 +23,16 @@ inline constexpr std::uint16_t Registry = 128;     // remote registry or a key c
 inline constexpr std::uint16_t Largest = 255;      // what the process can report
 }  // namespace ExitCode
 
+// The fleet sweep's own codes. A refused host's record carries
+// ExitCode::UsageShown, as the single tool would give for its text.
+namespace SweepExitCode {
+inline constexpr int AllPassed = 0;                 // every host recorded passed
+inline constexpr int SomeFailed = 1;                // a host failed, timed out or crashed
+inline constexpr int UnusableFile = 3;              // a list, records file or page cannot be read or written
+inline constexpr int Usage = ExitCode::UsageShown;  // the sweep's own options are wrong
+inline constexpr int Interrupted = 130;             // Ctrl-C, as a shell reports SIGINT
+}  // namespace SweepExitCode
+
 // One row per code a run can end with or add up: the short name records and
 // reports use for it. The late codes (16 and up, but 99) add up; the others
 // stand alone.

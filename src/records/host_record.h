@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/exit_codes.h"
+
 namespace quorvex::records {
 
 inline constexpr int RecordSchema = 1;
@@ -59,5 +61,11 @@ struct HostRecord {
   std::vector<CallError> Errors;
   SmbFacts Smb;
 };
+
+// The host never answered its management calls: it did not resolve or ping,
+// its workstation query failed, or it was killed at its deadline.
+inline bool Unreachable(const HostRecord& r) {
+  return r.ExitCode == ExitCode::Unreachable || r.ExitCode == ExitCode::NoManagement || r.TimedOut;
+}
 
 }  // namespace quorvex::records

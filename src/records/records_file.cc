@@ -1,5 +1,7 @@
 #include "records/records_file.h"
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <system_error>
 
@@ -21,6 +23,13 @@ struct LoadedRecords {
 };
 
 std::string Named(const fs::path& path) { return path.u8string(); }
+
+// "FILE cannot be written: No space left on device". The streams' failed
+// write leaves the system's reason in errno; clear it before the write.
+std::string Unwritable(const fs::path& path) {
+  const int error = errno;
+  return Named(path) + " cannot be written" + (error != 0 ? std::string(": ") + std::strerror(error) : "");
+}
 
 std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* error) {
   LoadedRecords loaded;
@@ -124,9 +133,7 @@ bool HoldsCsvRows(const fs::path& path) {
   return size && *size > CsvBom.size() + CsvHeader().size();
 }
 
-bool WorthRetrying(const HostRecord& record) {
-  return record.ExitCode == 1 || record.ExitCode == 2 || record.TimedOut || record.Crashed;
-}
+bool WorthRetrying(const HostRecord& record) { return Unreachable(record) || record.Crashed; }
 
 }  // namespace
 
@@ -217,13 +224,15 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
 std::string RecordsFiles::OpenForAppend(bool fresh) {
   const auto mode = std::ios::binary | (fresh ? std::ios::trunc : std::ios::app);
   if (!jsonlPath_.empty()) {
+    errno = 0;
     jsonl_.open(jsonlPath_, std::ios::out | mode);
-    if (!jsonl_) return Named(jsonlPath_) + " cannot be written";
+    if (!jsonl_) return Unwritable(jsonlPath_);
   }
   if (!csvPath_.empty()) {
+    errno = 0;
     csv_.open(csvPath_, std::ios::out | mode);
     if (fresh) csv_ << CsvBom << CsvHeader() << std::flush;
-    if (!csv_) return Named(csvPath_) + " cannot be written";
+    if (!csv_) return Unwritable(csvPath_);
   }
   open_ = true;
   return {};
@@ -232,12 +241,14 @@ std::string RecordsFiles::OpenForAppend(bool fresh) {
 std::string RecordsFiles::Append(const HostRecord& record) {
   if (!open_) return "the records files are not open";
   if (jsonl_.is_open()) {
+    errno = 0;
     jsonl_ << ToJsonLine(record) << '\n' << std::flush;
-    if (!jsonl_) return Named(jsonlPath_) + " cannot be written";
+    if (!jsonl_) return Unwritable(jsonlPath_);
   }
   if (csv_.is_open()) {
+    errno = 0;
     csv_ << ToCsvRow(record) << std::flush;
-    if (!csv_) return Named(csvPath_) + " cannot be written";
+    if (!csv_) return Unwritable(csvPath_);
   }
   Keep(record);
   done_.insert(keys_.back());
@@ -279,14 +290,15 @@ std::string RecordsFiles::RewriteAll(bool csv) {
   });
 }
 
-std::optional<std::vector<HostRecord>> ReadRecordsFile(const fs::path& path, std::string* error) {
-  std::optional<LoadedRecords> loaded = LoadRecords(path, error);
-  if (!loaded) return std::nullopt;
+std::string ReadRecordsFile(const fs::path& path, std::vector<HostRecord>& records) {
+  records.clear();
+  std::string error;
+  std::optional<LoadedRecords> loaded = LoadRecords(path, &error);
+  if (!loaded) return error;
   std::vector<std::string> keys;
   for (const HostRecord& record : loaded->Records) keys.push_back(HostKey(record.Host));
-  std::vector<HostRecord> records;
   for (std::size_t i : LastOfEachHost(keys)) records.push_back(std::move(loaded->Records[i]));
-  return records;
+  return {};
 }
 
 }  // namespace quorvex::records

@@ -112,8 +112,8 @@ class RecordsFiles {
 
 // Reads a JSON Lines records file as Resume does (torn last line dropped, the
 // last record of each host kept, file order), without changing it: for
-// rendering and comparing earlier sweeps. nullopt with *error set (one line)
-// when the file cannot be read or holds a line that is not a record.
-std::optional<std::vector<HostRecord>> ReadRecordsFile(const std::filesystem::path& path, std::string* error);
+// rendering and comparing earlier sweeps. "", or one line saying why the file
+// cannot be read or which line of it is not a record.
+std::string ReadRecordsFile(const std::filesystem::path& path, std::vector<HostRecord>& records);
 
 }  // namespace quorvex::records

@@ -261,12 +261,12 @@ Tiles CountTiles(const std::vector<HostRecord>& records) {
   Tiles t;
   for (const HostRecord& r : records) {
     ++t.Checked;
-    if (r.ExitCode == 0) {
+    if (r.ExitCode == ExitCode::Success) {
       ++t.Ready;
     } else {
       ++t.NotReady;
     }
-    if (r.ExitCode == 1 || r.ExitCode == 2 || r.TimedOut) ++t.Unreachable;
+    if (records::Unreachable(r)) ++t.Unreachable;
     if (r.TimedOut) ++t.TimedOut;
   }
   return t;

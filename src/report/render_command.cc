@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "core/exit_codes.h"
 #include "records/records_file.h"
 #include "report/compare.h"
 #include "report/html_report.h"
@@ -13,7 +14,6 @@
 namespace quorvex::report {
 namespace {
 
-constexpr int CannotReadOrWrite = 3;
 constexpr const char* Prefix = "quorvex-sweep: ";
 
 std::string Shown(const std::filesystem::path& path) { return PrintableText(path.u8string()); }
@@ -48,23 +48,21 @@ std::string WritePage(const std::filesystem::path& path, const std::string& page
 }  // namespace
 
 int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream& err) {
-  std::optional<std::vector<HostRecord>> read;
+  std::vector<HostRecord> read;
   const std::vector<HostRecord>* records = options.Records;
-  std::string error;
   if (!records) {
-    read = records::ReadRecordsFile(options.RecordsPath, &error);
-    if (!read) {
+    if (const std::string error = records::ReadRecordsFile(options.RecordsPath, read); !error.empty()) {
       err << Prefix << error << "\n";
-      return CannotReadOrWrite;
+      return SweepExitCode::UnusableFile;
     }
-    records = &*read;
+    records = &read;
   }
   std::optional<std::vector<HostRecord>> older;
   if (!options.SincePath.empty()) {
-    older = records::ReadRecordsFile(options.SincePath, &error);
-    if (!older) {
+    older.emplace();
+    if (const std::string error = records::ReadRecordsFile(options.SincePath, *older); !error.empty()) {
       err << Prefix << error << "\n";
-      return CannotReadOrWrite;
+      return SweepExitCode::UnusableFile;
     }
   }
 
@@ -77,10 +75,9 @@ int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream&
   input.Older = older ? &*older : nullptr;
   if (!options.RecordsPath.empty()) input.SourceName = options.RecordsPath.filename().u8string();
   if (older) input.OlderName = options.SincePath.filename().u8string();
-  error = WritePage(options.HtmlPath, RenderHtml(input));
-  if (!error.empty()) {
+  if (const std::string error = WritePage(options.HtmlPath, RenderHtml(input)); !error.empty()) {
     err << Prefix << error << "\n";
-    return CannotReadOrWrite;
+    return SweepExitCode::UnusableFile;
   }
   out << "report: " << Shown(options.HtmlPath) << "\n";
   return 0;

@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "core/encoding.h"
+#include "core/exit_codes.h"
 #include "core/text.h"
 #include "records/host_key.h"
 
@@ -171,34 +172,27 @@ std::string Decode(std::string_view bytes) {
 
 }  // namespace
 
-bool ReadListBytes(std::istream& in, std::string& bytes, std::string* error) {
+std::string ReadListBytes(std::istream& in, std::string& bytes) {
   bytes.clear();
   char buffer[64 * 1024];
   while (in) {
     in.read(buffer, sizeof buffer);
     bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() > MaxHostListBytes) {
-      *error = "the host list is larger than " + std::to_string(MaxHostListBytes >> 20) + " MiB";
-      return false;
-    }
+    if (bytes.size() > MaxHostListBytes)
+      return "the host list is larger than " + std::to_string(MaxHostListBytes >> 20) + " MiB";
   }
-  if (in.bad()) {
-    *error = "the host list cannot be read";
-    return false;
-  }
-  return true;
+  if (in.bad()) return "the host list cannot be read";
+  return {};
 }
 
-HostList ReadHostList(std::string_view bytes, std::string* error) {
-  error->clear();
+std::string ReadHostList(std::string_view bytes, HostList& list) {
+  list = HostList();
   if (bytes.size() > MaxHostListBytes) {
-    *error = "the host list is larger than " + std::to_string(MaxHostListBytes >> 20) + " MiB";
-    return {};
+    return "the host list is larger than " + std::to_string(MaxHostListBytes >> 20) + " MiB";
   }
   const std::string text = Decode(bytes);
   if (text.find('\0') != std::string::npos) {
-    *error = "the host list is not text (it holds NUL bytes; UTF-16 needs its byte order mark)";
-    return {};
+    return "the host list is not text (it holds NUL bytes; UTF-16 needs its byte order mark)";
   }
 
   // A CSV header comes first, or right after PowerShell's "#TYPE" line.
@@ -211,7 +205,6 @@ HostList ReadHostList(std::string_view bytes, std::string* error) {
     columns = FindHostColumns(reader.Record());
   }
 
-  HostList list;
   list.Csv = columns.Main.has_value();
   std::vector<HostEntry> entries;
   if (list.Csv) {
@@ -234,8 +227,8 @@ HostList ReadHostList(std::string_view bytes, std::string* error) {
     }
   }
   if (entries.size() > MaxHostEntries) {
-    *error = "the host list names more than " + std::to_string(MaxHostEntries) + " hosts";
-    return {};
+    list = HostList();
+    return "the host list names more than " + std::to_string(MaxHostEntries) + " hosts";
   }
 
   std::unordered_set<std::string> seen;
@@ -247,17 +240,17 @@ HostList ReadHostList(std::string_view bytes, std::string* error) {
     }
   }
   if (list.Entries.empty()) {
-    *error = "the host list names no host";
-    return {};
+    list = HostList();
+    return "the host list names no host";
   }
-  return list;
+  return {};
 }
 
 records::HostRecord RefusedRecord(const HostEntry& entry, std::string checkedAt) {
   records::HostRecord record;
   record.Host = entry.Listed;
   record.CheckedAt = std::move(checkedAt);
-  record.ExitCode = RefusedHostExitCode;
+  record.ExitCode = ExitCode::UsageShown;
   if (entry.Refusal) record.Lines.push_back(*entry.Refusal);
   return record;
 }

@@ -1,9 +1,9 @@
 // The hosts a sweep checks, read from the list an administrator gives it.
 //
-//   std::string error;
 //   std::string bytes;
-//   if (!ReadListBytes(stream, bytes, &error)) -> error, exit 3
-//   HostList list = ReadHostList(bytes, &error);
+//   HostList list;
+//   std::string error = ReadListBytes(stream, bytes);
+//   if (error.empty()) error = ReadHostList(bytes, list);
 //   if (!error.empty()) -> one line on standard error, exit 3
 //   for (const HostEntry& e : list.Entries)
 //     e.Refusal ? record it (exit 9, ["usage"], the one line) : check e.RunHost
@@ -43,9 +43,6 @@ namespace quorvex::sweep {
 inline constexpr std::size_t MaxHostListBytes = 64u << 20;
 inline constexpr std::size_t MaxHostEntries = 1000000;
 
-// The exit code of a refused entry; its record's failed is ["usage"].
-inline constexpr int RefusedHostExitCode = 9;
-
 struct HostEntry {
   std::string Listed;                  // as listed (spaces and tabs at the ends dropped): the record's host
   std::string RunHost;                 // the /M value for the run; empty when refused
@@ -60,16 +57,18 @@ struct HostList {
   bool Csv = false;
 };
 
-// Reads the whole stream, at most MaxHostListBytes; false with *error set for
-// a stream that cannot be read or is too large.
-bool ReadListBytes(std::istream& in, std::string& bytes, std::string* error);
+// Reads the whole stream, at most MaxHostListBytes: "", or one line saying
+// why the stream cannot be read or is too large.
+std::string ReadListBytes(std::istream& in, std::string& bytes);
 
-// Parses a list. On failure (not text, too large, no host at all) returns an
-// empty list and sets *error to one line; the caller exits 3. A list whose
-// only entries are refused ones is not "no host": each gets its record.
-HostList ReadHostList(std::string_view bytes, std::string* error);
+// Parses a list into `list`: "", or one line saying why it is no host list
+// (not text, too large, no host at all), with `list` left empty; the caller
+// exits 3. A list whose only entries are refused ones is not "no host": each
+// gets its record.
+std::string ReadHostList(std::string_view bytes, HostList& list);
 
-// The record of a refused entry: exit code 9 and its one line.
+// The record of a refused entry: the usage code (failed ["usage"]) and its
+// one line.
 records::HostRecord RefusedRecord(const HostEntry& entry, std::string checkedAt);
 
 }  // namespace quorvex::sweep

@@ -27,7 +27,7 @@ struct SweepPool::Active {
   records::HostRecord Record;
   std::int64_t StartMs = 0;
   bool KilledAtDeadline = false;
-  bool KilledByInterrupt = false;
+  bool KilledByStop = false;
   bool Done = false;
   bool Broken = false;
   FrameReader Frames;
@@ -43,13 +43,13 @@ SweepPool::Active* SweepPool::Find(std::uint64_t id) {
   return it == running_.end() ? nullptr : it->second.get();
 }
 
-void SweepPool::Start(std::uint64_t id, const PoolJob& job, const RecordDone& onRecord) {
+void SweepPool::Start(std::uint64_t id, const PoolJob& job) {
   auto active = std::make_unique<Active>();
   active->Record.Host = job.Listed;
   active->Record.CheckedAt = clock_.UtcNow();
   active->StartMs = clock_.NowMs();
   running_[id] = std::move(active);
-  if (!workers_.Start(id, EncodeJob(job.Settings))) Finish(id, onRecord);
+  if (!workers_.Start(id, EncodeJob(job.Settings))) Finish(id);
   mostRunning_ = std::max(mostRunning_, static_cast<int>(running_.size()));
 }
 
@@ -66,40 +66,52 @@ void SweepPool::Apply(Active& active, const std::string& bytes) {
   if (active.Frames.Broken()) active.Broken = true;
 }
 
-void SweepPool::Finish(std::uint64_t id, const RecordDone& onRecord) {
+void SweepPool::Finish(std::uint64_t id) {
   auto it = running_.find(id);
   if (it == running_.end()) return;
   std::unique_ptr<Active> active = std::move(it->second);
   running_.erase(it);
   records::HostRecord& record = active->Record;
+  if (unrecorded_) {
+    (*onStopped_)(record.Host);
+    return;
+  }
   record.ElapsedMs = clock_.NowMs() - active->StartMs;
   // A run that said it ended, and said nothing wrong, is complete however its
   // process ended afterwards. Anything else did not check the host fully.
   const bool complete = active->Done && !active->Broken && !active->Frames.Partial();
   if (!complete) {
     record.ExitCode = UnfinishedExitCode;
-    if (active->KilledAtDeadline || active->KilledByInterrupt || interruptSeen_) {
+    if (active->KilledAtDeadline || active->KilledByStop || interruptSeen_) {
       record.TimedOut = true;
     } else {
       record.Crashed = true;
     }
   }
   CompleteRecord(record);
-  onRecord(record);
+  // The workers are ended once the news in hand is read: some of it may be
+  // the end of a job that Kill would no longer find.
+  if (!(*onRecord_)(record)) unrecorded_ = true;
 }
 
-bool SweepPool::Run(const std::vector<PoolJob>& jobs, const RecordDone& onRecord, const Tick& onTick, int tickMs) {
+void SweepPool::KillAll() {
+  for (auto& [id, active] : running_) {
+    if (active->KilledByStop) continue;
+    active->KilledByStop = true;
+    workers_.Kill(id);
+  }
+}
+
+PoolEnd SweepPool::Run(const std::vector<PoolJob>& jobs, const RecordDone& onRecord, const HostStopped& onStopped,
+                       const Tick& onTick, int tickMs) {
+  onRecord_ = &onRecord;
+  onStopped_ = &onStopped;
   std::size_t next = 0;
   for (;;) {
-    if (!interruptSeen_ && clock_.Interrupted()) {
-      interruptSeen_ = true;
-      for (auto& [id, active] : running_) {
-        active->KilledByInterrupt = true;
-        workers_.Kill(id);
-      }
-    }
-    while (!interruptSeen_ && next < jobs.size() && static_cast<int>(running_.size()) < jobs_) {
-      Start(next, jobs[next], onRecord);
+    if (!interruptSeen_ && !unrecorded_ && clock_.Interrupted()) interruptSeen_ = true;
+    if (interruptSeen_ || unrecorded_) KillAll();
+    while (!interruptSeen_ && !unrecorded_ && next < jobs.size() && static_cast<int>(running_.size()) < jobs_) {
+      Start(next, jobs[next]);
       ++next;
     }
     if (running_.empty()) break;
@@ -107,20 +119,21 @@ bool SweepPool::Run(const std::vector<PoolJob>& jobs, const RecordDone& onRecord
     std::int64_t now = clock_.NowMs();
     std::int64_t wait = tickMs;
     for (const auto& [id, active] : running_) {
-      if (active->KilledAtDeadline || active->KilledByInterrupt) continue;
+      if (active->KilledAtDeadline || active->KilledByStop) continue;
       wait = std::min(wait, std::max<std::int64_t>(0, active->StartMs + deadlineMs_ - now));
     }
     for (WorkerNews& news : workers_.Wait(static_cast<int>(wait))) {
       Active* active = Find(news.Id);
       if (active == nullptr) continue;
       Apply(*active, news.Bytes);
-      if (news.Ended) Finish(news.Id, onRecord);
+      if (news.Ended) Finish(news.Id);
     }
+    if (unrecorded_) continue;
 
     now = clock_.NowMs();
     for (auto& [id, active] : running_) {
       // Even a run that has ended is killed if it will not exit.
-      if (active->KilledAtDeadline || active->KilledByInterrupt) continue;
+      if (active->KilledAtDeadline || active->KilledByStop) continue;
       if (now >= active->StartMs + deadlineMs_) {
         active->KilledAtDeadline = true;
         workers_.Kill(id);
@@ -128,7 +141,10 @@ bool SweepPool::Run(const std::vector<PoolJob>& jobs, const RecordDone& onRecord
     }
     if (onTick) onTick();
   }
-  return !interruptSeen_;
+  onRecord_ = nullptr;
+  onStopped_ = nullptr;
+  if (unrecorded_) return PoolEnd::Unrecorded;
+  return interruptSeen_ ? PoolEnd::Interrupted : PoolEnd::Finished;
 }
 
 }  // namespace quorvex::sweep

@@ -30,19 +30,33 @@ struct PoolClock {
   std::function<bool()> Interrupted;
 };
 
+// Why Run returned.
+enum class PoolEnd {
+  Finished,     // every job was checked and recorded
+  Interrupted,  // Ctrl-C: the hosts running then were recorded timed out
+  Unrecorded,   // a record could not be kept: the hosts running then were stopped
+};
+
 class SweepPool {
  public:
-  using RecordDone = std::function<void(records::HostRecord&)>;
+  // Keeps a finished host's record; false when it cannot (the records cannot
+  // be written), which stops the pool.
+  using RecordDone = std::function<bool(records::HostRecord&)>;
+  // A host whose check the pool ended, or whose record it dropped, because a
+  // record could not be kept: it has no record.
+  using HostStopped = std::function<void(const std::string& listed)>;
   using Tick = std::function<void()>;
 
   SweepPool(WorkerProcesses& workers, PoolClock clock, int jobs, std::int64_t deadlineMs);
   ~SweepPool();
 
   // Checks every job; calls onRecord once per job as it finishes (in the order
-  // hosts finish), onTick at least every tickMs while hosts run. Returns
-  // false when an interrupt stopped it: the hosts running then are recorded
-  // timed out, the ones not started get no record.
-  bool Run(const std::vector<PoolJob>& jobs, const RecordDone& onRecord, const Tick& onTick, int tickMs);
+  // hosts finish), onTick at least every tickMs while hosts run. After an
+  // interrupt the hosts running are killed and recorded timed out; after an
+  // onRecord that returns false they are killed and told to onStopped, and
+  // no record is asked for again. Either way no further job starts.
+  PoolEnd Run(const std::vector<PoolJob>& jobs, const RecordDone& onRecord, const HostStopped& onStopped,
+              const Tick& onTick, int tickMs);
 
   int Running() const { return static_cast<int>(running_.size()); }
   int MostRunning() const { return mostRunning_; }
@@ -50,9 +64,10 @@ class SweepPool {
  private:
   struct Active;
   Active* Find(std::uint64_t id);
-  void Start(std::uint64_t id, const PoolJob& job, const RecordDone& onRecord);
+  void Start(std::uint64_t id, const PoolJob& job);
   void Apply(Active& active, const std::string& bytes);
-  void Finish(std::uint64_t id, const RecordDone& onRecord);
+  void Finish(std::uint64_t id);
+  void KillAll();
 
   WorkerProcesses& workers_;
   PoolClock clock_;
@@ -61,6 +76,9 @@ class SweepPool {
   std::map<std::uint64_t, std::unique_ptr<Active>> running_;
   int mostRunning_ = 0;
   bool interruptSeen_ = false;
+  bool unrecorded_ = false;
+  const RecordDone* onRecord_ = nullptr;
+  const HostStopped* onStopped_ = nullptr;
 };
 
 // Fills what the record derives from what the worker told: error names and

@@ -9,6 +9,7 @@ namespace quorvex::sweep {
 namespace {
 
 constexpr std::string_view FailurePrefix = " - ";
+constexpr std::string_view Unwritable = "records cannot be written";
 
 std::string FirstFailure(const records::HostRecord& record, int deadlineSeconds) {
   if (record.TimedOut) return "timed out after " + std::to_string(deadlineSeconds) + " s";
@@ -40,6 +41,10 @@ std::string HostLine(const records::HostRecord& record, int deadlineSeconds) {
   return record.Host + "  " + std::to_string(record.ExitCode) + "  " + FirstFailure(record, deadlineSeconds) + "\n";
 }
 
+std::string StoppedLine(const std::string& listed) {
+  return listed + "  -  stopped: " + std::string(Unwritable) + "\n";
+}
+
 void SweepSummary::Add(const records::HostRecord& record) {
   ++checked_;
   if (record.TimedOut) {
@@ -66,9 +71,15 @@ std::string SweepSummary::Text() const {
   }
   text += "Timed out: " + std::to_string(timedOut_) + "\n";
   text += "Crashed: " + std::to_string(crashed_) + "\n";
+  const bool unwritable = StoppedBy == PoolEnd::Unrecorded;
+  if (unwritable) text += "Stopped (" + std::string(Unwritable) + "): " + std::to_string(Stopped) + "\n";
   text += "Skipped as duplicates: " + std::to_string(Duplicates) + "\n";
   if (AlreadyRecorded != 0) text += "Skipped as already recorded: " + std::to_string(AlreadyRecorded) + "\n";
-  if (NotStarted != 0) text += "Not started (interrupted): " + std::to_string(NotStarted) + "\n";
+  if (NotStarted != 0) {
+    text += "Not started (" + std::string(unwritable ? Unwritable : "interrupted") +
+            "): " + std::to_string(NotStarted) + "\n";
+  }
+  if (unwritable) text += "Recorded: " + std::to_string(Recorded) + "\n";
   return text;
 }
 

@@ -7,12 +7,16 @@
 #include <string>
 
 #include "records/host_record.h"
+#include "sweep/pool.h"
 
 namespace quorvex::sweep {
 
 // "HOST  CODE  first failure" (the first " - " line, or what ended the run),
 // with a line end.
 std::string HostLine(const records::HostRecord& record, int deadlineSeconds);
+// The line of a host whose check was ended, or whose record was dropped,
+// because the records cannot be written: it has no code.
+std::string StoppedLine(const std::string& listed);
 
 class SweepSummary {
  public:
@@ -23,7 +27,12 @@ class SweepSummary {
 
   std::size_t Duplicates = 0;       // later spellings of listed hosts
   std::size_t AlreadyRecorded = 0;  // skipped on resume
-  std::size_t NotStarted = 0;       // left when an interrupt stopped the sweep
+  std::size_t NotStarted = 0;       // left when the sweep stopped early
+  PoolEnd StoppedBy = PoolEnd::Finished;
+  // When the records cannot be written: the hosts ended or dropped for it,
+  // and how many records were written before.
+  std::size_t Stopped = 0;
+  std::size_t Recorded = 0;
 
   // The summary lines, each with its line end.
   std::string Text() const;

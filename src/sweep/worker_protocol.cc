@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/smb_dialect.h"
 #include "records/os_family.h"
 
 namespace quorvex::sweep {
@@ -10,10 +11,6 @@ namespace {
 
 constexpr std::size_t HeaderSize = 5;
 constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::SmbSigningRequired);
-
-// The dialect names a worker tells (remote/smb_connection.cc); anything else
-// is not from a worker of this build.
-constexpr std::string_view SmbDialects[] = {"2.0.2", "2.1", "3.0", "3.0.2", "3.1.1"};
 
 void PutNumber(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -77,13 +74,6 @@ std::optional<std::string>* TextField(records::HostRecord& record, Fact fact) {
 }
 
 bool IsOsText(Fact fact) { return fact >= Fact::CurrentMajorVersionNumber && fact <= Fact::InstallationType; }
-
-bool IsSmbDialect(std::string_view text) {
-  for (std::string_view dialect : SmbDialects) {
-    if (text == dialect) return true;
-  }
-  return false;
-}
 
 std::optional<std::uint32_t>* DwordField(records::HostRecord& record, Fact fact) {
   switch (fact) {
@@ -213,7 +203,8 @@ bool ApplyFrame(const Frame& frame, records::HostRecord& record, bool& done) {
     case EventKind::Line: record.Lines.emplace_back(p); return true;
     case EventKind::Text: {
       if (hasFact && fact == Fact::SmbDialect) {
-        if (!IsSmbDialect(p.substr(1))) return false;
+        // A name outside the table is not from a worker of this build.
+        if (!IsSmbDialectText(p.substr(1))) return false;
         record.Smb.Dialect = std::string(p.substr(1));
         return true;
       }

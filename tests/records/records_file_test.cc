@@ -114,10 +114,9 @@ TEST_F(RecordsFileTest, ResumeDropsATornLineAndKeepsTheLastRecordOfEachHost) {
   const std::vector<HostRecord> expected = {Record("pc2", 0), Record("PC1", 0), Record("pc3", 4)};
   EXPECT_EQ(Read(jsonl_), Lines(expected));
   EXPECT_EQ(Read(csv_), Csv(expected));
-  std::string error;
-  const auto records = ReadRecordsFile(jsonl_, &error);
-  ASSERT_TRUE(records.has_value()) << error;
-  EXPECT_EQ(Lines(*records), Lines(expected));
+  std::vector<HostRecord> records;
+  ASSERT_EQ(ReadRecordsFile(jsonl_, records), "");
+  EXPECT_EQ(Lines(records), Lines(expected));
 }
 
 TEST_F(RecordsFileTest, RefusesAFileWithALineThatIsNoRecord) {
@@ -127,7 +126,8 @@ TEST_F(RecordsFileTest, RefusesAFileWithALineThatIsNoRecord) {
   std::string error = files.Open(jsonl_, csv_, RecordsMode::Resume);
   EXPECT_NE(error.find("line 2 of"), std::string::npos) << error;
   EXPECT_EQ(Read(jsonl_), original);
-  EXPECT_FALSE(ReadRecordsFile(jsonl_, &error).has_value());
+  std::vector<HostRecord> records;
+  EXPECT_NE(ReadRecordsFile(jsonl_, records), "");
 }
 
 TEST_F(RecordsFileTest, RetryUnreachableReplacesRecordsAtomically) {

@@ -91,11 +91,10 @@ TEST_F(RecordsLockTest, HeldThroughTheRewriteAndNoObstacleToReaders) {
   RecordsLocks second;
   EXPECT_EQ(second.Take(jsonl, {}), jsonl.u8string() + " is being written by another sweep");
   // What --render reads is the records, not the lock.
-  std::string error;
-  const auto records = ReadRecordsFile(jsonl, &error);
-  ASSERT_TRUE(records) << error;
-  ASSERT_EQ(records->size(), 1u);
-  EXPECT_EQ(records->front().ExitCode, 0);
+  std::vector<HostRecord> records;
+  ASSERT_EQ(ReadRecordsFile(jsonl, records), "");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records.front().ExitCode, 0);
 }
 
 }  // namespace

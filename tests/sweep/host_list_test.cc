@@ -64,8 +64,8 @@ TEST(HostListTest, ReadsPlainAndCsvLists) {
       {"header without a host column is plain text", "a,b\npc1\n", {"a,b", "pc1"}, false, 0},
   };
   for (const Case& c : cases) {
-    std::string error;
-    const HostList list = ReadHostList(c.Bytes, &error);
+    HostList list;
+    const std::string error = ReadHostList(c.Bytes, list);
     EXPECT_EQ(error, "") << c.Name;
     EXPECT_EQ(Listed(list), c.Expected) << c.Name;
     EXPECT_EQ(list.Csv, c.Csv) << c.Name;
@@ -74,8 +74,8 @@ TEST(HostListTest, ReadsPlainAndCsvLists) {
 }
 
 TEST(HostListTest, TrimsAndUpperCasesAsTheSingleToolDoes) {
-  std::string error;
-  const HostList list = ReadHostList("\\\\pc1.corp.lan\\\n\"m\xC3\xA4x\xC3\xA8\"\n10.0.0.1\n", &error);
+  HostList list;
+  ASSERT_EQ(ReadHostList("\\\\pc1.corp.lan\\\n\"m\xC3\xA4x\xC3\xA8\"\n10.0.0.1\n", list), "");
   ASSERT_EQ(list.Entries.size(), 3u);
   EXPECT_EQ(list.Entries[0].RunHost, "PC1.CORP.LAN");
   EXPECT_EQ(list.Entries[0].Listed, "\\\\pc1.corp.lan\\");
@@ -97,8 +97,8 @@ TEST(HostListTest, RefusesHostTextsThatCouldAddASwitch) {
       {"\\\\\"\"", "No host name is left"}, {"m\xFCnchen", "not UTF-8"},
   };
   for (const Case& c : cases) {
-    std::string error;
-    const HostList list = ReadHostList("ok\n" + c.Line + "\n", &error);
+    HostList list;
+    ASSERT_EQ(ReadHostList("ok\n" + c.Line + "\n", list), "");
     ASSERT_EQ(list.Entries.size(), 2u) << c.Line;
     const HostEntry& entry = list.Entries[1];
     ASSERT_TRUE(entry.Refusal.has_value()) << c.Line;
@@ -107,8 +107,8 @@ TEST(HostListTest, RefusesHostTextsThatCouldAddASwitch) {
     EXPECT_FALSE(list.Entries[0].Refusal.has_value());
   }
   // A line break inside a quoted CSV field never reaches a run either.
-  std::string error;
-  const HostList csv = ReadHostList("Name,x\n\"pc1\npc2\",y\n", &error);
+  HostList csv;
+  ASSERT_EQ(ReadHostList("Name,x\n\"pc1\npc2\",y\n", csv), "");
   ASSERT_EQ(csv.Entries.size(), 1u);
   EXPECT_TRUE(csv.Entries[0].Refusal.has_value());
 }
@@ -132,14 +132,14 @@ TEST(HostListTest, RefusesWhatIsNoHostList) {
       {"too large", std::string(MaxHostListBytes + 1, 'a'), "larger than"},
   };
   for (const Case& c : cases) {
-    std::string error;
-    const HostList list = ReadHostList(c.Bytes, &error);
+    HostList list;
+    const std::string error = ReadHostList(c.Bytes, list);
     EXPECT_NE(error.find(c.Error), std::string::npos) << c.Name << ": " << error;
     EXPECT_TRUE(list.Entries.empty()) << c.Name;
   }
-  std::string bytes, error;
+  std::string bytes;
   std::istringstream small("pc1\n");
-  EXPECT_TRUE(ReadListBytes(small, bytes, &error));
+  EXPECT_EQ(ReadListBytes(small, bytes), "");
   EXPECT_EQ(bytes, "pc1\n");
 }
 

@@ -228,10 +228,14 @@ std::string Done(int code) {
 struct PoolRun {
   std::map<std::string, records::HostRecord> Records;
   int RecordCount = 0;
+  std::set<std::string> Stopped;
+  PoolEnd End = PoolEnd::Finished;
   bool Finished = false;
 };
 
-PoolRun RunPool(ScriptedWorkers& workers, const std::vector<std::string>& hosts, int jobs) {
+// unwritable: the host whose record cannot be kept, as on a full disk.
+PoolRun RunPool(ScriptedWorkers& workers, const std::vector<std::string>& hosts, int jobs,
+                const std::string& unwritable = {}) {
   std::vector<PoolJob> list;
   for (const std::string& host : hosts) {
     PoolJob job;
@@ -243,13 +247,16 @@ PoolRun RunPool(ScriptedWorkers& workers, const std::vector<std::string>& hosts,
                   [&] { return workers.InterruptAt >= 0 && workers.Now >= workers.InterruptAt; }};
   SweepPool pool(workers, clock, jobs, 1000);
   PoolRun run;
-  run.Finished = pool.Run(
+  run.End = pool.Run(
       list,
       [&](records::HostRecord& r) {
+        if (r.Host == unwritable) return false;
         run.Records[r.Host] = r;
         ++run.RecordCount;
+        return true;
       },
-      nullptr, 250);
+      [&](const std::string& host) { EXPECT_TRUE(run.Stopped.insert(host).second) << host; }, nullptr, 250);
+  run.Finished = run.End == PoolEnd::Finished;
   return run;
 }
 
@@ -319,7 +326,7 @@ TEST(SweepPool, InterruptRecordsRunningHostsTimedOutAndStartsNoMore) {
   workers.Scripts["unstarted"] = {{10, Done(0)}, {11, "", true}};
   workers.InterruptAt = 100;
   PoolRun run = RunPool(workers, {"quick", "slow1", "slow2", "later", "unstarted"}, 3);
-  EXPECT_FALSE(run.Finished);
+  EXPECT_EQ(run.End, PoolEnd::Interrupted);
   EXPECT_EQ(run.RecordCount, 4);
   EXPECT_EQ(run.Records.count("unstarted"), 0u);
   EXPECT_EQ(run.Records["quick"].ExitCode, 0);
@@ -329,6 +336,26 @@ TEST(SweepPool, InterruptRecordsRunningHostsTimedOutAndStartsNoMore) {
     EXPECT_EQ(run.Records[host].ExitCode, ExitCode::NoManagement) << host;
   }
   EXPECT_EQ(run.Records["slow1"].Lines.size(), 1u);
+}
+
+// A record that cannot be written ends the sweep at once and says so: the
+// hosts running then are stopped, neither timed out nor crashed, and nothing
+// further starts or is recorded.
+TEST(SweepPool, UnwritableRecordStopsRunningHostsWithoutRecords) {
+  ScriptedWorkers workers;
+  workers.Scripts["first"] = {{10, Done(0)}, {11, "", true}};
+  workers.Scripts["full"] = {{50, Done(0)}, {51, "", true}};
+  workers.Scripts["slow"] = {{20, Line(" + one")}, {900, Done(0)}, {901, "", true}};
+  workers.Scripts["same-moment"] = {{50, Done(0)}, {51, "", true}};
+  workers.Scripts["next"] = {};
+  workers.Scripts["unstarted"] = {{10, Done(0)}, {11, "", true}};
+  PoolRun run = RunPool(workers, {"first", "full", "slow", "same-moment", "next", "unstarted"}, 4, "full");
+  EXPECT_EQ(run.End, PoolEnd::Unrecorded);
+  EXPECT_EQ(run.RecordCount, 1);
+  EXPECT_EQ(run.Records.count("first"), 1u);
+  EXPECT_EQ(run.Stopped, (std::set<std::string>{"slow", "same-moment", "next"}));
+  EXPECT_EQ(workers.Running, 0);
+  EXPECT_LT(workers.Now, 900);  // the slow host was ended, not waited for
 }
 
 }  // namespace
