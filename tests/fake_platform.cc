@@ -165,6 +165,24 @@ class FakeRegistryKey : public RegistryKey {
     return 0;
   }
 
+  // The subkeys are the keys of KeyOpenStatus one level below this one.
+  std::int32_t EnumKey(std::uint32_t index, std::string& name) override {
+    fake_.Calls.push_back("RegEnumKeyExA " + std::to_string(index));
+    if (const auto failed = fake_.KeyEnumStatus.find(path_); failed != fake_.KeyEnumStatus.end()) return failed->second;
+    const std::string prefix = path_.empty() ? "" : path_ + "\\";
+    std::uint32_t seen = 0;
+    for (const auto& [key, status] : fake_.KeyOpenStatus) {
+      if (key.compare(0, prefix.size(), prefix) != 0 || key.size() == prefix.size()) continue;
+      const std::string child = key.substr(prefix.size());
+      if (child.find('\\') != std::string::npos) continue;
+      if (seen++ == index) {
+        name = child;
+        return 0;
+      }
+    }
+    return FakePlatform::ErrorNoMoreItems;
+  }
+
  private:
   FakePlatform& fake_;
   std::string machine_;
@@ -178,8 +196,59 @@ struct FakePlatform::ServiceSet : ConsoleService,
                                   EchoService,
                                   NetManagementService,
                                   UncFileService,
-                                  RegistryService {
-  explicit ServiceSet(FakePlatform& owner) : fake(owner), platform{*this, *this, *this, *this, *this, *this} {}
+                                  RegistryService,
+                                  HostAdminService {
+  explicit ServiceSet(FakePlatform& owner) : fake(owner), platform{*this, *this, *this, *this, *this, *this, *this} {}
+
+  // Host administration
+  CallStatus RemoteClock(const std::string& server, std::int64_t& hostMs, std::int64_t& localMs) override {
+    fake.Calls.push_back("NetRemoteTOD " + server);
+    hostMs = fake.HostClockMs;
+    localMs = fake.LocalClockMs;
+    return fake.ClockStatus;
+  }
+  CallStatus ListServices(const std::string& server, std::vector<ServiceInfo>& services) override {
+    fake.Calls.push_back("EnumServicesStatusExW " + server);
+    if (fake.ServicesStatus) services = fake.HostServices;
+    return fake.ServicesStatus;
+  }
+  CallStatus QueryService(const std::string& server, const std::string& name, ServiceInfo& service) override {
+    fake.Calls.push_back("QueryServiceConfigW " + server + " " + name);
+    if (!fake.ServiceQueryStatus) return fake.ServiceQueryStatus;
+    for (const ServiceInfo& known : fake.HostServices) {
+      if (known.Name == name) {
+        service = known;
+        return {};
+      }
+    }
+    return {1060, "OpenServiceW"};  // ERROR_SERVICE_DOES_NOT_EXIST
+  }
+  CallStatus LocalAdministrators(const std::string& server, std::vector<AccountInfo>& members) override {
+    fake.Calls.push_back("NetLocalGroupGetMembers " + server);
+    if (fake.AdministratorsStatus) members = fake.Administrators;
+    return fake.AdministratorsStatus;
+  }
+  CallStatus LookupSids(const std::string& server, std::vector<AccountInfo>& accounts) override {
+    fake.Calls.push_back("LsaLookupSids " + server);
+    if (!fake.LookupStatus) return fake.LookupStatus;
+    for (AccountInfo& account : accounts) {
+      const auto found = fake.SidNames.find(account.Sid);
+      if (found != fake.SidNames.end()) {
+        account.Name = found->second.Name;
+        account.Domain = found->second.Domain;
+        account.Use = found->second.Use;
+      } else {
+        account.Use = 8;  // SidTypeUnknown
+      }
+    }
+    return {};
+  }
+  CallStatus HostDomains(const std::string& server, std::string& accountDomainSid, std::string& dnsDomain) override {
+    fake.Calls.push_back("LsaQueryInformationPolicy " + server);
+    accountDomainSid = fake.AccountDomainSid;
+    dnsDomain = fake.DnsDomain;
+    return fake.DomainsStatus;
+  }
 
   ~ServiceSet() override {
     // Orphans were never freed by the caller; drop them without counting.

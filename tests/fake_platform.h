@@ -42,6 +42,7 @@ class FakePlatform {
   static constexpr std::int32_t ErrorFileNotFound = 2;
   static constexpr std::int32_t ErrorAccessDenied = 5;
   static constexpr std::int32_t ErrorMoreData = 234;
+  static constexpr std::int32_t ErrorNoMoreItems = 259;
 
   FakePlatform();
   ~FakePlatform();
@@ -111,6 +112,24 @@ class FakePlatform {
   // Stores a REG_DWORD, little endian.
   void SetRegistryDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value);
   void RemoveRegistryValue(const std::string& keyPath, const std::string& valueName);
+  // RegEnumKeyExA lists the keys of KeyOpenStatus one level down; a key
+  // listed here fails to be listed with this status instead.
+  std::map<std::string, std::int32_t> KeyEnumStatus;
+
+  // --- Host administration, beyond the checks --------------------------------
+  std::int64_t HostClockMs = 1765000000000;  // the host's clock and ours at one instant
+  std::int64_t LocalClockMs = 1765000000000;
+  CallStatus ClockStatus;
+  std::vector<ServiceInfo> HostServices;  // what the service control manager lists
+  CallStatus ServicesStatus;
+  CallStatus ServiceQueryStatus;            // of every single-service query
+  std::vector<AccountInfo> Administrators;  // members of BUILTIN\Administrators, as the host gives them
+  CallStatus AdministratorsStatus;
+  std::map<std::string, AccountInfo> SidNames;  // what LsaLookupSids says of each SID; others stay unknown
+  CallStatus LookupStatus;
+  std::string AccountDomainSid = "S-1-5-21-1000-2000-3000";
+  std::string DnsDomain;
+  CallStatus DomainsStatus;
 
   // --- What happened ---------------------------------------------------------
   std::vector<std::string> Calls;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 namespace quorvex {
@@ -34,6 +35,16 @@ enum class Fact {
   // them (WantsSmbFacts):
   SmbDialect,          // text: "2.0.2", "2.1", "3.0", "3.0.2", "3.1.1"
   SmbSigningRequired,  // flag
+  // What a move to another domain trips over, for callers that ask for them
+  // (WantsMoveFacts). Lists come as items; an item without fields opens its
+  // list, so a list read and found empty differs from one never read.
+  ClockSkew,       // text: the host's clock minus ours, seconds with one decimal ("-600.0")
+  DnsDomain,       // text: the DNS name of the host's domain, where it has one
+  RebootPending,   // items: reason ("component-servicing", "windows-update", "file-rename")
+  RemoteRegistry,  // item: state, start type, by name ("stopped", "disabled")
+  DomainService,   // items: name, display name, account, start type, state
+  LocalAdmin,      // items: SID, name, domain, kind ("user", "group", "alias", ...)
+  Profile,         // items: SID, name, domain
 };
 
 class FindingsSink {
@@ -55,6 +66,16 @@ class FindingsSink {
   // Whether the run should, after its calls, ask the platform what its SMB
   // connection to the host negotiated. The single tool does not.
   virtual bool WantsSmbFacts() const { return false; }
+  // Whether the run should, after its checks, ask what a move to another
+  // domain trips over (clock, pending reboot, services, administrators,
+  // profiles). The single tool does not: its calls and lines stay its own.
+  virtual bool WantsMoveFacts() const { return false; }
+  // One item of a list fact (text fields in the list's order, the core's
+  // 8-bit text); no fields: the list was read.
+  virtual void Item(Fact, std::initializer_list<std::string_view>) {}
+  // The checks are over and ended with this code; what follows is beyond
+  // them and never changes it.
+  virtual void Checked(std::uint16_t) {}
 };
 
 // For a run nobody records.

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex {
 
@@ -162,6 +163,9 @@ class RegistryKey {
   // sets size and type; on failure leaves the buffer untouched.
   virtual std::int32_t QueryValue(const std::string& valueName, std::uint32_t& type, std::uint8_t* buffer,
                                   std::uint32_t& size) = 0;
+  // RegEnumKeyExA: the name of the subkey at index, 0; ERROR_NO_MORE_ITEMS
+  // (259) past the last one; another status when the key cannot be listed.
+  virtual std::int32_t EnumKey(std::uint32_t index, std::string& name) = 0;
 };
 
 class RegistryService {
@@ -172,6 +176,56 @@ class RegistryService {
   virtual std::int32_t ConnectRegistry(const std::string& uncMachineName, std::unique_ptr<RegistryKey>& rootKey) = 0;
 };
 
+// A service as the host's service control manager describes it.
+struct ServiceInfo {
+  std::string Name;  // the key name ("RemoteRegistry")
+  std::string DisplayName;
+  std::string Account;          // the logon account (lpServiceStartName); "" for a driver
+  std::uint32_t StartType = 0;  // SERVICE_BOOT_START (0) .. SERVICE_DISABLED (4)
+  std::uint32_t State = 0;      // SERVICE_STOPPED (1) .. SERVICE_PAUSED (7)
+};
+
+// An account's SID and what the host translates it to.
+struct AccountInfo {
+  std::string Sid;  // "S-1-5-21-..."
+  std::string Name;
+  std::string Domain;
+  std::uint32_t Use = 0;  // SID_NAME_USE: SidTypeUser (1) .. SidTypeComputer (9); 0 untranslated
+};
+
+// How a call of the host administration service ended: 0, or the status of
+// the Win32 call (by its name) that failed.
+struct CallStatus {
+  std::uint32_t Status = 0;
+  std::string_view Call;
+  explicit operator bool() const { return Status == 0; }
+};
+
+// What a move to another domain needs to know of a host beyond the checks.
+// Every call is bounded like the network management calls.
+class HostAdminService {
+ public:
+  virtual ~HostAdminService() = default;
+  // The host's clock and ours at one instant, in milliseconds since 1970
+  // (NetRemoteTOD, or a time the connection already carried).
+  virtual CallStatus RemoteClock(const std::string& uncServerName, std::int64_t& hostMs, std::int64_t& localMs) = 0;
+  // Every Win32 service of the host, with its configuration
+  // (OpenSCManagerW, EnumServicesStatusExW, QueryServiceConfigW).
+  virtual CallStatus ListServices(const std::string& uncServerName, std::vector<ServiceInfo>& services) = 0;
+  // One service by its key name (OpenServiceW, QueryServiceConfigW,
+  // QueryServiceStatus).
+  virtual CallStatus QueryService(const std::string& uncServerName, const std::string& name, ServiceInfo& service) = 0;
+  // The members of BUILTIN\Administrators (S-1-5-32-544), translated as far as
+  // the host can (NetLocalGroupGetMembers at level 2).
+  virtual CallStatus LocalAdministrators(const std::string& uncServerName, std::vector<AccountInfo>& members) = 0;
+  // Fills Name, Domain and Use of each account from its Sid (LsaLookupSids).
+  virtual CallStatus LookupSids(const std::string& uncServerName, std::vector<AccountInfo>& accounts) = 0;
+  // The host's own account domain SID and the DNS name of the domain it
+  // belongs to, "" when it has none (LsaQueryInformationPolicy).
+  virtual CallStatus HostDomains(const std::string& uncServerName, std::string& accountDomainSid,
+                                 std::string& dnsDomain) = 0;
+};
+
 // Everything a run may call, grouped as the services are.
 struct Platform {
   ConsoleService& Console;
@@ -180,6 +234,7 @@ struct Platform {
   NetManagementService& Net;
   UncFileService& Files;
   RegistryService& Registry;
+  HostAdminService& Admin;
 };
 
 // The running process's platform. The build picks exactly one backend that

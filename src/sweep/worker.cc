@@ -32,7 +32,7 @@ void CheckHostInWorker(std::string_view job, WorkerSend send, void* context) {
   std::unique_ptr<SystemPlatform> system = OpenSystemPlatform(0, nullptr);
   Platform& real = system->Services();
   SilentConsole console(real.Console);
-  Platform services{console, real.Lookup, real.Echo, real.Net, real.Files, real.Registry};
+  Platform services{console, real.Lookup, real.Echo, real.Net, real.Files, real.Registry, real.Admin};
   FrameWriter frames(send, context, CoreTextToUtf8);
   Output out(console, frames);
   out.OutputEnabled = true;

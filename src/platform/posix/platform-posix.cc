@@ -60,7 +60,7 @@ class LinuxPlatform : public SystemPlatform {
         lookup_(OpenLookup()),
         echo_(std::make_unique<UnchargedEcho>(OpenEcho())),
         smb_(samba::OpenSmbServices()),
-        services_{*console_, *lookup_, *echo_, smb_->Net(), smb_->Files(), smb_->Registry()} {}
+        services_{*console_, *lookup_, *echo_, smb_->Net(), smb_->Files(), smb_->Registry(), smb_->Admin()} {}
 
   std::string CommandText() override { return text_; }
   Platform& Services() override { return services_; }

@@ -1,5 +1,6 @@
 # The Windows product: every service straight on the Win32 API.
 add_library(quorvex_platform STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/admin-win32.cc
   ${CMAKE_CURRENT_LIST_DIR}/console-win32.cc
   ${CMAKE_CURRENT_LIST_DIR}/echo-win32.cc
   ${CMAKE_CURRENT_LIST_DIR}/files-win32.cc

@@ -21,7 +21,8 @@ class Win32Platform : public SystemPlatform {
   std::unique_ptr<NetManagementService> net_ = win32::MakeNetManagementService();
   std::unique_ptr<UncFileService> files_ = win32::MakeUncFileService();
   std::unique_ptr<RegistryService> registry_ = win32::MakeRegistryService();
-  Platform services_{*console_, *lookup_, *echo_, *net_, *files_, *registry_};
+  std::unique_ptr<HostAdminService> admin_ = win32::MakeHostAdminService();
+  Platform services_{*console_, *lookup_, *echo_, *net_, *files_, *registry_, *admin_};
 };
 
 }  // namespace

@@ -44,6 +44,14 @@ class Win32RegistryKey : public RegistryKey {
     return status;
   }
 
+  std::int32_t EnumKey(std::uint32_t index, std::string& name) override {
+    char text[256];  // the longest key name the registry allows, and its NUL
+    DWORD length = sizeof text;
+    LONG status = RegEnumKeyExA(key_, index, text, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) name.assign(text, length);
+    return status;
+  }
+
  private:
   HKEY key_;
 };

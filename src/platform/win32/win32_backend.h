@@ -41,5 +41,6 @@ std::unique_ptr<EchoService> MakeEchoService();
 std::unique_ptr<NetManagementService> MakeNetManagementService();
 std::unique_ptr<UncFileService> MakeUncFileService();
 std::unique_ptr<RegistryService> MakeRegistryService();
+std::unique_ptr<HostAdminService> MakeHostAdminService();
 
 }  // namespace quorvex::win32

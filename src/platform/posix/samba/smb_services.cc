@@ -25,6 +25,7 @@ constexpr std::uint32_t BadNetPath = 53;              // ERROR_BAD_NETPATH
 constexpr std::uint32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
 constexpr std::int32_t MoreData = 234;                // ERROR_MORE_DATA
 constexpr std::int32_t InvalidParameter = 87;         // ERROR_INVALID_PARAMETER
+constexpr std::uint32_t NotSupported = 50;            // ERROR_NOT_SUPPORTED
 
 constexpr std::uint32_t InfoLevel = 102;
 constexpr std::uint32_t MaximumAllowed = 0x02000000;
@@ -226,6 +227,8 @@ class SambaRegistryKey : public RegistryKey {
     return 0;
   }
 
+  std::int32_t EnumKey(std::uint32_t, std::string&) override { return static_cast<std::int32_t>(NotSupported); }
+
  private:
   std::optional<std::vector<std::uint8_t>> Call(std::uint16_t opnum, const Bytes& request) {
     return pool_.Call(server_, RpcInterface::Registry, opnum, request, session_);
@@ -260,17 +263,42 @@ class SambaRegistry : public RegistryService {
   SambaClients& clients_;
 };
 
+// The host administration calls beyond the checks; not answered yet.
+class SambaHostAdmin : public HostAdminService {
+ public:
+  CallStatus RemoteClock(const std::string&, std::int64_t&, std::int64_t&) override {
+    return {NotSupported, "NetRemoteTOD"};
+  }
+  CallStatus ListServices(const std::string&, std::vector<ServiceInfo>&) override {
+    return {NotSupported, "OpenSCManagerW"};
+  }
+  CallStatus QueryService(const std::string&, const std::string&, ServiceInfo&) override {
+    return {NotSupported, "OpenSCManagerW"};
+  }
+  CallStatus LocalAdministrators(const std::string&, std::vector<AccountInfo>&) override {
+    return {NotSupported, "NetLocalGroupGetMembers"};
+  }
+  CallStatus LookupSids(const std::string&, std::vector<AccountInfo>&) override {
+    return {NotSupported, "LsaLookupSids"};
+  }
+  CallStatus HostDomains(const std::string&, std::string&, std::string&) override {
+    return {NotSupported, "LsaQueryInformationPolicy"};
+  }
+};
+
 class SambaSmbServices : public SmbServices {
  public:
   NetManagementService& Net() override { return net_; }
   UncFileService& Files() override { return files_; }
   RegistryService& Registry() override { return registry_; }
+  HostAdminService& Admin() override { return admin_; }
 
  private:
   SambaClients clients_;
   SambaNet net_{clients_};
   SambaFiles files_{clients_};
   SambaRegistry registry_{clients_};
+  SambaHostAdmin admin_;
 };
 
 }  // namespace
