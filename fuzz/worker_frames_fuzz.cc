@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   quorvex::records::HostRecord record;
   quorvex::sweep::FrameReader reader;
-  bool done = false;
+  quorvex::sweep::RunProgress done;
   // In two pieces, as a pipe may hand them over.
   reader.Feed(bytes.substr(0, size / 2));
   for (std::string_view piece : {bytes.substr(size / 2), std::string_view()}) {

@@ -13,10 +13,12 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
 }
 
+}  // namespace
+
 // UpperCaseText's letters, in UTF-8: a-z, and the seven code page 437 lower
 // case letters that have an upper case in the page (ä ö ü é ñ å ç: all
 // U+00xx, so C3 followed by the second byte below).
-std::string UpperHost(std::string_view utf8) {
+std::string UpperCaseHostText(std::string_view utf8) {
   std::string upper(utf8);
   constexpr unsigned char Lower[] = {0xA4, 0xB6, 0xBC, 0xA9, 0xB1, 0xA5, 0xA7};
   for (std::size_t i = 0; i < upper.size(); ++i) {
@@ -33,8 +35,8 @@ std::string UpperHost(std::string_view utf8) {
   return upper;
 }
 
-}  // namespace
-
-std::string HostKey(std::string_view host) { return UpperHost(TrimChars(ValidUtf8(TrimBlanks(host)), HostTrimChars)); }
+std::string HostKey(std::string_view host) {
+  return UpperCaseHostText(TrimChars(ValidUtf8(TrimBlanks(host)), HostTrimChars));
+}
 
 }  // namespace quorvex::records

@@ -19,4 +19,7 @@ inline constexpr std::string_view HostTrimChars = " \\\"";
 // tool would.
 std::string HostKey(std::string_view host);
 
+// Host and domain text (UTF-8) upper-cased by that same rule, nothing trimmed.
+std::string UpperCaseHostText(std::string_view utf8);
+
 }  // namespace quorvex::records

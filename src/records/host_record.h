@@ -40,6 +40,43 @@ struct SmbFacts {
   std::optional<bool> SigningRequired;
 };
 
+// What a move to another domain trips over, beyond the checks. Asked only of
+// a host that answered its management calls; records of older sweeps lack
+// them (null), and a query that failed leaves its fact null.
+struct ServiceEntry {
+  std::string Name;
+  std::string DisplayName;
+  std::string Account;
+  std::string StartType;  // "automatic", "manual", "disabled", "boot", "system"
+  std::string State;      // "stopped", "start-pending", "stop-pending", "running", ...
+};
+
+struct AccountEntry {
+  std::string Sid;
+  std::string Name;    // as the host translates the SID; "" when it cannot
+  std::string Domain;  // the account's domain, NetBIOS name
+  std::string Kind;    // "user", "group", "alias", "well-known", "computer", "deleted", "unknown"; "" for profiles
+};
+
+struct ServiceState {
+  std::string State;
+  std::string StartType;
+};
+
+struct MoveFacts {
+  std::optional<double> ClockSkewS;  // the host's clock minus the checker's, one decimal
+  std::optional<std::string> DnsDomain;
+  std::optional<std::vector<std::string>> RebootPending;  // "component-servicing", "windows-update", "file-rename"
+  std::optional<ServiceState> RemoteRegistry;             // only when the registry could not be opened
+  std::optional<std::vector<ServiceEntry>> DomainServices;
+  std::optional<std::vector<AccountEntry>> LocalAdmins;
+  std::optional<std::vector<AccountEntry>> Profiles;
+  // Derived by the sweep: the domain the host moves out of (/C, else the one
+  // it reported), and what stands in the way of the move.
+  std::optional<std::string> OldDomain;
+  std::optional<std::vector<std::string>> Blockers;
+};
+
 struct HostRecord {
   int Schema = RecordSchema;
   std::string Host;       // as listed
@@ -60,6 +97,7 @@ struct HostRecord {
   OsFacts Os;
   std::vector<CallError> Errors;
   SmbFacts Smb;
+  MoveFacts Move;
 };
 
 // The host never answered its management calls: it did not resolve or ping,

@@ -1,5 +1,6 @@
 #include "records/record_io.h"
 
+#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -7,6 +8,7 @@
 
 #include "core/encoding.h"
 #include "core/exit_codes.h"
+#include "records/blockers.h"
 
 namespace quorvex::records {
 
@@ -61,6 +63,64 @@ constexpr TextField TextFields[] = {
     {"product_type", &HostRecord::ProductType}, {"os_version", &HostRecord::OsVersion},
 };
 
+Json TextArray(const std::vector<std::string>& texts) {
+  Json array = Json::array();
+  for (const std::string& text : texts) array.push_back(ValidUtf8(text));
+  return array;
+}
+
+// Members of the list entries, in file order.
+struct ServiceMember {
+  const char* Key;
+  std::string ServiceEntry::*Member;
+};
+constexpr ServiceMember ServiceMembers[] = {{"name", &ServiceEntry::Name},
+                                            {"display_name", &ServiceEntry::DisplayName},
+                                            {"account", &ServiceEntry::Account},
+                                            {"start_type", &ServiceEntry::StartType},
+                                            {"state", &ServiceEntry::State}};
+struct AccountMember {
+  const char* Key;
+  std::string AccountEntry::*Member;
+};
+constexpr AccountMember AdminMembers[] = {{"sid", &AccountEntry::Sid},
+                                          {"name", &AccountEntry::Name},
+                                          {"domain", &AccountEntry::Domain},
+                                          {"kind", &AccountEntry::Kind}};
+constexpr std::size_t ProfileMemberCount = 3;  // a profile has no kind
+
+template <typename Entry, typename Member, std::size_t N>
+Json EntriesJson(const std::optional<std::vector<Entry>>& entries, const Member (&members)[N], std::size_t count = N) {
+  if (!entries) return nullptr;
+  Json array = Json::array();
+  for (const Entry& entry : *entries) {
+    Json item = Json::object();
+    for (std::size_t i = 0; i < count; ++i) item[members[i].Key] = ValidUtf8(entry.*(members[i].Member));
+    array.push_back(std::move(item));
+  }
+  return array;
+}
+
+void MoveToJson(const MoveFacts& m, Json& j) {
+  if (m.ClockSkewS) {
+    // One decimal, as a number: tenths rounded, never "-0.0".
+    const double tenths = std::round(*m.ClockSkewS * 10.0);
+    j["clock_skew_s"] = tenths == 0.0 ? 0.0 : tenths / 10.0;
+  } else {
+    j["clock_skew_s"] = nullptr;
+  }
+  j["dns_domain"] = OrNull(m.DnsDomain);
+  j["reboot_pending"] = m.RebootPending ? TextArray(*m.RebootPending) : Json(nullptr);
+  j["remote_registry"] = m.RemoteRegistry ? Json{{"state", ValidUtf8(m.RemoteRegistry->State)},
+                                                 {"start_type", ValidUtf8(m.RemoteRegistry->StartType)}}
+                                          : Json(nullptr);
+  j["domain_services"] = EntriesJson(m.DomainServices, ServiceMembers);
+  j["local_admins"] = EntriesJson(m.LocalAdmins, AdminMembers);
+  j["profiles"] = EntriesJson(m.Profiles, AdminMembers, ProfileMemberCount);
+  j["old_domain"] = OrNull(m.OldDomain);
+  j["blockers"] = m.Blockers ? TextArray(*m.Blockers) : Json(nullptr);
+}
+
 Json ToJson(const HostRecord& r) {
   Json j = Json::object();
   j["schema"] = r.Schema;
@@ -87,6 +147,7 @@ Json ToJson(const HostRecord& r) {
   }
   j["errors"] = std::move(errors);
   j["smb"] = Json{{"dialect", OrNull(r.Smb.Dialect)}, {"signing_required", OrNull(r.Smb.SigningRequired)}};
+  MoveToJson(r.Move, j);
   Json lines = Json::array();
   for (const std::string& line : r.Lines) lines.push_back(ValidUtf8(line));
   j["lines"] = std::move(lines);
@@ -200,6 +261,52 @@ bool ReadObject(const Json& j, const char* key, const Json*& out) {
   return true;
 }
 
+bool ReadOptionalStringArray(const Json& j, const char* key, std::optional<std::vector<std::string>>& out) {
+  const auto it = j.find(key);
+  if (it == j.end() || it->is_null()) return true;
+  out.emplace();
+  return ReadStringArray(j, key, *out);
+}
+
+template <typename Entry, typename Member, std::size_t N>
+bool ReadEntries(const Json& j, const char* key, std::optional<std::vector<Entry>>& out, const Member (&members)[N],
+                 std::size_t count = N) {
+  const auto it = j.find(key);
+  if (it == j.end() || it->is_null()) return true;
+  if (!it->is_array()) return false;
+  out.emplace();
+  for (const Json& item : *it) {
+    if (!item.is_object()) return false;
+    Entry entry;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!ReadRequired(item, members[i].Key, entry.*(members[i].Member))) return false;
+    }
+    out->push_back(std::move(entry));
+  }
+  return true;
+}
+
+bool ReadMove(const Json& j, MoveFacts& m) {
+  if (const auto skew = j.find("clock_skew_s"); skew != j.end() && !skew->is_null()) {
+    if (!skew->is_number()) return false;
+    m.ClockSkewS = skew->get<double>();
+  }
+  const Json* registry = nullptr;
+  if (!ReadObject(j, "remote_registry", registry)) return false;
+  if (const auto it = j.find("remote_registry"); it != j.end() && !it->is_null()) {
+    m.RemoteRegistry.emplace();
+    if (!ReadRequired(*registry, "state", m.RemoteRegistry->State) ||
+        !ReadRequired(*registry, "start_type", m.RemoteRegistry->StartType)) {
+      return false;
+    }
+  }
+  return Read(j, "dns_domain", m.DnsDomain) && ReadOptionalStringArray(j, "reboot_pending", m.RebootPending) &&
+         ReadEntries(j, "domain_services", m.DomainServices, ServiceMembers) &&
+         ReadEntries(j, "local_admins", m.LocalAdmins, AdminMembers) &&
+         ReadEntries(j, "profiles", m.Profiles, AdminMembers, ProfileMemberCount) &&
+         Read(j, "old_domain", m.OldDomain) && ReadOptionalStringArray(j, "blockers", m.Blockers);
+}
+
 std::optional<HostRecord> FromJson(const Json& j) {
   if (!j.is_object()) return std::nullopt;
   HostRecord r;
@@ -233,6 +340,7 @@ std::optional<HostRecord> FromJson(const Json& j) {
     ok = ok && (field.Text ? Read(*os, field.Key, r.Os.*field.Text) : ReadNumber(*os, field.Key, r.Os.*field.Number));
   }
   ok = ok && Read(*smb, "dialect", r.Smb.Dialect) && Read(*smb, "signing_required", r.Smb.SigningRequired);
+  ok = ok && ReadMove(j, r.Move);
   if (!ok || r.Host.empty()) return std::nullopt;
   return r;
 }
@@ -260,6 +368,15 @@ std::string CsvNumber(const std::optional<T>& value) {
   return value ? std::to_string(*value) : std::string();
 }
 
+// The skew as the JSON line writes it.
+std::string JsonNumberText(double seconds) {
+  MoveFacts m;
+  m.ClockSkewS = seconds;
+  Json j = Json::object();
+  MoveToJson(m, j);
+  return j["clock_skew_s"].dump();
+}
+
 std::string Joined(const std::vector<std::string>& parts) {
   std::string joined;
   for (const std::string& part : parts) joined += (joined.empty() ? "" : " ") + part;
@@ -284,7 +401,11 @@ std::string CsvHeader() {
       "schema",  "host",      "checked_at",   "elapsed_ms", "exit_code",    "failed",     "timed_out",   "crashed",
       "address", "full_name", "netbios_name", "domain",     "product_type", "os_version", "admin_share", "free_bytes"};
   for (const OsField& field : OsFields) columns.push_back(std::string("os.") + field.Key);
-  for (const char* column : {"errors", "smb.dialect", "smb.signing_required"}) columns.push_back(column);
+  for (const char* column :
+       {"errors", "smb.dialect", "smb.signing_required", "clock_skew_s", "reboot_pending", "remote_registry_state",
+        "remote_registry_start_type", "domain_services", "old_domain_admins", "old_domain_profiles", "blockers"}) {
+    columns.push_back(column);
+  }
   std::string header;
   for (const std::string& column : columns) header += (header.empty() ? "" : ",") + column;
   return header + "\r\n";
@@ -311,6 +432,15 @@ std::string ToCsvRow(const HostRecord& r) {
   cells.push_back(CsvText(Joined(errors)));
   cells.push_back(CsvCell(r.Smb.Dialect));
   cells.push_back(CsvCell(r.Smb.SigningRequired));
+  const MoveFacts& m = r.Move;
+  cells.push_back(m.ClockSkewS ? JsonNumberText(*m.ClockSkewS) : "");
+  cells.push_back(m.RebootPending ? CsvText(Joined(*m.RebootPending)) : "");
+  cells.push_back(m.RemoteRegistry ? CsvText(m.RemoteRegistry->State) : "");
+  cells.push_back(m.RemoteRegistry ? CsvText(m.RemoteRegistry->StartType) : "");
+  cells.push_back(m.DomainServices ? std::to_string(m.DomainServices->size()) : "");
+  cells.push_back(m.LocalAdmins ? std::to_string(OldDomainAdmins(r)) : "");
+  cells.push_back(m.Profiles ? std::to_string(OldDomainProfiles(r)) : "");
+  cells.push_back(m.Blockers ? CsvText(Joined(*m.Blockers)) : "");
   std::string row;
   for (std::size_t i = 0; i < cells.size(); ++i) row += (i == 0 ? "" : ",") + cells[i];
   return row + "\r\n";

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/exit_codes.h"
+#include "records/blockers.h"
 #include "records/os_family.h"
 #include "records/status_names.h"
 #include "sweep/worker_protocol.h"
@@ -14,21 +15,26 @@ namespace {
 
 // A worker that did not finish its run: the host was not fully checked.
 constexpr int UnfinishedExitCode = ExitCode::NoManagement;
+// What a record says of facts beyond the checks cut short by the deadline.
+constexpr std::string_view BeyondChecksCall = "deadline";
+constexpr std::int64_t TimeoutStatus = 1460;  // ERROR_TIMEOUT
 
 }  // namespace
 
-void CompleteRecord(records::HostRecord& record) {
+void CompleteRecord(records::HostRecord& record, std::string_view currentDomain) {
   for (records::CallError& error : record.Errors)
     error.Name = std::string(records::StatusName(error.Status, error.Call));
   record.Os.Family = records::OsFamily(record.Os, record.ProductType, record.OsVersion);
+  records::DeriveBlockers(record, currentDomain);
 }
 
 struct SweepPool::Active {
   records::HostRecord Record;
+  std::string CurrentDomain;  // /C, UTF-8: the old domain of the blockers
   std::int64_t StartMs = 0;
   bool KilledAtDeadline = false;
   bool KilledByStop = false;
-  bool Done = false;
+  RunProgress Progress;
   bool Broken = false;
   FrameReader Frames;
 };
@@ -47,6 +53,7 @@ void SweepPool::Start(std::uint64_t id, const PoolJob& job) {
   auto active = std::make_unique<Active>();
   active->Record.Host = job.Listed;
   active->Record.CheckedAt = clock_.UtcNow();
+  active->CurrentDomain = CoreTextToUtf8(job.Settings.CurrentDomain);
   active->StartMs = clock_.NowMs();
   running_[id] = std::move(active);
   if (!workers_.Start(id, EncodeJob(job.Settings))) Finish(id);
@@ -58,7 +65,7 @@ void SweepPool::Apply(Active& active, const std::string& bytes) {
   active.Frames.Feed(bytes);
   while (std::optional<Frame> frame = active.Frames.Next()) {
     // Nothing counts after the end of the run.
-    if (active.Done || !ApplyFrame(*frame, active.Record, active.Done)) {
+    if (active.Progress.Done || !ApplyFrame(*frame, active.Record, active.Progress)) {
       active.Broken = true;
       return;
     }
@@ -79,8 +86,12 @@ void SweepPool::Finish(std::uint64_t id) {
   record.ElapsedMs = clock_.NowMs() - active->StartMs;
   // A run that said it ended, and said nothing wrong, is complete however its
   // process ended afterwards. Anything else did not check the host fully.
-  const bool complete = active->Done && !active->Broken && !active->Frames.Partial();
-  if (!complete) {
+  const bool complete = active->Progress.Done && !active->Broken && !active->Frames.Partial();
+  if (!complete && active->Progress.Checked && !active->Broken) {
+    // The checks were over: their code stands, and only the facts beyond
+    // them that had not come are missing, as a call that ran out of time.
+    record.Errors.push_back({std::string(BeyondChecksCall), TimeoutStatus, {}});
+  } else if (!complete) {
     record.ExitCode = UnfinishedExitCode;
     if (active->KilledAtDeadline || active->KilledByStop || interruptSeen_) {
       record.TimedOut = true;
@@ -88,7 +99,7 @@ void SweepPool::Finish(std::uint64_t id) {
       record.Crashed = true;
     }
   }
-  CompleteRecord(record);
+  CompleteRecord(record, active->CurrentDomain);
   // The workers are ended once the news in hand is read: some of it may be
   // the end of a job that Kill would no longer find.
   if (!(*onRecord_)(record)) unrecorded_ = true;

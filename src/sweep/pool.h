@@ -81,8 +81,9 @@ class SweepPool {
   const HostStopped* onStopped_ = nullptr;
 };
 
-// Fills what the record derives from what the worker told: error names and
-// the OS family. Run by the pool before onRecord.
-void CompleteRecord(records::HostRecord& record);
+// Fills what the record derives from what the worker told: error names, the
+// OS family, and the blockers judged against currentDomain (/C, UTF-8; empty:
+// the domain the host reported). Run by the pool before onRecord.
+void CompleteRecord(records::HostRecord& record, std::string_view currentDomain);
 
 }  // namespace quorvex::sweep

@@ -1,6 +1,7 @@
 #include "sweep/worker_protocol.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/smb_dialect.h"
 #include "records/os_family.h"
@@ -10,7 +11,7 @@ namespace quorvex::sweep {
 namespace {
 
 constexpr std::size_t HeaderSize = 5;
-constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::SmbSigningRequired);
+constexpr std::uint8_t LastFact = static_cast<std::uint8_t>(Fact::Profile);
 
 void PutNumber(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -116,6 +117,18 @@ void FrameWriter::FailedCall(std::string_view call, std::int64_t status) {
   Send(EventKind::FailedCall, payload);
 }
 
+void FrameWriter::Item(Fact fact, std::initializer_list<std::string_view> fields) {
+  std::string payload(1, static_cast<char>(fact));
+  for (std::string_view field : fields) PutText(payload, toUtf8_(field));
+  Send(EventKind::Item, payload);
+}
+
+void FrameWriter::Checked(std::uint16_t exitCode) {
+  std::string payload;
+  PutNumber(payload, exitCode, 2);
+  Send(EventKind::Checked, payload);
+}
+
 void FrameWriter::Done(int exitCode) {
   std::string payload;
   PutNumber(payload, static_cast<std::uint64_t>(exitCode) & 0xFFFF, 2);
@@ -195,13 +208,81 @@ std::optional<Frame> FrameReader::Next() {
   return frame;
 }
 
-bool ApplyFrame(const Frame& frame, records::HostRecord& record, bool& done) {
+namespace {
+
+// How many fields an item of each list fact has.
+std::optional<std::size_t> ItemFields(Fact fact) {
+  switch (fact) {
+    case Fact::RebootPending: return 1;
+    case Fact::RemoteRegistry: return 2;
+    case Fact::DomainService: return 5;
+    case Fact::LocalAdmin: return 4;
+    case Fact::Profile: return 3;
+    default: return std::nullopt;
+  }
+}
+
+template <typename T>
+std::vector<T>& Opened(std::optional<std::vector<T>>& list) {
+  if (!list) list.emplace();
+  return *list;
+}
+
+bool ApplyItem(Fact fact, std::string_view p, records::MoveFacts& m) {
+  const std::optional<std::size_t> wanted = ItemFields(fact);
+  if (!wanted) return false;
+  std::vector<std::string> f;
+  while (!p.empty()) {
+    if (!GetText(p, f.emplace_back())) return false;
+  }
+  if (f.empty()) {
+    if (fact == Fact::RebootPending) Opened(m.RebootPending);
+    if (fact == Fact::DomainService) Opened(m.DomainServices);
+    if (fact == Fact::LocalAdmin) Opened(m.LocalAdmins);
+    if (fact == Fact::Profile) Opened(m.Profiles);
+    return fact != Fact::RemoteRegistry;
+  }
+  if (f.size() != *wanted) return false;
+  switch (fact) {
+    case Fact::RebootPending: Opened(m.RebootPending).push_back(f[0]); break;
+    case Fact::RemoteRegistry: m.RemoteRegistry = records::ServiceState{f[0], f[1]}; break;
+    case Fact::DomainService: Opened(m.DomainServices).push_back({f[0], f[1], f[2], f[3], f[4]}); break;
+    case Fact::LocalAdmin: Opened(m.LocalAdmins).push_back({f[0], f[1], f[2], f[3]}); break;
+    default: Opened(m.Profiles).push_back({f[0], f[1], f[2], {}}); break;
+  }
+  return true;
+}
+
+// "-600.0": a sign, digits, one decimal at most; nothing a worker of this
+// build would not send.
+std::optional<double> SkewSeconds(std::string_view text) {
+  std::size_t i = text.substr(0, 1) == "-" ? 1 : 0;
+  const std::size_t digits = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  if (i == digits || i - digits > 12) return std::nullopt;
+  if (i < text.size() && (text[i] != '.' || i + 2 != text.size() || text[i + 1] < '0' || text[i + 1] > '9')) {
+    return std::nullopt;
+  }
+  return std::stod(std::string(text));
+}
+
+}  // namespace
+
+bool ApplyFrame(const Frame& frame, records::HostRecord& record, RunProgress& progress) {
   const std::string_view p = frame.Payload;
   const bool hasFact = !p.empty() && static_cast<std::uint8_t>(p[0]) <= LastFact;
   const Fact fact = hasFact ? static_cast<Fact>(p[0]) : Fact::Address;
   switch (frame.Kind) {
     case EventKind::Line: record.Lines.emplace_back(p); return true;
     case EventKind::Text: {
+      if (hasFact && fact == Fact::ClockSkew) {
+        record.Move.ClockSkewS = SkewSeconds(p.substr(1));
+        return record.Move.ClockSkewS.has_value();
+      }
+      if (hasFact && fact == Fact::DnsDomain) {
+        record.Move.DnsDomain = std::string(p.substr(1));
+        return true;
+      }
       if (hasFact && fact == Fact::SmbDialect) {
         // A name outside the table is not from a worker of this build.
         if (!IsSmbDialectText(p.substr(1))) return false;
@@ -243,10 +324,18 @@ bool ApplyFrame(const Frame& frame, records::HostRecord& record, bool& done) {
       record.Errors.push_back(
           records::CallError{std::string(p.substr(8)), static_cast<std::int64_t>(GetNumber(p, 8)), {}});
       return true;
+    case EventKind::Item: return hasFact && ApplyItem(fact, p.substr(1), record.Move);
+    case EventKind::Checked:
+      if (p.size() != 2 || progress.Checked) return false;
+      record.ExitCode = static_cast<int>(GetNumber(p, 2));
+      progress.Checked = true;
+      return true;
     case EventKind::Done:
       if (p.size() != 2) return false;
+      // Past the end of the checks, the code they ended with stands.
+      if (progress.Checked && static_cast<int>(GetNumber(p, 2)) != record.ExitCode) return false;
       record.ExitCode = static_cast<int>(GetNumber(p, 2));
-      done = true;
+      progress.Done = true;
       return true;
     default: return false;
   }

@@ -32,6 +32,8 @@ enum class EventKind : std::uint8_t {
   FailedCall = 5,  // status (8 bytes), call name
   Done = 6,        // exit code (2 bytes): the run ended and said everything
   Job = 7,         // the settings of the host to check (worker's input)
+  Item = 8,        // fact (1 byte), then each field as length (4 bytes) and text
+  Checked = 9,     // exit code (2 bytes): the checks are over; facts beyond them follow
 };
 
 // A findings sink that writes each finding as a frame through `send`. Texts
@@ -49,6 +51,9 @@ class FrameWriter final : public FindingsSink {
   void FailedCall(std::string_view call, std::int64_t status) override;
   bool WantsOsDetails() const override { return true; }
   bool WantsSmbFacts() const override { return true; }
+  bool WantsMoveFacts() const override { return true; }
+  void Item(Fact fact, std::initializer_list<std::string_view> fields) override;
+  void Checked(std::uint16_t exitCode) override;
   void Done(int exitCode);
 
  private:
@@ -86,9 +91,15 @@ class FrameReader {
   bool broken_ = false;
 };
 
+// How far a worker's run got.
+struct RunProgress {
+  bool Checked = false;  // the checks are over: the exit code stands
+  bool Done = false;     // the run ended and said everything
+};
+
 // Applies one frame a worker sent to its host's record; returns false for a
 // frame that makes no sense (unknown kind or fact, wrong size), which breaks
-// the stream. A Done frame sets record.ExitCode and `done`.
-bool ApplyFrame(const Frame& frame, records::HostRecord& record, bool& done);
+// the stream. Checked and Done frames set record.ExitCode and `progress`.
+bool ApplyFrame(const Frame& frame, records::HostRecord& record, RunProgress& progress);
 
 }  // namespace quorvex::sweep

@@ -24,7 +24,7 @@ std::string Dword(std::uint64_t value) {
 bool Apply(const std::string& bytes, records::HostRecord& record) {
   FrameReader reader;
   reader.Feed(bytes);
-  bool done = false;
+  RunProgress done;
   while (std::optional<Frame> frame = reader.Next()) {
     if (!ApplyFrame(*frame, record, done)) return false;
   }

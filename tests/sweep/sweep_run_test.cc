@@ -27,7 +27,7 @@ std::string Frames(void (*write)(FrameWriter&)) {
 }
 
 // Feeds the bytes one at a time, as a pipe may hand them over.
-bool ApplyAll(const std::string& bytes, records::HostRecord& record, bool& done) {
+bool ApplyAll(const std::string& bytes, records::HostRecord& record, RunProgress& done) {
   FrameReader reader;
   for (char c : bytes) {
     reader.Feed(std::string_view(&c, 1));
@@ -54,9 +54,9 @@ TEST(WorkerFrames, EveryFindingReachesTheRecord) {
     w.Done(144);
   });
   records::HostRecord r;
-  bool done = false;
+  RunProgress done;
   ASSERT_TRUE(ApplyAll(bytes, r, done));
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(done.Done);
   EXPECT_EQ(r.ExitCode, 144);
   EXPECT_EQ(r.Lines, (std::vector<std::string>{" + Resolved hostname to: 10.0.0.1", ""}));
   EXPECT_EQ(r.Address, "10.0.0.1");
@@ -70,6 +70,44 @@ TEST(WorkerFrames, EveryFindingReachesTheRecord) {
   ASSERT_EQ(r.Errors.size(), 1u);
   EXPECT_EQ(r.Errors[0].Call, "RegConnectRegistry");
   EXPECT_EQ(r.Errors[0].Status, -1073741790);
+}
+
+// The facts beyond the checks arrive after the checks' code, as lists whose
+// opening item makes "read, none found" differ from "never read".
+TEST(WorkerFrames, MoveFactsReachTheRecordAfterTheChecks) {
+  const std::string bytes = Frames([](FrameWriter& w) {
+    w.Text(Fact::Domain, "OLDDOM");
+    w.Checked(16);
+    w.Text(Fact::ClockSkew, "-600.0");
+    w.Text(Fact::DnsDomain, "old.example");
+    w.Item(Fact::RebootPending, {});
+    w.Item(Fact::RebootPending, {"file-rename"});
+    w.Item(Fact::DomainService, {"Backup", "Nightly backup", "OLDDOM\\svc-backup", "automatic", "running"});
+    w.Item(Fact::LocalAdmin, {"S-1-5-21-1-2-3-512", "Domain Admins", "OLDDOM", "group"});
+    w.Item(Fact::Profile, {});
+    w.Done(16);
+  });
+  records::HostRecord r;
+  RunProgress progress;
+  ASSERT_TRUE(ApplyAll(bytes, r, progress));
+  EXPECT_TRUE(progress.Checked && progress.Done);
+  EXPECT_EQ(r.ExitCode, 16);
+  const records::MoveFacts& m = r.Move;
+  EXPECT_EQ(m.ClockSkewS, -600.0);
+  EXPECT_EQ(m.DnsDomain, "old.example");
+  EXPECT_EQ(m.RebootPending, std::vector<std::string>{"file-rename"});
+  ASSERT_TRUE(m.DomainServices && m.DomainServices->size() == 1);
+  EXPECT_EQ(m.DomainServices->front().Account, "OLDDOM\\svc-backup");
+  ASSERT_TRUE(m.LocalAdmins && m.LocalAdmins->size() == 1);
+  EXPECT_EQ(m.LocalAdmins->front().Kind, "group");
+  EXPECT_TRUE(m.Profiles && m.Profiles->empty());
+  EXPECT_FALSE(m.RemoteRegistry);
+
+  CompleteRecord(r, "");
+  EXPECT_EQ(r.Move.OldDomain, "OLDDOM");
+  EXPECT_EQ(r.Move.Blockers,
+            (std::vector<std::string>{"clock", "reboot-pending", "old-domain-services", "old-domain-admins"}));
+  EXPECT_EQ(r.ExitCode, 16);
 }
 
 TEST(WorkerFrames, JobCarriesEverySetting) {
@@ -112,10 +150,19 @@ TEST(WorkerFrames, NonsenseBreaksTheStream) {
       {"long done", EncodeFrame(EventKind::Done, "123")},
       {"oversized length", std::string("\1\xff\xff\xff\x7f", 5)},
       {"torn frame", EncodeFrame(EventKind::Line, "a line").substr(0, 7)},
+      {"item of a text fact", Frames([](FrameWriter& w) { w.Item(Fact::Domain, {"x"}); })},
+      {"item with a field too few", Frames([](FrameWriter& w) {
+         w.Item(Fact::LocalAdmin, {"S-1-5-32-544", "x", "y"});
+       })},
+      {"remote registry without fields", Frames([](FrameWriter& w) { w.Item(Fact::RemoteRegistry, {}); })},
+      {"skew that is no number", Frames([](FrameWriter& w) { w.Text(Fact::ClockSkew, "soon"); })},
+      {"skew with two decimals", Frames([](FrameWriter& w) { w.Text(Fact::ClockSkew, "1.25"); })},
+      {"checked twice", Frames([](FrameWriter& w) { w.Checked(0), w.Checked(0); })},
+      {"done changes the checked code", Frames([](FrameWriter& w) { w.Checked(16), w.Done(0); })},
   };
   for (const auto& c : cases) {
     records::HostRecord r;
-    bool done = false;
+    RunProgress done;
     EXPECT_FALSE(ApplyAll(c.Bytes, r, done)) << c.Name;
   }
 }
@@ -260,6 +307,10 @@ PoolRun RunPool(ScriptedWorkers& workers, const std::vector<std::string>& hosts,
   return run;
 }
 
+std::string Checked(int code) {
+  return Frames(code == 0 ? [](FrameWriter& w) { w.Checked(0); } : [](FrameWriter& w) { w.Checked(64); });
+}
+
 TEST(SweepPool, HowAWorkerEndsDecidesItsRecord) {
   const struct {
     const char* Host;
@@ -279,6 +330,10 @@ TEST(SweepPool, HowAWorkerEndsDecidesItsRecord) {
       {"torn last frame", {{10, Line(" + one") + Done(0).substr(0, 3)}, {20, "", true}}, 2, false, true, 1, 20},
       {"frames after its end", {{10, Done(0) + Line(" + late")}, {20, "", true}}, 2, false, true, 0, 20},
       {"never starts", {}, 2, false, true, 0, 0},
+      // Facts beyond the checks that run into the deadline never change
+      // the checks' code: the host is neither timed out nor crashed.
+      {"hangs after its checks", {{10, Line(" + one") + Checked(64)}}, 64, false, false, 1, 1000},
+      {"dies after its checks", {{10, Checked(0)}, {20, "", true, true}}, 0, false, false, 0, 20},
   };
   ScriptedWorkers workers;
   std::vector<std::string> hosts;
