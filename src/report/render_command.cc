@@ -1,11 +1,10 @@
 #include "report/render_command.h"
 
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <system_error>
 
+#include "core/durable_file.h"
 #include "records/records_file.h"
 #include "report/compare.h"
 #include "report/html_report.h"
@@ -17,33 +16,6 @@ constexpr int CannotReadOrWrite = 3;
 constexpr const char* Prefix = "quorvex-sweep: ";
 
 std::string Shown(const std::filesystem::path& path) { return PrintableText(path.u8string()); }
-
-// Written beside the target and renamed over it, so a page that a reader has
-// open is never seen half written.
-std::string WritePage(const std::filesystem::path& path, const std::string& page) {
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) return "cannot write the report " + Shown(path);
-    file.write(page.data(), static_cast<std::streamsize>(page.size()));
-    file.flush();
-    if (!file) {
-      file.close();
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return "cannot write the report " + Shown(path);
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return "cannot write the report " + Shown(path) + ": " + error.message();
-  }
-  return "";
-}
 
 }  // namespace
 
@@ -77,9 +49,11 @@ int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream&
   input.Older = older ? &*older : nullptr;
   if (!options.RecordsPath.empty()) input.SourceName = options.RecordsPath.filename().u8string();
   if (older) input.OlderName = options.SincePath.filename().u8string();
-  error = WritePage(options.HtmlPath, RenderHtml(input));
+  // Replaced whole, so that a page a reader has open is never seen half
+  // written, and a power cut leaves the old page or the new one.
+  error = ReplaceFileDurably(options.HtmlPath, RenderHtml(input));
   if (!error.empty()) {
-    err << Prefix << error << "\n";
+    err << Prefix << "cannot write the report " << Shown(options.HtmlPath) << ": " << PrintableText(error) << "\n";
     return CannotReadOrWrite;
   }
   out << "report: " << Shown(options.HtmlPath) << "\n";
