@@ -5,9 +5,10 @@
 # text, names listed twice. Asserts the records' facts against what
 # `quorvex /M HOST /V` says of the same host, a SIGKILL part-way and a
 # --resume that finishes the list with every host recorded once, a
-# --retry-unreachable run, Ctrl-C (exit 130), the sweep's own refusals, a
-# second sweep on records files a running one writes, and the records' SMB
-# facts and admin$ statuses under changed server settings.
+# --retry-unreachable run, the flushes to disk around every file a sweep
+# replaces, Ctrl-C (exit 130), the sweep's own refusals, a second sweep on
+# records files a running one writes, and the records' SMB facts and admin$
+# statuses under changed server settings.
 # Uses the Samba host of scripts/samba-host.sh and the sanitized build of the
 # core tests. Prints "N passed, N failed".
 set -uo pipefail
@@ -15,7 +16,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 iptables python3 cmake ninja-build g++ \
-  pkg-config googletest libcli11-dev nlohmann-json3-dev >/dev/null || exit 1
+  pkg-config googletest libcli11-dev nlohmann-json3-dev strace >/dev/null || exit 1
 
 # shellcheck source=../tests/lib/build.sh
 source "$root/tests/lib/build.sh"
@@ -277,6 +278,94 @@ sys.exit(0 if ok else 1)
 EOF
 check "--retry-unreachable replaces exactly the dead hosts' records" python3 "$work/retry.py" "$work"
 check "--retry-unreachable checks only those" grep -qx "Hosts checked: 5" "$work/retry.out"
+
+# Every file replaced (the records rewritten by --retry-unreachable, the CSV
+# made again from them, the page) is written to a new file beside it, flushed
+# to disk, renamed over the old one, and then the folder flushed; the records
+# files are flushed once as the sweep ends. Seen from outside: the system
+# calls, each descriptor shown with its path (-y). LeakSanitizer cannot run
+# under ptrace.
+cp "$work/r.jsonl" "$work/d.jsonl"
+cp "$work/r.csv" "$work/d.csv"
+echo old >"$work/d.html"
+printf 'nohost\nnosuch.invalid\n' >"$work/d-list"
+in_client ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" strace -f -qq -y -o "$work/strace.log" \
+  -e trace=fsync,fdatasync,rename,renameat,renameat2,openat \
+  "$sweep" --jobs 2 --deadline 5 --retry-unreachable --jsonl "$work/d.jsonl" --csv "$work/d.csv" \
+  --html "$work/d.html" "$work/d-list" >"$work/durable.out" 2>&1
+durable_rc=$?
+cat >"$work/durable.py" <<'EOF'
+import os, re, sys
+log, target = sys.argv[1], os.path.realpath(sys.argv[2])
+folder = os.path.dirname(target)
+# One call a line: "PID name(args) = result", a call cut by another thread's
+# put back together from its "<unfinished ...>" and "<... resumed>" halves.
+calls, pending = [], {}
+for line in open(log, encoding="utf-8", errors="replace"):
+    pid, _, rest = line.rstrip("\n").partition(" ")
+    rest = rest.strip()
+    if rest.endswith("<unfinished ...>"):
+        pending[pid] = rest[: -len("<unfinished ...>")]
+        continue
+    m = re.match(r"<\.\.\. \w+ resumed>(.*)", rest)
+    if m:
+        rest = pending.pop(pid, "") + m.group(1)
+    m = re.match(r"(\w+)\((.*)\)\s+= (-?\d+)(?:<([^>]*)>)?", rest)
+    if m:
+        calls.append((pid, m.group(1), m.group(2), int(m.group(3)), m.group(4), rest))
+
+def fd_path(args):  # the path -y shows beside a call's first descriptor
+    m = re.match(r"\d+<([^>]*)>", args)
+    return m and m.group(1)
+
+def quoted(args):
+    return re.findall(r'"((?:[^"\\]|\\.)*)"', args)
+
+problems, shown = [], []
+renames = [i for i, c in enumerate(calls)
+           if c[1].startswith("rename") and c[3] == 0 and quoted(c[2])[-1:] == [target]]
+if not renames:
+    problems.append(f"no rename onto {target}")
+for i in renames:
+    pid, temp = calls[i][0], quoted(calls[i][2])[0]
+    before = [c for c in calls[:i] if c[0] == pid]
+    made = [j for j, c in enumerate(before)
+            if c[1] == "openat" and quoted(c[2])[:1] == [temp] and "O_EXCL" in c[2] and c[3] >= 0]
+    synced = [c for c in before[made[-1]:]
+              if c[1] == "fsync" and c[3] == 0 and fd_path(c[2]) == temp] if made else []
+    if not synced:
+        problems.append(f"{temp} not made with O_EXCL and flushed before its rename")
+        continue
+    after = []
+    for c in calls[i + 1:]:
+        if c[0] != pid:
+            continue
+        if c[1].startswith("rename"):
+            break
+        after.append(c)
+    opened = [c for c in after if c[1] == "openat" and "O_DIRECTORY" in c[2] and c[4] == folder]
+    flushed = [c for c in after if c[1] == "fsync" and c[3] == 0 and fd_path(c[2]) == folder]
+    if not opened or not flushed:
+        problems.append(f"the folder not flushed after the rename onto {target}")
+        continue
+    shown += [before[made[-1]][5], synced[-1][5], calls[i][5], opened[0][5], flushed[0][5]]
+if sys.argv[3:] == ["appended"]:
+    ends = [c[5] for c in calls if c[1] == "fsync" and c[3] == 0 and fd_path(c[2]) == target]
+    if not ends:
+        problems.append(f"{target} itself never flushed")
+    shown += ends
+print("\n".join(problems or shown))
+sys.exit(1 if problems else 0)
+EOF
+check "durable: the sweep under strace ends as before (1)" test "$durable_rc" = 1
+check "durable: records rewritten through a flushed file and a flushed folder" \
+  python3 "$work/durable.py" "$work/strace.log" "$work/d.jsonl" appended
+check "durable: CSV made again through a flushed file and a flushed folder" \
+  python3 "$work/durable.py" "$work/strace.log" "$work/d.csv" appended
+check "durable: the page replaced through a flushed file and a flushed folder" \
+  python3 "$work/durable.py" "$work/strace.log" "$work/d.html"
+check "durable: no temporary file left beside them" \
+  bash -c "! ls '$work' | grep -qE '^d\\.(jsonl|csv|html)\\..*\\.tmp\$'"
 
 # Ctrl-C: running hosts recorded timed out, the summary so far, exit 130.
 printf 'silent\ndrop\nsyndrop\nqvxhost\n' >"$work/slow-list"

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <system_error>
 
+#include "core/durable_file.h"
 #include "records/host_key.h"
 #include "records/record_io.h"
 
@@ -88,29 +88,6 @@ std::vector<std::size_t> LastOfEachHost(const std::vector<std::string>& keys) {
     if (last[keys[i]] == i) kept.push_back(i);
   }
   return kept;
-}
-
-std::string WriteAtomically(const fs::path& path, const std::function<void(std::ostream&)>& write) {
-  fs::path temporary = path;
-  temporary += ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) write(out);
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return Named(temporary) + " cannot be written";
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return Named(path) + " cannot be replaced: " + ec.message();
-  }
-  return {};
 }
 
 std::optional<std::uintmax_t> SizeOf(const fs::path& path) {
@@ -263,6 +240,15 @@ std::string RecordsFiles::Finish() {
     stream->close();
     if (stream->fail()) return Named(*path) + " cannot be written";
   }
+  // Once, not after each record: a flush to the disk a record would slow a
+  // large sweep to the disk's pace. Before any rewrite too, so that a rewrite
+  // that fails leaves the appended records on the disk.
+  for (const fs::path* path : {&jsonlPath_, &csvPath_}) {
+    if (path->empty()) continue;
+    if (std::string failed = FlushFileToDisk(*path); !failed.empty()) {
+      return Named(*path) + " cannot be flushed to disk: " + failed;
+    }
+  }
   if (!replaced_) return {};
   if (std::string failed = RewriteAll(false); !failed.empty()) return failed;
   return csvPath_.empty() ? std::string() : RewriteAll(true);
@@ -278,7 +264,7 @@ std::string RecordsFiles::RewriteAll(bool csv) {
   const fs::path& path = csv ? csvPath_ : jsonlPath_;
   if (path.empty()) return {};
   const std::vector<std::size_t> kept = LastOfEachHost(keys_);
-  return WriteAtomically(path, [&](std::ostream& out) {
+  const std::string failed = ReplaceFileDurably(path, [&](std::ostream& out) {
     if (csv) out << CsvBom << CsvHeader();
     for (std::size_t i : kept) {
       if (csv) {
@@ -288,6 +274,7 @@ std::string RecordsFiles::RewriteAll(bool csv) {
       }
     }
   });
+  return failed.empty() ? failed : Named(path) + " cannot be replaced: " + failed;
 }
 
 std::string ReadRecordsFile(const fs::path& path, std::vector<HostRecord>& records) {

@@ -26,16 +26,17 @@
 //   RetryUnreachable  Resume, and hosts whose last record is unreachable,
 //              no-management, timed out or crashed are not done: their new
 //              records replace the old ones, and Finish rewrites the JSON
-//              Lines file (a temporary file, then a rename) with one record a
-//              host, and the CSV from it.
+//              Lines file with one record a host, and the CSV from it.
 // A line that is not a record, anywhere but at the torn end, refuses the
 // file: it is not silently dropped.
 //
 // Durability: each Append writes the JSON line, flushes it to the operating
 // system, then the CSV row and flushes it. A killed sweep loses at most the
-// line being written, which the next Resume drops. There is no fsync: a
-// power cut may lose the last records the system had not yet stored, which a
-// resume then checks again.
+// line being written, which the next Resume drops. Finish puts both files on
+// the disk, once: a power cut during the sweep may lose the last records the
+// system had not yet stored, which a resume then checks again. A rewrite
+// replaces a file whole (core/durable_file.h): a power cut leaves the old
+// file or the new one, never a mix, and never neither.
 #pragma once
 
 #include <filesystem>
@@ -80,8 +81,8 @@ class RecordsFiles {
   // Writes and flushes the record: "" or one line saying which file failed.
   std::string Append(const HostRecord& record);
 
-  // Closes the files; with replaced records, rewrites both with one record a
-  // host. "" or one line saying what failed.
+  // Closes the files and puts them on the disk; with replaced records,
+  // rewrites both with one record a host. "" or one line saying what failed.
   std::string Finish();
 
   // Every record, one a host (the last one), in file order: for the summary
@@ -92,7 +93,7 @@ class RecordsFiles {
   void Keep(HostRecord record);
   std::string OpenForAppend(bool fresh);
   // Writes the JSON Lines file (or the CSV) again from the last record of
-  // each host, through a temporary file and a rename.
+  // each host, replacing the old one whole.
   std::string RewriteAll(bool csv);
 
   std::filesystem::path jsonlPath_;

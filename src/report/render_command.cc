@@ -1,11 +1,10 @@
 #include "report/render_command.h"
 
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <system_error>
 
+#include "core/durable_file.h"
 #include "core/exit_codes.h"
 #include "records/records_file.h"
 #include "report/compare.h"
@@ -17,33 +16,6 @@ namespace {
 constexpr const char* Prefix = "quorvex-sweep: ";
 
 std::string Shown(const std::filesystem::path& path) { return PrintableText(path.u8string()); }
-
-// Written beside the target and renamed over it, so a page that a reader has
-// open is never seen half written.
-std::string WritePage(const std::filesystem::path& path, const std::string& page) {
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) return "cannot write the report " + Shown(path);
-    file.write(page.data(), static_cast<std::streamsize>(page.size()));
-    file.flush();
-    if (!file) {
-      file.close();
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return "cannot write the report " + Shown(path);
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return "cannot write the report " + Shown(path) + ": " + error.message();
-  }
-  return "";
-}
 
 }  // namespace
 
@@ -75,8 +47,10 @@ int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream&
   input.Older = older ? &*older : nullptr;
   if (!options.RecordsPath.empty()) input.SourceName = options.RecordsPath.filename().u8string();
   if (older) input.OlderName = options.SincePath.filename().u8string();
-  if (const std::string error = WritePage(options.HtmlPath, RenderHtml(input)); !error.empty()) {
-    err << Prefix << error << "\n";
+  // Replaced whole, so that a page a reader has open is never seen half
+  // written, and a power cut leaves the old page or the new one.
+  if (const std::string error = ReplaceFileDurably(options.HtmlPath, RenderHtml(input)); !error.empty()) {
+    err << Prefix << "cannot write the report " << Shown(options.HtmlPath) << ": " << PrintableText(error) << "\n";
     return SweepExitCode::UnusableFile;
   }
   out << "report: " << Shown(options.HtmlPath) << "\n";

@@ -2,6 +2,7 @@
 add_executable(quorvex_posix_tests
   ${CMAKE_CURRENT_LIST_DIR}/command_text_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/console_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/durable_file_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/file_lock_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/icmp_echo_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/resolver_test.cc

@@ -34,6 +34,18 @@ HostRecord FullRecord() {
   r.Errors = {{"NetShareGetInfo", 5, "ERROR_ACCESS_DENIED"}, {"RegConnectRegistry", 3221225506, ""}};
   r.Smb.Dialect = "3.1.1";
   r.Smb.SigningRequired = true;
+  MoveFacts& m = r.Move;
+  m.ClockSkewS = -612.3;
+  m.DnsDomain = "corp.lan";
+  m.RebootPending = std::vector<std::string>{"component-servicing", "file-rename"};
+  m.RemoteRegistry = ServiceState{"stopped", "disabled"};
+  m.DomainServices = std::vector<ServiceEntry>{{"Backup", "Nightly, \"full\"", "CORP\\svc", "automatic", "running"}};
+  m.LocalAdmins = std::vector<AccountEntry>{{"S-1-5-21-9-512", "Domain Admins", "CORP", "group"},
+                                            {"S-1-5-21-7-1001", "", "", "unknown"}};
+  m.Profiles = std::vector<AccountEntry>{};
+  m.OldDomain = "CORP";
+  m.Blockers = std::vector<std::string>{"clock", "reboot-pending", "remote-registry", "old-domain-services",
+                                        "old-domain-admins"};
   return r;
 }
 
@@ -60,8 +72,19 @@ TEST(RecordIoTest, RoundTripsEveryFact) {
       << line;
   EXPECT_NE(line.find("\"address\":null,"), std::string::npos);
   EXPECT_NE(line.find("\"os\":{\"CurrentMajorVersionNumber\":null,"), std::string::npos);
-  EXPECT_NE(line.find("\"errors\":[],\"smb\":{\"dialect\":null,\"signing_required\":null},\"lines\":[]}"),
+  EXPECT_NE(line.find("\"errors\":[],\"smb\":{\"dialect\":null,\"signing_required\":null},\"clock_skew_s\":null,"
+                      "\"dns_domain\":null,\"reboot_pending\":null,\"remote_registry\":null,\"domain_services\":null,"
+                      "\"local_admins\":null,\"profiles\":null,\"old_domain\":null,\"blockers\":null,\"lines\":[]}"),
             std::string::npos);
+  const std::string full = ToJsonLine(FullRecord());
+  EXPECT_NE(full.find("\"clock_skew_s\":-612.3,"), std::string::npos) << full;
+  EXPECT_NE(full.find("\"profiles\":[],"), std::string::npos) << full;
+  // A record of an older sweep, without the keys of the move's facts, reads
+  // with them null.
+  std::string older = line.substr(0, line.find(",\"clock_skew_s\"")) + ",\"lines\":[]}";
+  const std::optional<HostRecord> old = ParseJsonLine(older);
+  ASSERT_TRUE(old.has_value()) << older;
+  EXPECT_EQ(ToJsonLine(*old), line);
   EXPECT_NE(ToJsonLine(FullRecord()).find("\"failed\":[\"admin-share\",\"registry\"]"), std::string::npos);
 }
 
@@ -123,7 +146,10 @@ TEST(RecordIoTest, WritesCsvThatSpreadsheetsRead) {
   const std::string header = CsvHeader();
   EXPECT_EQ(header.substr(0, 61), "schema,host,checked_at,elapsed_ms,exit_code,failed,timed_out,");
   EXPECT_NE(header.find(",free_bytes,os.CurrentMajorVersionNumber,"), std::string::npos);
-  EXPECT_NE(header.find(",os.family,errors,smb.dialect,smb.signing_required\r\n"), std::string::npos);
+  EXPECT_NE(header.find(",os.family,errors,smb.dialect,smb.signing_required,clock_skew_s,reboot_pending,"
+                        "remote_registry_state,remote_registry_start_type,domain_services,old_domain_admins,"
+                        "old_domain_profiles,blockers\r\n"),
+            std::string::npos);
 
   HostRecord r = FullRecord();
   r.Domain = "a,\"b\"\r\nc";
@@ -133,7 +159,9 @@ TEST(RecordIoTest, WritesCsvThatSpreadsheetsRead) {
             "1,pc1.corp.lan,2026-12-07T14:30:00Z,812,144,admin-share registry,false,false,10.0.0.1,pc1.corp.lan,"
             "PC1,\"a,\"\"b\"\"\r\nc\",WinNT,6.3,false,18446744073709551615,10,,22631,4460,23H2,"
             "\"'=HYPERLINK(\"\"x\"\")\",,,Windows 11 23H2,"
-            "NetShareGetInfo:5:ERROR_ACCESS_DENIED RegConnectRegistry:3221225506,3.1.1,true\r\n");
+            "NetShareGetInfo:5:ERROR_ACCESS_DENIED RegConnectRegistry:3221225506,3.1.1,true,"
+            "-612.3,component-servicing file-rename,stopped,disabled,1,1,0,"
+            "clock reboot-pending remote-registry old-domain-services old-domain-admins\r\n");
   // Columns line up with the header whatever the record holds.
   HostRecord bare;
   bare.Host = "x";

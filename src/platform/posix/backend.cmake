@@ -23,7 +23,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/samba/smb.cmake)
 
 # Files the records keep: locks and durable replacement. No Samba here, so the
 # records and the report link it alone.
-add_library(quorvex_files STATIC ${CMAKE_CURRENT_LIST_DIR}/file_lock-posix.cc)
+add_library(quorvex_files STATIC ${CMAKE_CURRENT_LIST_DIR}/durable_file-posix.cc
+  ${CMAKE_CURRENT_LIST_DIR}/file_lock-posix.cc)
 target_link_libraries(quorvex_files PUBLIC quorvex_core PRIVATE quorvex_backend_headers)
 
 # The sweep's worker processes: forked children.

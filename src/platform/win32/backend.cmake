@@ -14,7 +14,8 @@ target_link_libraries(quorvex_platform PUBLIC quorvex_core ws2_32 iphlpapi netap
 target_compile_definitions(quorvex_platform PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 # Files the records keep: locks and durable replacement.
-add_library(quorvex_files STATIC ${CMAKE_CURRENT_LIST_DIR}/file_lock-win32.cc)
+add_library(quorvex_files STATIC ${CMAKE_CURRENT_LIST_DIR}/durable_file-win32.cc
+  ${CMAKE_CURRENT_LIST_DIR}/file_lock-win32.cc)
 target_link_libraries(quorvex_files PUBLIC quorvex_core PRIVATE quorvex_backend_headers)
 target_compile_definitions(quorvex_files PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
 
