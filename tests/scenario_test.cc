@@ -2,6 +2,7 @@
 // codes, and every resource handed back exactly once.
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -367,6 +368,148 @@ TEST(ScenarioTest, SmbFactsLastAndOnlyOfAHostThatAnswered) {
     RunChecks(c.Command, single.Services());
     for (const std::string& call : single.Calls) EXPECT_NE(call.rfind("ConnectionFacts", 0), 0u) << c.Name;
     EXPECT_EQ(single.Output, fake.Output) << c.Name;
+  }
+}
+
+// A caller that wants what a move trips over: it hears it after the checks'
+// code, as facts and list items, and the failed calls among them.
+class MoveLog final : public FindingsSink {
+ public:
+  std::vector<std::string> Told;  // from the checks' code on
+  void Line(std::string_view) override {}
+  void Text(Fact fact, std::string_view value) override {
+    if (fact == Fact::ClockSkew) Add("skew " + std::string(value));
+    if (fact == Fact::DnsDomain) Add("dns " + std::string(value));
+  }
+  void Number(Fact, std::uint64_t) override {}
+  void Flag(Fact, bool) override {}
+  void FailedCall(std::string_view call, std::int64_t status) override {
+    Add("failed " + std::string(call) + " " + std::to_string(status));
+  }
+  bool WantsMoveFacts() const override { return true; }
+  void Item(Fact fact, std::initializer_list<std::string_view> fields) override {
+    static const std::map<Fact, std::string> names = {{Fact::RebootPending, "reboot"},
+                                                      {Fact::RemoteRegistry, "remote-registry"},
+                                                      {Fact::DomainService, "service"},
+                                                      {Fact::LocalAdmin, "admin"},
+                                                      {Fact::Profile, "profile"}};
+    std::string item = names.at(fact);
+    for (std::string_view field : fields) item += "|" + std::string(field);
+    Add(item);
+  }
+  void Checked(std::uint16_t code) override { Told.push_back("checked " + std::to_string(code)); }
+
+ private:
+  void Add(const std::string& what) {
+    if (!Told.empty()) Told.push_back(what);
+  }
+};
+
+TEST(ScenarioTest, WhatAMoveTripsOverComesAfterTheChecksAndChangesNothing) {
+  const std::string cbs = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\RebootPending";
+  const std::string sm = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  const std::string profiles = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+  struct Case {
+    const char* Name;
+    std::string Command;
+    std::function<void(FakePlatform&)> Setup;
+    std::vector<std::string> Told;
+  };
+  // A healthy host: every list read, nothing in the way.
+  const std::vector<std::string> healthy = {"checked 0", "skew 0.0", "reboot", "profile", "service", "admin"};
+  // clang-format off
+  const Case cases[] = {
+      {"healthy", "/M pc042.sales.lan", nullptr, healthy},
+      {"clock ahead and a DNS domain", "/M pc042.sales.lan",
+       [](FakePlatform& f) { f.HostClockMs += 600049; f.DnsDomain = "sales.example"; },
+       {"checked 0", "skew 600.0", "dns sales.example", "reboot", "profile", "service", "admin"}},
+      {"clock a hair behind", "/M pc042.sales.lan", [](FakePlatform& f) { f.HostClockMs -= 40; }, healthy},
+      {"restart pending twice over", "/M pc042.sales.lan",
+       [&](FakePlatform& f) {
+         f.KeyOpenStatus[cbs] = 0;
+         f.KeyOpenStatus[sm] = 0;
+         f.SetRegistryBytes(sm, "PendingFileRenameOperations", std::string("\\??\\C:\\a\0\0\0", 12));
+       },
+       {"checked 0", "skew 0.0", "reboot", "reboot|component-servicing", "reboot|file-rename", "profile", "service",
+        "admin"}},
+      {"an empty rename list is no restart", "/M pc042.sales.lan",
+       [&](FakePlatform& f) {
+         f.KeyOpenStatus[sm] = 0;
+         f.SetRegistryBytes(sm, "PendingFileRenameOperations", std::string(2, '\0'));
+       },
+       healthy},
+      {"marker key unreadable: no reboot fact", "/M pc042.sales.lan",
+       [&](FakePlatform& f) { f.KeyOpenStatus[cbs] = 5; },
+       {"checked 0", "skew 0.0", "failed RegOpenKeyExA 5", "profile", "service", "admin"}},
+      {"registry refused: the Remote Registry service instead", "/M pc042.sales.lan",
+       [](FakePlatform& f) {
+         f.ConnectStatus = 53;
+         f.HostServices = {{"RemoteRegistry", "Remote Registry", "NT AUTHORITY\\LocalService", 4, 1}};
+       },
+       {"checked 128", "skew 0.0", "remote-registry|stopped|disabled", "service", "admin"}},
+      {"registry refused, and the service manager too", "/M pc042.sales.lan",
+       [](FakePlatform& f) {
+         f.ConnectStatus = 53;
+         f.ServiceQueryStatus = {5, "OpenSCManagerW"};
+         f.ServicesStatus = {5, "OpenSCManagerW"};
+       },
+       {"checked 128", "skew 0.0", "failed OpenSCManagerW 5", "failed OpenSCManagerW 5", "admin"}},
+      {"only domain accounts' services", "/M pc042.sales.lan",
+       [](FakePlatform& f) {
+         f.HostServices = {{"a", "A", "LocalSystem", 2, 4},           {"b", "B", "NT AUTHORITY\\LocalService", 3, 1},
+                           {"c", "C", "NT SERVICE\\MSSQL", 2, 4},     {"d", "D", ".\\localuser", 2, 4},
+                           {"e", "E", "pc042\\localuser", 2, 4},      {"f", "F", "", 1, 4},
+                           {"g", "G", "SALES\\svc-backup", 2, 4},     {"h", "H", "svc@sales.example", 4, 1}};
+       },
+       {"checked 0", "skew 0.0", "reboot", "profile", "service", "service|g|G|SALES\\svc-backup|automatic|running",
+        "service|h|H|svc@sales.example|disabled|stopped", "admin"}},
+      {"administrators as the host names them", "/M pc042.sales.lan",
+       [](FakePlatform& f) {
+         f.Administrators = {{"S-1-5-21-9-512", "Domain Admins", "SALES", 2},
+                             {"S-1-5-21-1000-2000-3000-500", "Administrator", "PC042", 1},
+                             {"S-1-5-21-9-1107", "", "", 6}};
+       },
+       {"checked 0", "skew 0.0", "reboot", "profile", "service", "admin",
+        "admin|S-1-5-21-9-512|Domain Admins|SALES|group", "admin|S-1-5-21-1000-2000-3000-500|Administrator|PC042|user",
+        "admin|S-1-5-21-9-1107|||deleted"}},
+      {"profiles of other domains' accounts only", "/M pc042.sales.lan",
+       [&](FakePlatform& f) {
+         f.KeyOpenStatus[profiles] = 0;
+         for (const char* sid : {"S-1-5-18", "S-1-5-21-1000-2000-3000-1001", "S-1-5-21-9-1105", "S-1-5-21-9-1106"}) {
+           f.KeyOpenStatus[profiles + "\\" + sid] = 0;
+         }
+         f.SidNames["S-1-5-21-9-1105"] = {"", "anna", "SALES", 1};
+       },
+       {"checked 0", "skew 0.0", "reboot", "profile", "profile|S-1-5-21-9-1105|anna|SALES", "profile|S-1-5-21-9-1106||",
+        "service", "admin"}},
+      {"no own domain: no profiles", "/M pc042.sales.lan",
+       [](FakePlatform& f) { f.DomainsStatus = {5, "LsaQueryInformationPolicy"}; },
+       {"checked 0", "skew 0.0", "failed LsaQueryInformationPolicy 5", "reboot", "service", "admin"}},
+      {"ended by the name check: still asked", "/M pc042.sales.lan",
+       [](FakePlatform& f) { f.ComputerName = u"OTHER"; }, {"checked 4", "skew 0.0", "reboot", "profile", "service", "admin"}},
+      {"never answered: never asked", "/M pc042.sales.lan", [](FakePlatform& f) { f.WorkstationStatuses = {53, 53}; }, {}},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    if (c.Setup) c.Setup(fake);
+    MoveLog log;
+    const int code = RunChecks(c.Command, fake.Services(), log);
+    EXPECT_EQ(log.Told, c.Told) << c.Name;
+    EXPECT_EQ(fake.Unreleased(), "") << c.Name;
+
+    // The single tool asks none of it: the same bytes, the same code, and
+    // not one call of the host administration service.
+    FakePlatform single;
+    if (c.Setup) c.Setup(single);
+    EXPECT_EQ(RunChecks(c.Command, single.Services()), code) << c.Name;
+    EXPECT_EQ(single.Output, fake.Output) << c.Name;
+    for (const std::string& call : single.Calls) {
+      for (const char* admin : {"NetRemoteTOD", "EnumServices", "QueryServiceConfigW", "NetLocalGroupGetMembers",
+                                "LsaLookupSids", "LsaQueryInformationPolicy", "RegEnumKeyExA"}) {
+        EXPECT_NE(call.rfind(admin, 0), 0u) << c.Name << ": " << call;
+      }
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include "core/exit_codes.h"
 #include "core/output.h"
 #include "core/stage.h"
+#include "core/text.h"
 #include "host/echo_probe.h"
 #include "host/host_identity.h"
 #include "netinfo/identity_checks.h"
@@ -16,6 +17,7 @@
 #include "netinfo/server_report.h"
 #include "remote/admin_share.h"
 #include "remote/computer_role.h"
+#include "remote/move_facts.h"
 #include "remote/os_version.h"
 #include "remote/smb_connection.h"
 
@@ -45,6 +47,10 @@ std::uint16_t CheckReachedHost(RunEnv& env, const RunSettings& settings, const H
   return checkOutcome;
 }
 
+std::uint16_t Clamped(std::uint16_t checkOutcome) {
+  return checkOutcome > ExitCode::Largest ? ExitCode::Largest : checkOutcome;
+}
+
 std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
                               NetInfoRecords& records) {
   std::string uncServerName;
@@ -53,6 +59,13 @@ std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const Ho
   // host that answered the first of them: one that never did has no
   // connection to tell of.
   if (records.Workstation) ReportSmbConnection(env, uncServerName);
+  // Beyond the checks, of a host that answered its management calls: the
+  // checks' code is told first, so nothing after it can change it.
+  if (records.Workstation && checkOutcome != ExitCode::NoManagement && env.Findings.WantsMoveFacts()) {
+    env.Findings.Checked(Clamped(checkOutcome));
+    const std::string hostName = TrimSpaces(WideToAnsi(env.System.Net, records.Workstation->Info.ComputerName));
+    ReportMoveFacts(env, uncServerName, hostName);
+  }
   return checkOutcome;
 }
 
@@ -88,7 +101,7 @@ int CheckHost(const RunSettings& settings, Platform& system, Output& out) {
   NetInfoRecords records;
   const std::uint16_t checkOutcome = CheckRemoteHost(env, settings, identity, records);
   records.Release();
-  return checkOutcome > ExitCode::Largest ? ExitCode::Largest : checkOutcome;
+  return Clamped(checkOutcome);
 }
 
 }  // namespace quorvex

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/exit_codes.h"
+#include "records/blockers.h"
 
 namespace quorvex::sweep {
 
@@ -47,6 +48,9 @@ std::string StoppedLine(const std::string& listed) {
 
 void SweepSummary::Add(const records::HostRecord& record) {
   ++checked_;
+  if (record.Move.Blockers) {
+    for (const std::string& name : *record.Move.Blockers) ++blocked_[name];
+  }
   if (record.TimedOut) {
     ++timedOut_;
   } else if (record.Crashed) {
@@ -71,6 +75,11 @@ std::string SweepSummary::Text() const {
   }
   text += "Timed out: " + std::to_string(timedOut_) + "\n";
   text += "Crashed: " + std::to_string(crashed_) + "\n";
+  for (const records::BlockerRow& row : records::BlockerTable) {
+    const auto found = blocked_.find(std::string(row.Name));
+    text += "Blocked by " + std::string(row.Name) + ": " + std::to_string(found == blocked_.end() ? 0 : found->second) +
+            "\n";
+  }
   const bool unwritable = StoppedBy == PoolEnd::Unrecorded;
   if (unwritable) text += "Stopped (" + std::string(Unwritable) + "): " + std::to_string(Stopped) + "\n";
   text += "Skipped as duplicates: " + std::to_string(Duplicates) + "\n";

@@ -44,7 +44,8 @@ class SweepSummary {
   std::size_t passed_ = 0;
   std::size_t timedOut_ = 0;
   std::size_t crashed_ = 0;
-  std::map<int, std::size_t> failedParts_;  // by exit-code row, lowest first
+  std::map<int, std::size_t> failedParts_;      // by exit-code row, lowest first
+  std::map<std::string, std::size_t> blocked_;  // hosts by blocker name
 };
 
 }  // namespace quorvex::sweep
