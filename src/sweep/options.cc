@@ -46,6 +46,8 @@ void AddSweepOptions(CLI::App& app, SweepOptions& o) {
                "Resume, checking again hosts recorded unreachable, no-management, timed out or crashed")
       ->excludes(overwrite);
   app.add_flag("--no-progress", o.NoProgress, "No progress line on standard error");
+  app.add_flag("--checks-only", o.ChecksOnly,
+               "Only the checks of quorvex: no clock, restart, service, administrator or profile facts");
   app.add_option("--html", o.HtmlPath, "Write the fleet report, one HTML page, to FILE")->type_name("FILE");
   app.add_option("--render", o.RenderPath, "Sweep nothing: report the records of an earlier sweep")
       ->type_name("RECORDS.jsonl");

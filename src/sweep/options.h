@@ -31,6 +31,7 @@ struct SweepOptions {
   bool Overwrite = false;
   bool RetryUnreachable = false;  // implies Resume
   bool NoProgress = false;
+  bool ChecksOnly = false;            // skip what a move trips over: only the single tool's checks
   std::string HostList;               // a file, or "-" for standard input
   std::vector<std::string> Switches;  // the arguments after "--"
   bool Worker = false;                // Windows: this process is a worker (internal)

@@ -56,7 +56,7 @@ void SweepPool::Start(std::uint64_t id, const PoolJob& job) {
   active->CurrentDomain = CoreTextToUtf8(job.Settings.CurrentDomain);
   active->StartMs = clock_.NowMs();
   running_[id] = std::move(active);
-  if (!workers_.Start(id, EncodeJob(job.Settings))) Finish(id);
+  if (!workers_.Start(id, EncodeJob({job.Settings, job.MoveFacts}))) Finish(id);
   mostRunning_ = std::max(mostRunning_, static_cast<int>(running_.size()));
 }
 

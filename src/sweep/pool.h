@@ -20,8 +20,9 @@
 namespace quorvex::sweep {
 
 struct PoolJob {
-  std::string Listed;    // the record's host
-  RunSettings Settings;  // Host already in the core's text
+  std::string Listed;     // the record's host
+  RunSettings Settings;   // Host already in the core's text
+  bool MoveFacts = true;  // ask what a move trips over after the checks
 };
 
 struct PoolClock {

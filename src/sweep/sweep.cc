@@ -168,7 +168,8 @@ class Books {
 // The jobs of the hosts still to check. Refused entries are recorded at once;
 // hosts the records already hold are skipped. False when a refused entry's
 // record cannot be written.
-bool PlanJobs(const HostList& list, const RunSettings& shared, Books& books, std::vector<PoolJob>& jobs) {
+bool PlanJobs(const HostList& list, const RunSettings& shared, bool moveFacts, Books& books,
+              std::vector<PoolJob>& jobs) {
   SweepSummary& summary = books.Summary();
   summary.Duplicates = list.Duplicates;
   bool unwritable = false;
@@ -181,7 +182,7 @@ bool PlanJobs(const HostList& list, const RunSettings& shared, Books& books, std
       records::HostRecord refused = RefusedRecord(entry, UtcNow());
       unwritable = !books.Keep(refused);
     } else {
-      PoolJob job{entry.Listed, shared};
+      PoolJob job{entry.Listed, shared, moveFacts};
       job.Settings.Host = Utf8ToCoreText(entry.RunHost);
       job.Settings.Verbose = true;
       jobs.push_back(std::move(job));
@@ -231,7 +232,8 @@ SweepResult Sweep(const SweepOptions& options, const RunSettings& shared) {
   }
 
   std::vector<PoolJob> jobs;
-  const PoolEnd end = PlanJobs(list, shared, books, jobs) ? CheckHosts(jobs, options, books) : PoolEnd::Unrecorded;
+  const bool planned = PlanJobs(list, shared, !options.ChecksOnly, books, jobs);
+  const PoolEnd end = planned ? CheckHosts(jobs, options, books) : PoolEnd::Unrecorded;
   result.ExitCode = books.Conclude(end, result);
   return result;
 }

@@ -27,16 +27,16 @@ class SilentConsole final : public ConsoleService {
 }  // namespace
 
 void CheckHostInWorker(std::string_view job, WorkerSend send, void* context) {
-  const std::optional<RunSettings> settings = DecodeJobFrame(job);
-  if (!settings) return;
+  const std::optional<WorkerJob> decoded = DecodeJobFrame(job);
+  if (!decoded) return;
   std::unique_ptr<SystemPlatform> system = OpenSystemPlatform(0, nullptr);
   Platform& real = system->Services();
   SilentConsole console(real.Console);
   Platform services{console, real.Lookup, real.Echo, real.Net, real.Files, real.Registry, real.Admin};
-  FrameWriter frames(send, context, CoreTextToUtf8);
+  FrameWriter frames(send, context, CoreTextToUtf8, decoded->MoveFacts);
   Output out(console, frames);
   out.OutputEnabled = true;
-  const int code = CheckHost(*settings, services, out);
+  const int code = CheckHost(decoded->Settings, services, out);
   frames.Done(code);
 }
 

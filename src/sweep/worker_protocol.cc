@@ -38,6 +38,7 @@ enum JobBit : std::uint8_t {
   PingFirstBit = 16,
   RetryAlternateNameBit = 32,
   VerboseBit = 64,
+  MoveFactsBit = 128,
 };
 
 void PutText(std::string& out, const std::string& text) {
@@ -135,8 +136,9 @@ void FrameWriter::Done(int exitCode) {
   Send(EventKind::Done, payload);
 }
 
-std::string EncodeJob(const RunSettings& s) {
-  std::uint8_t bits = 0;
+std::string EncodeJob(const WorkerJob& job) {
+  const RunSettings& s = job.Settings;
+  std::uint8_t bits = job.MoveFacts ? MoveFactsBit : 0;
   if (s.SkipFreeSpace) bits |= SkipFreeSpaceBit;
   if (s.IgnoreNameMismatch) bits |= IgnoreNameMismatchBit;
   if (s.WorkstationOnly) bits |= WorkstationOnlyBit;
@@ -153,10 +155,12 @@ std::string EncodeJob(const RunSettings& s) {
   return EncodeFrame(EventKind::Job, payload);
 }
 
-static std::optional<RunSettings> DecodeJobPayload(std::string_view payload) {
+static std::optional<WorkerJob> DecodeJobPayload(std::string_view payload) {
   if (payload.size() < 9) return std::nullopt;
-  RunSettings s;
+  WorkerJob job;
+  RunSettings& s = job.Settings;
   const auto bits = static_cast<std::uint8_t>(payload[0]);
+  job.MoveFacts = bits & MoveFactsBit;
   s.SkipFreeSpace = bits & SkipFreeSpaceBit;
   s.IgnoreNameMismatch = bits & IgnoreNameMismatchBit;
   s.WorkstationOnly = bits & WorkstationOnlyBit;
@@ -170,10 +174,10 @@ static std::optional<RunSettings> DecodeJobPayload(std::string_view payload) {
       !GetText(payload, s.FreeSpaceText) || !payload.empty()) {
     return std::nullopt;
   }
-  return s;
+  return job;
 }
 
-std::optional<RunSettings> DecodeJobFrame(std::string_view bytes) {
+std::optional<WorkerJob> DecodeJobFrame(std::string_view bytes) {
   FrameReader reader;
   reader.Feed(bytes);
   std::optional<Frame> frame = reader.Next();

@@ -42,7 +42,8 @@ class FrameWriter final : public FindingsSink {
  public:
   using SendBytes = void (*)(void* context, std::string_view bytes);
   using ConvertText = std::string (*)(std::string_view coreText);
-  FrameWriter(SendBytes send, void* context, ConvertText toUtf8) : send_(send), context_(context), toUtf8_(toUtf8) {}
+  FrameWriter(SendBytes send, void* context, ConvertText toUtf8, bool moveFacts = true)
+      : send_(send), context_(context), toUtf8_(toUtf8), moveFacts_(moveFacts) {}
 
   void Line(std::string_view line) override;
   void Text(Fact fact, std::string_view value) override;
@@ -51,7 +52,7 @@ class FrameWriter final : public FindingsSink {
   void FailedCall(std::string_view call, std::int64_t status) override;
   bool WantsOsDetails() const override { return true; }
   bool WantsSmbFacts() const override { return true; }
-  bool WantsMoveFacts() const override { return true; }
+  bool WantsMoveFacts() const override { return moveFacts_; }
   void Item(Fact fact, std::initializer_list<std::string_view> fields) override;
   void Checked(std::uint16_t exitCode) override;
   void Done(int exitCode);
@@ -61,13 +62,21 @@ class FrameWriter final : public FindingsSink {
   SendBytes send_;
   void* context_;
   ConvertText toUtf8_;
+  bool moveFacts_;
 };
 
 std::string EncodeFrame(EventKind kind, std::string_view payload);
 // The job a worker gets: one Job frame holding the settings of its host.
-std::string EncodeJob(const RunSettings& settings);
+// What a worker is handed for one host: the single tool's settings, and
+// whether to ask what a move trips over after the checks.
+struct WorkerJob {
+  RunSettings Settings;
+  bool MoveFacts = true;
+};
+
+std::string EncodeJob(const WorkerJob& job);
 // The settings of exactly one whole Job frame; nullopt for anything else.
-std::optional<RunSettings> DecodeJobFrame(std::string_view bytes);
+std::optional<WorkerJob> DecodeJobFrame(std::string_view bytes);
 
 struct Frame {
   EventKind Kind{};

@@ -118,8 +118,11 @@ TEST(WorkerFrames, JobCarriesEverySetting) {
   s.FreeSpaceText = "&17";
   s.RequiredFreeBytes = 15 << 20;
   s.SkipFreeSpace = s.WorkstationOnly = s.PingFirst = s.Verbose = true;
-  const std::optional<RunSettings> back = DecodeJobFrame(EncodeJob(s));
-  ASSERT_TRUE(back);
+  const std::optional<WorkerJob> job = DecodeJobFrame(EncodeJob({s, false}));
+  ASSERT_TRUE(job);
+  EXPECT_FALSE(job->MoveFacts);
+  EXPECT_TRUE(DecodeJobFrame(EncodeJob({s, true}))->MoveFacts);
+  const RunSettings* back = &job->Settings;
   EXPECT_EQ(back->Host, s.Host);
   EXPECT_EQ(back->CurrentDomain, "OLD");
   EXPECT_EQ(back->TargetDomain, "NEW");
@@ -128,10 +131,10 @@ TEST(WorkerFrames, JobCarriesEverySetting) {
   EXPECT_TRUE(back->SkipFreeSpace && back->WorkstationOnly && back->PingFirst && back->Verbose);
   EXPECT_FALSE(back->IgnoreNameMismatch || back->AllowNt4 || back->RetryAlternateName);
 
-  const std::string job = EncodeJob(s);
-  EXPECT_FALSE(DecodeJobFrame(job.substr(0, job.size() - 1)));
-  EXPECT_FALSE(DecodeJobFrame(job + job));
-  EXPECT_FALSE(DecodeJobFrame(EncodeFrame(EventKind::Line, job.substr(5))));
+  const std::string bytes = EncodeJob({s, true});
+  EXPECT_FALSE(DecodeJobFrame(bytes.substr(0, bytes.size() - 1)));
+  EXPECT_FALSE(DecodeJobFrame(bytes + bytes));
+  EXPECT_FALSE(DecodeJobFrame(EncodeFrame(EventKind::Line, bytes.substr(5))));
 }
 
 TEST(WorkerFrames, NonsenseBreaksTheStream) {
@@ -220,7 +223,7 @@ class ScriptedWorkers : public WorkerProcesses {
   int MostRunning = 0;
 
   bool Start(std::uint64_t id, std::string_view job) override {
-    const std::string host = DecodeJobFrame(job)->Host;
+    const std::string host = DecodeJobFrame(job)->Settings.Host;
     if (FailToStart.count(host)) return false;
     for (Step step : Scripts[host]) {
       step.AtMs += Now;
