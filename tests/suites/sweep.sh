@@ -8,16 +8,16 @@
 # --retry-unreachable run, Ctrl-C (exit 130), the sweep's own refusals, a
 # second sweep on records files a running one writes, and the records' SMB
 # facts and admin$ statuses under changed server settings.
-# Uses the Samba host of scripts/samba-host.sh and the sanitized build of the
+# Uses the Samba host of tests/lib/samba-host.sh and the sanitized build of the
 # core tests. Prints "N passed, N failed".
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 iptables python3 cmake ninja-build g++ \
   pkg-config googletest libcli11-dev nlohmann-json3-dev >/dev/null || exit 1
 
-# shellcheck source=../tests/lib/build.sh
+# shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 qvx_build sanitized quorvex quorvex-sweep || exit 1
 build=$QVX_BUILD_DIR
@@ -27,11 +27,11 @@ work=$(mktemp -d /tmp/quorvex-sweep.XXXXXX)
 sweep_pid=
 cleanup() {
   [[ -n $sweep_pid ]] && kill -9 "$sweep_pid" 2>/dev/null
-  bash "$root/scripts/samba-host.sh" stop "$work/host" || true
+  bash "$root/tests/lib/samba-host.sh" stop "$work/host" || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
+bash "$root/tests/lib/samba-host.sh" start "$work/host" || exit 1
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 

@@ -3,8 +3,8 @@
 # from a second namespace. Nothing leaves the two namespaces: the addresses
 # exist only on the veth pair between them.
 #
-#   scripts/samba-host.sh start DIR   start the host; writes DIR/host.env
-#   scripts/samba-host.sh stop DIR    stop everything start started
+#   tests/lib/samba-host.sh start DIR   start the host; writes DIR/host.env
+#   tests/lib/samba-host.sh stop DIR    stop everything start started
 #
 # DIR/host.env names the client namespace (run the tool with
 # `ip netns exec $QVX_CLIENT_NS ...`), the addresses and the logon:
@@ -28,8 +28,8 @@ command=${1:-}
 dir=${2:-}
 [[ -n $command && -n $dir ]] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 
-# shellcheck source=../tests/lib/netns.sh
-source "$(dirname "$0")/../tests/lib/netns.sh"
+# shellcheck source=./netns.sh
+source "$(dirname "$0")/netns.sh"
 
 if [[ $command == stop ]]; then
   [[ -f $dir/host.env ]] || exit 0
