@@ -1,13 +1,14 @@
 #!/bin/bash
 # Benchmark (not a test) of quorvex-sweep on a fleet of 1,000 hosts in
-# network namespaces on this machine: one Samba server answering on 900
-# addresses, each with its own name in the client's hosts file; 50 addresses
-# whose SYNs the server's namespace drops (iptables); 50 on the link that
-# nobody owns. Sweeps at --jobs 1 (the first 100 hosts only), 16, 64 and 256,
-# and at --jobs 64 --deadline 5, then checks the first 100 hosts with a serial
-# shell loop of quorvex. For each: wall time, hosts a second, CPU seconds of
-# the sweep with its workers and of the server, peak memory (summed PSS of the
-# sweep and its workers), and the latest record against its deadline.
+# network namespaces on this machine: one Samba server (the test host of
+# tests/lib/samba-host.sh) answering on 900 addresses, each with its own name
+# in the client's hosts file; 50 addresses whose SYNs the server's namespace
+# drops (iptables); 50 on the link that nobody owns. Sweeps at --jobs 1 (the
+# first 100 hosts only), 16, 64 and 256, and at --jobs 64 --deadline 5, then
+# checks the first 100 hosts with a serial shell loop of quorvex. For each:
+# wall time, hosts a second, CPU seconds of the sweep with its workers and of
+# the server, peak memory (summed PSS of the sweep and its workers), and the
+# latest record against its deadline.
 #
 #   bash scripts/bench-sweep.sh            # everything (several minutes)
 #   QVX_BENCH_RUNS="64" bash scripts/bench-sweep.sh   # only --jobs 64
@@ -25,57 +26,31 @@ bash "$root/scripts/install-deps.sh" samba samba-common-bin iproute2 iptables py
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target quorvex quorvex-sweep >/dev/null
 
-id=$$
 work=$(mktemp -d /tmp/quorvex-bench-sweep.XXXXXX)
-server_ns=qvx-bsw-srv-$id
-client_ns=qvx-bsw-cli-$id
-password=Quorvex-Bench-1
 cleanup() {
   set +e
-  if [[ -s $work/run/pid/smbd.pid ]]; then
-    pid=$(<"$work/run/pid/smbd.pid")
-    kill "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && kill -9 "$pid"
-  fi
-  for f in "$work"/run/pid/*.pid; do
-    [[ -s $f ]] && pid=$(<"$f") && kill -0 "$pid" 2>/dev/null && kill "$pid"
-  done
-  ip netns del "$server_ns" 2>/dev/null
-  ip netns del "$client_ns" 2>/dev/null
-  cp -r "$work/run/log" "$build/bench-server-log" 2>/dev/null
-  rm -rf "/etc/netns/$client_ns" "$work"
+  rm -rf "$build/bench-server-log"
+  cp -r "$work/host/run/log" "$build/bench-server-log" 2>/dev/null
+  bash "$root/tests/lib/samba-host.sh" stop "$work/host"
+  rm -rf "$work"
 }
 trap cleanup EXIT
 
-ip netns add "$server_ns"
-ip netns add "$client_ns"
-ip link add "qbs$id" type veth peer name "qbc$id"
-ip link set "qbs$id" netns "$server_ns"
-ip link set "qbc$id" netns "$client_ns"
-for ns in "$server_ns" "$client_ns"; do ip -n "$ns" link set lo up; done
-# The fleet's addresses sit behind the server's end of the link, so the
-# client's neighbour table (shared by every namespace of the machine) holds
-# one entry for them; only the 50 absent ones are on the link. The server
-# owns them through one local route rather than 950 interface addresses:
-# smbd lists the interfaces in every connection's process, which with that
-# many addresses cost it a fifth of its CPU for nothing a real host has.
-ip -n "$server_ns" addr add 10.99.255.1/24 dev "qbs$id"
-ip -n "$client_ns" addr add 10.99.255.2/24 dev "qbc$id"
-ip -n "$client_ns" addr add 10.99.20.254/24 dev "qbc$id"
-ip -n "$server_ns" link set "qbs$id" up
-ip -n "$client_ns" link set "qbc$id" up
-ip -n "$client_ns" route add 10.99.0.0/20 via 10.99.255.1
-ip netns exec "$server_ns" sysctl -qw net.ipv4.ip_forward=0
+# The test host, standing in for the fleet: the live addresses are one local
+# route of the server's (10.99.0.0/20; see samba-host.sh --routed for why not
+# 900 interface addresses), reached through its end of the link, so the
+# client's neighbour table holds one entry for them. Logging is off, so that
+# the server's CPU figure is the cost of answering, not of writing its log.
+bash "$root/tests/lib/samba-host.sh" start "$work/host" --routed 10.99.0.0/20 --global 'log level = 0'
+# shellcheck disable=SC1091
+source "$work/host/host.env"
+server_ns=$QVX_SERVER_NS
 
-# Host i (from 0): every twentieth from 7 drops SYNs, every twentieth from 13
-# is absent, the rest are live addresses of the server.
-mkdir -p "/etc/netns/$client_ns"
-{
-  echo "127.0.0.1 localhost"
-  echo "10.99.255.2 $(hostname)"
-} >"/etc/netns/$client_ns/hosts"
-printf 'nameserver 127.0.0.1\n' >"/etc/netns/$client_ns/resolv.conf"
+# Host i (from 0): every twentieth from 7 drops SYNs (an address of the
+# server's that iptables drops), every twentieth from 13 is absent (on the
+# link, where nobody answers its neighbour lookup), the rest are live
+# addresses of the server.
+hosts=/etc/netns/$QVX_CLIENT_NS/hosts
 : >"$work/list"
 live=0 drop=0 absent=0
 for ((i = 0; i < 1000; i++)); do
@@ -83,62 +58,18 @@ for ((i = 0; i < 1000; i++)); do
   if ((i % 20 == 7)); then
     drop=$((drop + 1)); addr=10.99.10.$drop
   elif ((i % 20 == 13)); then
-    absent=$((absent + 1)); addr=10.99.20.$absent
+    absent=$((absent + 1)); addr=192.0.2.$((100 + absent))
   else
     live=$((live + 1)); addr=10.99.$((1 + live / 250)).$((live % 250 + 1))
   fi
-  echo "$addr $name" >>"/etc/netns/$client_ns/hosts"
+  echo "$addr $name" >>"$hosts"
   echo "$name" >>"$work/list"
 done
-ip -n "$server_ns" route add local 10.99.0.0/20 dev lo
 ip netns exec "$server_ns" iptables -A INPUT -p tcp -m iprange --dst-range 10.99.10.1-10.99.10.50 -j DROP
 head -100 "$work/list" >"$work/list100"
 echo "fleet: $live live, $drop dropping SYNs, $absent absent"
 
-run=$work/run
-mkdir -p "$run"/{private,lock,state,cache,pid,ncalrpc,log} "$work/admin/System32"
-printf 'root = Administrator\n' >"$run/users.map"
-cat >"$run/smb.conf" <<EOF
-[global]
-  netbios name = QVXBENCH
-  workgroup = BENCH
-  server role = standalone server
-  security = user
-  map to guest = never
-  disable netbios = yes
-  smb ports = 445
-  bind interfaces only = no
-  private dir = $run/private
-  lock directory = $run/lock
-  state directory = $run/state
-  cache directory = $run/cache
-  pid directory = $run/pid
-  ncalrpc dir = $run/ncalrpc
-  log file = $run/log/%m.log
-  log level = 0
-  passdb backend = tdbsam:$run/private/passdb.tdb
-  username map = $run/users.map
-  load printers = no
-  printing = bsd
-  printcap name = /dev/null
-  disable spoolss = yes
-
-[admin\$]
-  path = $work/admin
-  read only = yes
-EOF
-printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$run/smb.conf" -s -a root >/dev/null
-net -s "$run/smb.conf" groupmap add sid=S-1-5-32-544 unixgroup=root type=builtin ntgroup=Administrators >/dev/null
-# smbd signals its whole process group when it stops: a session of its own.
-setsid ip netns exec "$server_ns" smbd -s "$run/smb.conf" --foreground --no-process-group </dev/null \
-  >"$run/log/smbd.out" 2>&1 &
-echo $! >"$run/pid/smbd.pid"
-for _ in $(seq 100); do
-  ip netns exec "$client_ns" bash -c 'exec 3<>/dev/tcp/10.99.1.2/445' 2>/dev/null && break
-  sleep 0.1
-done
-
-client=(ip netns exec "$client_ns" env USER='BENCH\Administrator' PASSWD="$password")
+client=(ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD")
 # Warm the server's RPC services once.
 "${client[@]}" "$build/quorvex" /M bench0000 /I >/dev/null 2>&1 || true
 

@@ -3,7 +3,7 @@
 # checks made by Samba's stock client tools (ping; rpcclient for the
 # workstation and server queries; smbclient for the share and its free space;
 # net rpc registry for the two registry values), against the local Samba
-# host of scripts/samba-host.sh.
+# host of tests/lib/samba-host.sh.
 #
 # 1. Wall time of each, with hyperfine, and the ratio.
 # 2. Round trips per full check: every reply of the server is held back by
@@ -27,11 +27,11 @@ work=$(mktemp -d /tmp/quorvex-bench.XXXXXX)
 relay_pid=
 cleanup() {
   [[ -n $relay_pid ]] && kill "$relay_pid" 2>/dev/null
-  bash "$root/scripts/samba-host.sh" stop "$work/host"
+  bash "$root/tests/lib/samba-host.sh" stop "$work/host"
   rm -rf "$work"
 }
 trap cleanup EXIT
-bash "$root/scripts/samba-host.sh" start "$work/host"
+bash "$root/tests/lib/samba-host.sh" start "$work/host"
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 

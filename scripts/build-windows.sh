@@ -3,7 +3,7 @@
 # quorvex.exe and quorvex-sweep.exe (static, system DLLs only, with a version
 # resource), QUORVEX.TXT and check-hosts.bat with CR LF line ends, LICENSE.TXT
 # (the GPL travels with the program), and all in quorvex-<version>-win64.zip.
-# Extra arguments go to the CMake configure step (test-windows.sh adds
+# Extra arguments go to the CMake configure step (tests/suites/windows.sh adds
 # -DQUORVEX_TESTS=ON). The build directory is $QUORVEX_WIN_BUILD_DIR,
 # build-win by default.
 set -euo pipefail

@@ -17,9 +17,9 @@ cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target quorvex quorvex-sweep >/dev/null
 
 work=$(mktemp -d /tmp/quorvex-example.XXXXXX)
-trap 'bash "$root/scripts/samba-host.sh" stop "$work/host"; rm -rf "$work"' EXIT
+trap 'bash "$root/tests/lib/samba-host.sh" stop "$work/host"; rm -rf "$work"' EXIT
 echo "Starting a Samba host (QVXHOST, domain SÄLJARE) in a network namespace ..."
-bash "$root/scripts/samba-host.sh" start "$work/host"
+bash "$root/tests/lib/samba-host.sh" start "$work/host"
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 

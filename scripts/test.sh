@@ -2,10 +2,11 @@
 # Every test of the project, on a fresh Debian 12 machine as root: installs
 # what it needs, starts the servers and namespaces its tests use, stops them.
 #
-# The suites wait on networks and servers far more than they compute, so they
-# run side by side (QUORVEX_TEST_JOBS at once, 4 by default); each writes its
-# own log, printed whole when it ends. The two builds several suites share are
-# made first, once, so that no two suites build the same tree at the same time.
+# The suites, tests/suites/*.sh, wait on networks and servers far more than
+# they compute, so they run side by side (QUORVEX_TEST_JOBS at once, 4 by
+# default); each writes its own log, printed whole when it ends. The two
+# builds several suites share are made first, once, so that no two suites
+# build the same tree at the same time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -16,8 +17,8 @@ bash scripts/install-deps.sh || exit 1
 # while nothing compiles or fuzzes beside them; then the ones that build and
 # burn CPU (the cross build, the fuzzers, the package, the browser). Longest
 # first within a wave, so the slow ones do not start last.
-timed_suites=(test-hostile test-samba test-sweep test-linux)
-busy_suites=(test-windows test-domain test-core test-package test-report)
+timed_suites=(hostile samba sweep linux)
+busy_suites=(windows domain core package report)
 jobs=${QUORVEX_TEST_JOBS:-4}
 logs=$root/build-logs
 rm -rf "$logs" && mkdir -p "$logs"
@@ -62,7 +63,7 @@ run_wave() {
   for suite in "$@"; do
     while ((${#pid_suite[@]} >= jobs)); do reap_one; done
     suite_start[$suite]=$(date +%s)
-    bash "scripts/$suite.sh" >"$logs/$suite.log" 2>&1 </dev/null &
+    bash "tests/suites/$suite.sh" >"$logs/$suite.log" 2>&1 </dev/null &
     pid_suite[$!]=$suite
   done
   while ((${#pid_suite[@]})); do reap_one; done

@@ -1,4 +1,4 @@
-// Drives headless Chromium over the reports that scripts/test-report.sh made,
+// Drives headless Chromium over the reports that tests/suites/report.sh made,
 // comparing what the page shows with the JSON Lines it was made from.
 //   node browser_test.js DIR
 // DIR holds crafted.jsonl/.html, older.jsonl, since.html, fleet.jsonl/.html

@@ -1,4 +1,4 @@
-# Scenarios of the real-peer suite, sourced by scripts/test-samba.sh.
+# Scenarios of the real-peer suite, sourced by tests/suites/samba.sh.
 # The host: NetBIOS name QVXHOST in workgroup SÄLJARE, comment "Quorvex Prüf
 # Server" (a letter outside ASCII, which must come out as the same UTF-8), admin$ on a 20 MB tmpfs; Samba answers ProductType "ServerNT" and
 # CurrentVersion "6.1", so the host is a server and passes as W2K or greater.

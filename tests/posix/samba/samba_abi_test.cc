@@ -50,7 +50,7 @@ TEST(SambaAbi, AnUnusableSambaFailsEveryRemoteCallCleanly) {
   EXPECT_EQ(facts.SigningRequired, std::nullopt);
 }
 
-// Values beside the five SMB2 and SMB3 rows (which scripts/test-sweep.sh
+// Values beside the five SMB2 and SMB3 rows (which tests/suites/sweep.sh
 // proves against smbd) name no dialect: the SMB1 protocols, none, the
 // default, and whatever a later Samba may add.
 TEST(SambaAbi, ProtocolsBesideTheProvenRowsNameNoDialect) {

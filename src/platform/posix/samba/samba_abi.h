@@ -123,7 +123,7 @@ struct SmbCalls {
 // The SMB2 dialect revision code (0x0311) of a value of Samba's enum
 // protocol_types, which its installed headers lack (libcli/smb/smb_constants.h
 // in its tree); 0 for a value that names no SMB2 or SMB3 dialect, or one this
-// table does not know. scripts/test-sweep.sh holds every row against smbd
+// table does not know. tests/suites/sweep.sh holds every row against smbd
 // limited to each dialect in turn.
 std::uint16_t DialectOfProtocol(int protocol);
 

@@ -8,7 +8,7 @@
 # Chromium runs without its background services.
 #   QVX_SCREENSHOT=FILE  also saves a picture of a representative report
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 build=$root/build-report
 puppeteer_version=24.40.0
@@ -20,7 +20,7 @@ command -v npm >/dev/null || bash scripts/install-deps.sh npm >/dev/null || exit
 # The sanitized build the core suite configures, so that hostile records
 # also meet AddressSanitizer and UndefinedBehaviorSanitizer on their way in.
 mkdir -p "$build"
-# shellcheck source=../tests/lib/build.sh
+# shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 qvx_build sanitized quorvex-sweep || exit 1
 sweep=$QVX_BUILD_DIR/quorvex-sweep
@@ -35,7 +35,7 @@ fi
 work=$(mktemp -d "/tmp/quorvex-report.$$.XXXXXX")
 host_started=0
 cleanup() {
-  ((host_started)) && bash scripts/samba-host.sh stop "$work/host" >/dev/null 2>&1
+  ((host_started)) && bash tests/lib/samba-host.sh stop "$work/host" >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -92,7 +92,7 @@ check "a page that cannot be written exits 3" exits 3 "$sweep" --render "$work/c
 check "--render without --html or --since is a usage error" exits 9 "$sweep" --render "$work/crafted.jsonl"
 
 # A real sweep of the suite's Samba host and addresses that never answer.
-if bash scripts/samba-host.sh start "$work/host" >"$work/host.log" 2>&1; then
+if bash tests/lib/samba-host.sh start "$work/host" >"$work/host.log" 2>&1; then
   host_started=1
   # shellcheck disable=SC1091
   source "$work/host/host.env"

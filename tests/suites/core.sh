@@ -3,12 +3,12 @@
 # UndefinedBehaviorSanitizer, the release binary with warnings as errors, and
 # a bounded run of every fuzz target.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 fuzz_seconds=${QUORVEX_FUZZ_SECONDS:-30}
 
 bash scripts/check-format.sh
 
-# shellcheck source=../tests/lib/build.sh
+# shellcheck source=../lib/build.sh
 source tests/lib/build.sh
 qvx_build sanitized all
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

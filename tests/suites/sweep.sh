@@ -6,19 +6,19 @@
 # `quorvex /M HOST /V` says of the same host, a SIGKILL part-way and a
 # --resume that finishes the list with every host recorded once, a
 # --retry-unreachable run, the flushes to disk around every file a sweep
-# replaces, Ctrl-C (exit 130), the sweep's own refusals, a second sweep on
-# records files a running one writes, and the records' SMB facts and admin$
-# statuses under changed server settings.
-# Uses the Samba host of scripts/samba-host.sh and the sanitized build of the
+# replaces, Ctrl-C (exit 130), a disk that fills mid-sweep, the sweep's own
+# refusals, a second sweep on records files a running one writes, and the
+# records' SMB facts and admin$ statuses under changed server settings.
+# Uses the Samba host of tests/lib/samba-host.sh and the sanitized build of the
 # core tests. Prints "N passed, N failed".
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 iptables python3 cmake ninja-build g++ \
   pkg-config googletest libcli11-dev nlohmann-json3-dev strace >/dev/null || exit 1
 
-# shellcheck source=../tests/lib/build.sh
+# shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 qvx_build sanitized quorvex quorvex-sweep || exit 1
 build=$QVX_BUILD_DIR
@@ -29,11 +29,11 @@ sweep_pid=
 cleanup() {
   [[ -n $sweep_pid ]] && kill -9 "$sweep_pid" 2>/dev/null
   mountpoint -q "$work/full" && umount "$work/full"
-  bash "$root/scripts/samba-host.sh" stop "$work/host" || true
+  bash "$root/tests/lib/samba-host.sh" stop "$work/host" || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
+bash "$root/tests/lib/samba-host.sh" start "$work/host" || exit 1
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 

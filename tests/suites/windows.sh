@@ -4,7 +4,7 @@
 # the import check and the end-to-end runs (ctest), and the cases that need a
 # network namespace of their own. Exits non-zero on any failure.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 root=$PWD
 build=${QUORVEX_WIN_BUILD_DIR:-build-win}
 build_abs=$root/$build

@@ -1,18 +1,18 @@
 #!/bin/bash
 # The Linux build inside a real Active Directory domain: a Samba domain
 # controller, a member server joined to it and a client namespace
-# (scripts/samba-domain.sh), with Kerberos tickets from kinit. Each case runs
+# (tests/lib/samba-domain.sh), with Kerberos tickets from kinit. Each case runs
 # the sanitized build's quorvex in the client namespace with one combination
 # of ticket and password, and asserts the exact standard output and standard
 # error, the exit code and a time bound. Prints "N passed, N failed".
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 
 bash "$root/scripts/install-deps.sh" samba samba-dev samba-ad-dc samba-ad-provision winbind smbclient krb5-user \
   libkrb5-dev strace iproute2 python3 cmake ninja-build g++ pkg-config googletest >/dev/null || exit 1
 
-# shellcheck source=../tests/lib/build.sh
+# shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 # The sanitized build the core and Samba suites use.
 qvx_build sanitized quorvex || exit 1
@@ -21,7 +21,7 @@ qvx_sanitizer_env
 
 work=$(mktemp -d /tmp/quorvex-domain.XXXXXX)
 cleanup() {
-  bash "$root/scripts/samba-domain.sh" stop "$work/domain" || true
+  bash "$root/tests/lib/samba-domain.sh" stop "$work/domain" || true
   rm -rf "$work"
   declare -F qvx_teardown >/dev/null && qvx_teardown
 }
@@ -31,7 +31,7 @@ touch "$work/stamp"
 now_us() { echo "${EPOCHREALTIME/./}"; }
 seconds_since() { local us=$(($(now_us) - $1)); echo "$((us / 1000000)).$((us / 100000 % 10))"; }
 start=$(now_us)
-bash "$root/scripts/samba-domain.sh" start "$work/domain" || exit 1
+bash "$root/tests/lib/samba-domain.sh" start "$work/domain" || exit 1
 # shellcheck disable=SC1091
 source "$work/domain/domain.env"
 echo "domain up in $(seconds_since "$start") s"
@@ -60,7 +60,7 @@ tool=$build/quorvex
 # The member starts its RPC workers on the first call; the cases are timed
 # warm. A password, so that no ticket cache is touched.
 client USER="$QVX_DOMAIN\\$QVX_ADMIN" PASSWD_FILE="$work/password" "$tool" /M member1 >/dev/null 2>&1
-# shellcheck source=../tests/lib/harness.sh
+# shellcheck source=../lib/harness.sh
 source "$root/tests/lib/harness.sh"
 exec 3<"$work/password"  # the descriptor PASSWD_FD names
 QVX_WANT_STDERR=

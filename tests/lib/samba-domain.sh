@@ -7,8 +7,8 @@
 # nothing outside DIR is written. The addresses exist only on a bridge inside
 # the controller's namespace: no packet leaves.
 #
-#   scripts/samba-domain.sh start DIR   set it up; writes DIR/domain.env
-#   scripts/samba-domain.sh stop DIR    stop everything start started
+#   tests/lib/samba-domain.sh start DIR   set it up; writes DIR/domain.env
+#   tests/lib/samba-domain.sh stop DIR    stop everything start started
 #
 # DIR/domain.env:
 #   QVX_CLIENT_HOLDER   run a client command with
@@ -20,8 +20,8 @@
 #   admin$ on the member is a 20 MB tmpfs at /mnt of its mount namespace
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=../tests/lib/netns.sh
+root=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=./netns.sh
 source "$root/tests/lib/netns.sh"
 
 command=${1:-}

@@ -1,18 +1,18 @@
 #!/bin/bash
 # The Linux build against a real Samba server: builds the tool with
 # AddressSanitizer and UndefinedBehaviorSanitizer, starts a Samba host in a
-# network namespace pair (scripts/samba-host.sh), runs every scenario of
+# network namespace pair (tests/lib/samba-host.sh), runs every scenario of
 # tests/samba/scenarios.sh from the client namespace, asserting the exact
 # standard output, an empty standard error, the exit code and, where a wait
 # is involved, the time taken. Prints "N passed, N failed".
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake ninja-build g++ pkg-config \
   googletest >/dev/null || exit 1
 
-# shellcheck source=../tests/lib/build.sh
+# shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 # The sanitized build the core tests use: Samba's libraries keep some
 # allocations to process exit; ours must not.
@@ -20,16 +20,16 @@ qvx_build sanitized quorvex || exit 1
 build=$QVX_BUILD_DIR
 qvx_sanitizer_env
 
-# shellcheck source=../tests/lib/harness.sh
+# shellcheck source=../lib/harness.sh
 source "$root/tests/lib/harness.sh"
 work=$(mktemp -d /tmp/quorvex-samba.XXXXXX)
 cleanup() {
-  bash "$root/scripts/samba-host.sh" stop "$work/host" || true
+  bash "$root/tests/lib/samba-host.sh" stop "$work/host" || true
   rm -rf "$work"
   qvx_teardown
 }
 trap cleanup EXIT
-bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
+bash "$root/tests/lib/samba-host.sh" start "$work/host" || exit 1
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 

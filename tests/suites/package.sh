@@ -5,9 +5,9 @@
 # manual page, and removes the package again, also when a check fails.
 # Run as root on Debian 12.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build-package
-# shellcheck source=../tests/lib/harness.sh
+# shellcheck source=../lib/harness.sh
 source "$root/tests/lib/harness.sh"
 
 # One check of the package, counted with the harness's cases.
@@ -58,7 +58,7 @@ cleanup() {
   if ((installed)); then
     remove || echo "could not remove the quorvex package"
   fi
-  bash "$root/scripts/samba-host.sh" stop "$work/host"
+  bash "$root/tests/lib/samba-host.sh" stop "$work/host"
   rm -rf "$work"
   qvx_teardown
 }
@@ -77,7 +77,7 @@ if ! (cd "$build" && DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o DPk
 fi
 check "installs with apt-get" test -x /usr/bin/quorvex
 
-bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
+bash "$root/tests/lib/samba-host.sh" start "$work/host" || exit 1
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 # The run of scripts/example.sh, shown as it comes (which also wakes the

@@ -1,6 +1,6 @@
 #!/bin/bash
 # The Linux build against servers that misbehave at one phase each: a relay
-# in front of the real Samba host of scripts/samba-host.sh that stalls,
+# in front of the real Samba host of tests/lib/samba-host.sh that stalls,
 # trickles, cuts or delays at a chosen request (tests/hostile/relay.py), a
 # server that accepts and says nothing, one that resets, and resolvers that
 # never answer or know an address but not its name's way back. Each case
@@ -9,16 +9,16 @@
 # "N passed, N failed".
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 # The release build, as shipped: the bounds are the product's, and a
 # sanitized build's start-up alone can take seconds on a busy machine. The
-# same directory and options as scripts/test-linux.sh, so nothing is built
+# same directory and options as tests/suites/linux.sh, so nothing is built
 # twice.
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake ninja-build g++ pkg-config \
   >/dev/null || exit 1
 
-# shellcheck source=../tests/lib/build.sh
+# shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 qvx_build release quorvex || exit 1
 build=$QVX_BUILD_DIR
@@ -26,21 +26,21 @@ build=$QVX_BUILD_DIR
 # memory faults then show as exit code 99 and a report on standard error.
 qvx_sanitizer_env
 
-# shellcheck source=../tests/lib/harness.sh
+# shellcheck source=../lib/harness.sh
 source "$root/tests/lib/harness.sh"
 work=$(mktemp -d /tmp/quorvex-hostile.XXXXXX)
 pids=()
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  bash "$root/scripts/samba-host.sh" stop "$work/host" || true
+  bash "$root/tests/lib/samba-host.sh" stop "$work/host" || true
   qvx_teardown
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-bash "$root/scripts/samba-host.sh" start "$work/host" || exit 1
+bash "$root/tests/lib/samba-host.sh" start "$work/host" || exit 1
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 server_link=$(ip -n "$QVX_SERVER_NS" -o link show type veth | awk -F': ' '{print $2}' | cut -d@ -f1)

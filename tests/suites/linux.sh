@@ -4,31 +4,31 @@
 # a resolver that cannot reach beyond it, a live peer, and a peer that drops
 # echo requests. Compares standard output byte for byte and the exit code.
 #
-#   bash scripts/test-linux.sh [path/to/quorvex]     (root; default build/quorvex)
+#   bash tests/suites/linux.sh [path/to/quorvex]     (root; default build/quorvex)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 export LC_ALL=C
 
 if [ "$(id -u)" != 0 ]; then
-  echo "test-linux: needs root (network namespaces)" >&2
+  echo "linux suite: needs root (network namespaces)" >&2
   exit 1
 fi
 
 packages=(iproute2 coreutils)
 binary=${1:-build/quorvex}
 [ -n "${1:-}" ] || packages+=(cmake ninja-build g++)
-bash "$(dirname "$0")/install-deps.sh" "${packages[@]}" || exit 1
+bash scripts/install-deps.sh "${packages[@]}" || exit 1
 
 if [ -z "${1:-}" ]; then
-  # shellcheck source=../tests/lib/build.sh
+  # shellcheck source=../lib/build.sh
   source tests/lib/build.sh
   qvx_build release quorvex || exit 1
 fi
-[ -x "$binary" ] || { echo "test-linux: no binary at $binary" >&2; exit 1; }
+[ -x "$binary" ] || { echo "linux suite: no binary at $binary" >&2; exit 1; }
 binary=$(realpath "$binary")
 
-# shellcheck source=../tests/lib/harness.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../tests/lib/harness.sh"
+# shellcheck source=../lib/harness.sh
+source tests/lib/harness.sh
 trap qvx_teardown EXIT
 trap 'exit 130' INT TERM
 
@@ -61,7 +61,7 @@ options timeout:1 attempts:1" || return 1
   printf 'hosts: files dns\n' >"/etc/netns/$cli/nsswitch.conf"
 }
 if ! setup; then
-  echo "test-linux: could not set up the namespaces" >&2
+  echo "linux suite: could not set up the namespaces" >&2
   exit 1
 fi
 

@@ -3,8 +3,17 @@
 # from a second namespace. Nothing leaves the two namespaces: the addresses
 # exist only on the veth pair between them.
 #
-#   scripts/samba-host.sh start DIR   start the host; writes DIR/host.env
-#   scripts/samba-host.sh stop DIR    stop everything start started
+#   tests/lib/samba-host.sh start DIR [OPTION...]   start the host; writes DIR/host.env
+#   tests/lib/samba-host.sh stop DIR                stop everything start started
+#
+# Options of start, for a host that stands in for many (a fleet benchmark):
+#   --routed CIDR    the server also owns every address of CIDR through one
+#                    local route, and the client reaches them by way of
+#                    QVX_ADDR; smbd then listens on every address it has, so
+#                    there is no silent server (QVX_SILENT is empty). CIDR
+#                    must not meet 10.97.0.0/24 or 192.0.2.0/24.
+#   --global SETTING a line of the server's [global] section from its start,
+#                    e.g. 'log level = 0' (repeatable; goes to global.conf)
 #
 # DIR/host.env names the client namespace (run the tool with
 # `ip netns exec $QVX_CLIENT_NS ...`), the addresses and the logon:
@@ -14,22 +23,35 @@
 #                    it, in another network (/M takes either)
 #   QVX_GHOST        a full name of the server whose first label no resolver
 #                    knows (reverse name of QVX_ADDR_ALT)
-#   QVX_NOHOST       address on the link that nobody owns
+#   QVX_NOHOST       address on the link that nobody owns (nor does anybody
+#                    own 192.0.2.100-199, on the same link)
 #   QVX_DROP         address whose packets the server namespace drops
 #   QVX_SILENT       address whose port 445 accepts TCP and never answers
 #   QVX_USER, QVX_PASSWORD   a logon with administrator rights on the host
 #   QVX_SHARE_DIR    the directory behind admin$ (a 20 MB tmpfs)
 #   QVX_DIR          DIR; the server's settings may be changed in
 #                    DIR/run/global.conf and the admin$ share's in
-#                    DIR/run/admin-share.conf (both empty at start)
+#                    DIR/run/admin-share.conf (both empty at start but
+#                    for the settings of --global)
 set -euo pipefail
 
 command=${1:-}
 dir=${2:-}
-[[ -n $command && -n $dir ]] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+usage="usage: $0 start DIR [--routed CIDR] [--global SETTING]... | stop DIR"
+[[ -n $command && -n $dir ]] || { echo "$usage" >&2; exit 2; }
+shift 2
+routed=
+settings=()
+while (($#)); do
+  case $1 in
+    --routed) [[ $# -ge 2 ]] || { echo "$usage" >&2; exit 2; }; routed=$2; shift 2 ;;
+    --global) [[ $# -ge 2 ]] || { echo "$usage" >&2; exit 2; }; settings+=("$2"); shift 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
+  esac
+done
 
-# shellcheck source=../tests/lib/netns.sh
-source "$(dirname "$0")/../tests/lib/netns.sh"
+# shellcheck source=./netns.sh
+source "$(dirname "$0")/netns.sh"
 
 if [[ $command == stop ]]; then
   [[ -f $dir/host.env ]] || exit 0
@@ -63,6 +85,15 @@ cli=10.97.0.2
 srv_alt=192.0.2.1
 cli_alt=192.0.2.2
 password=Quorvex-Test-1
+# smbd binds only addresses that interfaces hold, and a routed range's are
+# held by a route: it then listens on every address, the silent server's
+# port included, so that server has no place beside it.
+silent=192.0.2.3
+bind_only=yes
+if [[ -n $routed ]]; then
+  silent=
+  bind_only=no
+fi
 
 cat >"$dir/host.env" <<EOF
 QVX_SERVER_NS=$server_ns
@@ -74,7 +105,7 @@ QVX_ADDR_ALT=$srv_alt
 QVX_GHOST=ghost.test.lan
 QVX_NOHOST=192.0.2.5
 QVX_DROP=192.0.2.4
-QVX_SILENT=192.0.2.3
+QVX_SILENT=$silent
 QVX_USER='SÄLJARE\\Administrator'
 QVX_PASSWORD=$password
 QVX_SHARE_DIR=$dir/admin
@@ -83,11 +114,19 @@ EOF
 
 qvx_ns server_ns qvx-smb-srv
 qvx_ns client_ns qvx-smb-cli
-qvx_link "$client_ns" "$cli/24 $cli_alt/24" "$server_ns" "$srv/24 $srv_alt/24 192.0.2.3/24"
+qvx_link "$client_ns" "$cli/24 $cli_alt/24" "$server_ns" "$srv/24 $srv_alt/24${silent:+ $silent/24}"
 # Packets for the drop address go to the server namespace, which does not
 # forward them and answers nothing: a host that drops SYNs.
 ip -n "$client_ns" route add "192.0.2.4/32" via "$srv_alt"
 ip netns exec "$server_ns" sysctl -qw net.ipv4.ip_forward=0
+# A routed range sits behind the server's end of the link: the client's
+# neighbour table holds one entry for all of it, and one local route costs
+# smbd nothing per connection, where as many interface addresses would be
+# listed again by every connection's process.
+if [[ -n $routed ]]; then
+  ip -n "$client_ns" route add "$routed" via "$srv"
+  ip -n "$server_ns" route add local "$routed" dev lo
+fi
 
 # This machine's own name is in the hosts file because Samba's client looks
 # it up at start; no lookup leaves the namespace.
@@ -95,8 +134,8 @@ qvx_etc "$client_ns" "127.0.0.1 localhost
 $cli $(hostname)
 $srv qvxhost.test.lan qvxhost wrongname
 $srv_alt ghost.test.lan
-192.0.2.3 silent
-192.0.2.4 drop
+${silent:+$silent silent
+}192.0.2.4 drop
 192.0.2.5 nohost"
 
 run=$dir/run
@@ -106,6 +145,7 @@ mkdir -p "$dir/admin/System32"
 printf 'root = Administrator\n' >"$run/users.map"
 : >"$run/admin-share.conf"
 : >"$run/global.conf"
+((${#settings[@]} == 0)) || printf '%s\n' "${settings[@]}" >"$run/global.conf"
 cat >"$run/smb.conf" <<EOF
 [global]
   netbios name = QVXHOST
@@ -117,7 +157,7 @@ cat >"$run/smb.conf" <<EOF
   disable netbios = yes
   smb ports = 445
   interfaces = $srv/24 $srv_alt/24
-  bind interfaces only = yes
+  bind interfaces only = $bind_only
   private dir = $run/private
   lock directory = $run/lock
   state directory = $run/state
@@ -152,7 +192,8 @@ setsid ip netns exec "$server_ns" smbd -s "$run/smb.conf" --foreground --no-proc
 echo $! >"$run/pid/smbd.pid"
 
 # A server that accepts TCP on 445 and never says a word.
-ip netns exec "$server_ns" python3 -c '
+if [[ -n $silent ]]; then
+  ip netns exec "$server_ns" python3 -c '
 import socket, sys, time
 held = []
 listeners = []
@@ -166,8 +207,9 @@ while True:
         except BlockingIOError:
             pass
     time.sleep(0.05)
-' 192.0.2.3 </dev/null >/dev/null 2>&1 &
-echo $! >"$dir/silent.pid"
+' "$silent" </dev/null >/dev/null 2>&1 &
+  echo $! >"$dir/silent.pid"
+fi
 
 # Ready when the server answers on 445.
 for _ in $(seq 100); do
