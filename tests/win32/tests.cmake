@@ -1,5 +1,6 @@
 # Backend tests: the real Win32 calls, run under Wine by ctest.
 add_executable(quorvex_win32_tests
+  ${CMAKE_CURRENT_LIST_DIR}/admin_win32_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/console_win32_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/echo_win32_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/files_win32_test.cc
