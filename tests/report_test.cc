@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "records/blockers.h"
 #include "records/record_io.h"
 #include "records/records_file.h"
 #include "report/compare.h"
@@ -66,7 +67,8 @@ TEST(Compare, SortsEveryHostIntoWhatChanged) {
   EXPECT_EQ(ChangeLabels(c, newer), (std::vector<std::string>{"became ready", "stopped being ready", "new",
                                                               "OS changed", "", "stopped being ready", ""}));
   EXPECT_EQ(FormatComparison(c),
-            "Changes: 1 became ready, 2 stopped being ready, 1 new, 1 no longer listed, 1 changed OS\n"
+            "Changes: 1 became ready, 2 stopped being ready, 1 new, 1 no longer listed, 1 changed OS, 0 gained "
+            "blockers, 0 cleared blockers\n"
             "became ready: FIXED\n"
             "stopped being ready: broke (no-management timed-out)\n"
             "stopped being ready: went-dark (unreachable)\n"
@@ -109,6 +111,77 @@ TEST(Compare, HostsSpelledDifferentlyInTwoRecordsFilesAreTheSameHosts) {
   EXPECT_EQ(c.StoppedBeingReady[0].Host, "PC7 ");
 }
 
+using Names = std::optional<std::vector<std::string>>;
+
+const Names none = std::vector<std::string>{};
+
+HostRecord Blocked(const std::string& name, Names blockers) {
+  HostRecord r = Host(name, 0);
+  r.Move.Blockers = std::move(blockers);
+  return r;
+}
+
+// Only two sweeps that both looked for blockers say one appeared or cleared.
+TEST(Compare, BlockersAppearOrClearOnlyBetweenSweepsThatLookedForThem) {
+  struct Case {
+    const char* Name;
+    Names Before, After;
+    std::vector<std::string> Appeared, Cleared;
+    const char* Label;
+  };
+  const Case cases[] = {
+      {"appeared", none, Names{{"clock", "reboot-pending"}}, {"clock", "reboot-pending"}, {}, "blockers appeared"},
+      {"cleared", Names{{"old-domain-admins"}}, none, {}, {"old-domain-admins"}, "blockers cleared"},
+      {"one for another",
+       Names{{"clock", "old-domain-profiles"}},
+       Names{{"old-domain-profiles", "remote-registry"}},
+       {"remote-registry"},
+       {"clock"},
+       "blockers appeared"},
+      {"unchanged", Names{{"clock"}}, Names{{"clock"}}, {}, {}, ""},
+      {"none both times", none, none, {}, {}, ""},
+      {"older sweep without them", std::nullopt, Names{{"clock"}}, {}, {}, ""},
+      {"newer record without them", Names{{"clock"}}, std::nullopt, {}, {}, ""},
+      {"neither has them", std::nullopt, std::nullopt, {}, {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<HostRecord> older = {Blocked("h", c.Before)}, newer = {Blocked("H", c.After)};
+    Comparison result = Compare(older, newer);
+    ASSERT_EQ(result.BlockersAppeared.size(), c.Appeared.empty() ? 0u : 1u);
+    ASSERT_EQ(result.BlockersCleared.size(), c.Cleared.empty() ? 0u : 1u);
+    EXPECT_EQ(c.Appeared.empty() ? c.Appeared : result.BlockersAppeared[0].Names, c.Appeared);
+    EXPECT_EQ(c.Cleared.empty() ? c.Cleared : result.BlockersCleared[0].Names, c.Cleared);
+    EXPECT_EQ(ChangeLabels(result, newer), std::vector<std::string>{c.Label});
+  }
+}
+
+TEST(Compare, BlockerChangesPrintAfterTheOthersAndYieldToReadinessInTheColumn) {
+  HostRecord broke = Blocked("broke", Names{{"clock"}});
+  broke.ExitCode = 16;
+  HostRecord upgraded = Blocked("upgraded", Names{{"old-domain-admins"}});
+  upgraded.Os.CurrentBuildNumber = "22631";
+  HostRecord upgradedBefore = Blocked("upgraded", none);
+  upgradedBefore.Os.CurrentBuildNumber = "19045";
+  std::vector<HostRecord> older = {Blocked("broke", none), upgradedBefore,
+                                   Blocked("mended", Names{{"old-domain-services", "clock\x07"}}),
+                                   Blocked("fresh\x1b", std::nullopt)};
+  std::vector<HostRecord> newer = {broke, upgraded, Blocked("mended", none), Blocked("fresh\x1b", Names{{"clock"}}),
+                                   Blocked("new", Names{{"clock"}})};
+  Comparison c = Compare(older, newer);
+  EXPECT_EQ(ChangeLabels(c, newer),
+            (std::vector<std::string>{"stopped being ready", "blockers appeared", "blockers cleared", "", "new"}));
+  EXPECT_EQ(FormatComparison(c),
+            "Changes: 0 became ready, 1 stopped being ready, 1 new, 0 no longer listed, 1 changed OS, 2 gained "
+            "blockers, 1 cleared blockers\n"
+            "stopped being ready: broke (admin-share)\n"
+            "new: new\n"
+            "OS changed: upgraded: unknown (19045) -> unknown (22631)\n"
+            "blockers appeared: broke (clock)\n"
+            "blockers appeared: upgraded (old-domain-admins)\n"
+            "blockers cleared: mended (old-domain-services, clock\\x07)\n");
+}
+
 TEST(Page, TilesCountWhatTheirLabelsSay) {
   HostRecord timedOut = Host("t", 2);
   timedOut.TimedOut = true;
@@ -128,6 +201,12 @@ TEST(Page, HostTextNeverLeavesItsScriptElementOrTextNode) {
   HostRecord r = Host(hostile, 64, hostile.c_str());
   r.Lines = {hostile};
   r.Domain = hostile;
+  r.Move.DomainServices = {{hostile, hostile, hostile + "\\" + hostile, hostile, hostile}};
+  r.Move.LocalAdmins = {{hostile, hostile, hostile, hostile}};
+  r.Move.Profiles = {{hostile, hostile, hostile, ""}};
+  r.Move.RebootPending = {hostile};
+  r.Move.OldDomain = hostile;
+  r.Move.Blockers = {{hostile}};
   std::vector<HostRecord> records = {r};
   std::vector<HostRecord> older = {Host(hostile + "old", 0)};
   ReportInput input;
@@ -152,6 +231,32 @@ TEST(Page, HostTextNeverLeavesItsScriptElementOrTextNode) {
   page = RenderHtml(input);
   EXPECT_NE(page.find("<li>ctl\xE2\x90\x81\xE2\x90\x9B\xE2\x90\xA1</li>"), std::string::npos);  // as visible symbols
   EXPECT_NE(page.find("default-src 'none'"), std::string::npos);
+}
+
+// A fleet's hosts share their blockers and accounts: the page carries each
+// text once, whatever the number of hosts.
+TEST(Page, RepeatedMoveTextsTravelOnce) {
+  const std::string meaning(records::BlockerTable[3].Meaning);
+  std::vector<HostRecord> records;
+  for (const char* name : {"a", "b", "c"}) {
+    HostRecord r = Host(name, 0);
+    r.Move.DomainServices = {
+        {"MSSQLSERVER", "SQL Server (MSSQLSERVER)", "svc-sql@old.example", "automatic", "running"}};
+    r.Move.OldDomain = "old.example";
+    r.Move.Blockers = {{std::string(records::BlockerTable[3].Name)}};
+    records.push_back(r);
+  }
+  ReportInput input;
+  input.Records = &records;
+  const std::string page = RenderHtml(input);
+  auto count = [&page](const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = page.find(needle); at != std::string::npos; at = page.find(needle, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("svc-sql@old.example"), 1u);
+  EXPECT_EQ(count("SQL Server (MSSQLSERVER)"), 1u);
+  EXPECT_EQ(count(meaning), 2u);  // the page's data and the chart bar's title
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "report/compare.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <unordered_map>
@@ -29,6 +30,15 @@ std::unordered_map<std::string, const HostRecord*> Index(const std::vector<HostR
   std::unordered_map<std::string, const HostRecord*> index;
   for (const HostRecord& r : records) index[HostKey(r.Host)] = &r;
   return index;
+}
+
+// The names of `from` that `without` lacks.
+std::vector<std::string> Missing(const std::vector<std::string>& from, const std::vector<std::string>& without) {
+  std::vector<std::string> names;
+  for (const std::string& name : from) {
+    if (std::find(without.begin(), without.end(), name) == without.end()) names.push_back(name);
+  }
+  return names;
 }
 
 std::string KnownFamily(const HostRecord& r) {
@@ -79,6 +89,13 @@ Comparison Compare(const std::vector<HostRecord>& older, const std::vector<HostR
     if (familyChanged || buildChanged) {
       result.OsChanged.push_back({now.Host, oldFamily, newFamily, oldBuild, newBuild});
     }
+
+    if (before.Move.Blockers && now.Move.Blockers) {
+      std::vector<std::string> appeared = Missing(*now.Move.Blockers, *before.Move.Blockers);
+      std::vector<std::string> cleared = Missing(*before.Move.Blockers, *now.Move.Blockers);
+      if (!appeared.empty()) result.BlockersAppeared.push_back({now.Host, std::move(appeared)});
+      if (!cleared.empty()) result.BlockersCleared.push_back({now.Host, std::move(cleared)});
+    }
   }
   std::unordered_map<std::string, bool> gone;
   for (const HostRecord& before : older) {
@@ -92,8 +109,12 @@ Comparison Compare(const std::vector<HostRecord>& older, const std::vector<HostR
 
 std::vector<std::string> ChangeLabels(const Comparison& comparison, const std::vector<HostRecord>& newer) {
   std::unordered_map<std::string, std::string> labels;
-  // Later assignments win: readiness says more than an OS update.
+  // Later assignments win: readiness says more than what stands in the way of
+  // the move, and that more than an OS update; a blocker to mend more than one
+  // mended.
   for (const OsChange& c : comparison.OsChanged) labels[HostKey(c.Host)] = "OS changed";
+  for (const BlockerChange& c : comparison.BlockersCleared) labels[HostKey(c.Host)] = "blockers cleared";
+  for (const BlockerChange& c : comparison.BlockersAppeared) labels[HostKey(c.Host)] = "blockers appeared";
   for (const std::string& h : comparison.New) labels[HostKey(h)] = "new";
   for (const std::string& h : comparison.BecameReady) labels[HostKey(h)] = "became ready";
   for (const StoppedReady& s : comparison.StoppedBeingReady) {
@@ -130,7 +151,8 @@ std::string FormatComparison(const Comparison& c) {
   line("Changes: " + std::to_string(c.BecameReady.size()) + " became ready, " +
        std::to_string(c.StoppedBeingReady.size()) + " stopped being ready, " + std::to_string(c.New.size()) + " new, " +
        std::to_string(c.NoLongerListed.size()) + " no longer listed, " + std::to_string(c.OsChanged.size()) +
-       " changed OS");
+       " changed OS, " + std::to_string(c.BlockersAppeared.size()) + " gained blockers, " +
+       std::to_string(c.BlockersCleared.size()) + " cleared blockers");
   for (const std::string& h : c.BecameReady) line("became ready: " + PrintableText(h));
   for (const StoppedReady& s : c.StoppedBeingReady) {
     std::string why;
@@ -148,6 +170,15 @@ std::string FormatComparison(const Comparison& c) {
     line("OS changed: " + PrintableText(o.Host) + ": " + os(o.OldFamily, o.OldBuild) + " -> " +
          os(o.NewFamily, o.NewBuild));
   }
+  auto blockers = [&line](const char* what, const std::vector<BlockerChange>& changes) {
+    for (const BlockerChange& b : changes) {
+      std::string names;
+      for (const std::string& n : b.Names) names += (names.empty() ? "" : ", ") + n;
+      line(std::string(what) + ": " + PrintableText(b.Host) + " (" + PrintableText(names) + ")");
+    }
+  };
+  blockers("blockers appeared", c.BlockersAppeared);
+  blockers("blockers cleared", c.BlockersCleared);
   return out;
 }
 

@@ -3,7 +3,8 @@
 // Hosts are matched by the text they were listed as, ignoring ASCII case, the
 // way the sweep finds duplicates. Free space drifts between any two sweeps and
 // is never reported as a change; an OS fact that one of the two sweeps did not
-// learn is unknown, not changed.
+// learn is unknown, not changed, and so are blockers: a record without them
+// (an older sweep's, or a host that never answered) changes none.
 #pragma once
 
 #include <string>
@@ -26,12 +27,21 @@ struct OsChange {
   std::string OldBuild, NewBuild;    // "19045.3803"
 };
 
+// Blockers a host gained, or lost, between the two sweeps.
+struct BlockerChange {
+  std::string Host;
+  std::vector<std::string> Names;  // in the order its record lists them
+};
+
 struct Comparison {
   std::vector<std::string> BecameReady;
   std::vector<StoppedReady> StoppedBeingReady;
   std::vector<std::string> New;
   std::vector<std::string> NoLongerListed;
   std::vector<OsChange> OsChanged;
+  // A host can be in both: one blocker mended while another appeared.
+  std::vector<BlockerChange> BlockersAppeared;
+  std::vector<BlockerChange> BlockersCleared;
 };
 
 // Lists follow the newer sweep's order (NoLongerListed the older one's).
@@ -47,7 +57,8 @@ inline constexpr const char* UnknownFamily = "unknown";
 std::string BuildText(const HostRecord& record);
 
 // The change one host of the newer sweep shows in the report's column: "became
-// ready", "stopped being ready", "new", "OS changed", or "" for none.
+// ready", "stopped being ready", "new", "blockers appeared", "blockers
+// cleared", "OS changed", or "" for none; the first of these that holds.
 // One label per record of `newer`, in its order.
 std::vector<std::string> ChangeLabels(const Comparison& comparison, const std::vector<HostRecord>& newer);
 

@@ -1,14 +1,18 @@
 #include "report/html_report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <random>
+#include <set>
 #include <string_view>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
 #include "core/exit_codes.h"
+#include "records/blockers.h"
 #include "report/page_assets.h"
 
 namespace quorvex::report {
@@ -76,7 +80,72 @@ json OrNull(const std::optional<T>& value) {
   return value ? json(*value) : json(nullptr);
 }
 
-json HostJson(const HostRecord& r, const std::string& change) {
+// The texts of the move facts, each once: a fleet's hosts share service
+// names, accounts, domains and their SIDs, and list them by the thousand.
+class TextTable {
+ public:
+  int operator()(const std::string& text) {
+    auto [at, added] = index_.emplace(text, static_cast<int>(texts_.size()));
+    if (added) texts_.push_back(text);
+    return at->second;
+  }
+  json Index(const std::optional<std::string>& text) { return text ? json((*this)(*text)) : json(nullptr); }
+  json Indexes(const std::optional<std::vector<std::string>>& texts) {
+    if (!texts) return nullptr;
+    json out = json::array();
+    for (const std::string& t : *texts) out.push_back((*this)(t));
+    return out;
+  }
+  const std::vector<std::string>& Texts() const { return texts_; }
+
+ private:
+  std::unordered_map<std::string, int> index_;
+  std::vector<std::string> texts_;
+};
+
+// The move facts, each entry in the order the page shows its columns, its last
+// member 1 when it belongs to the old domain: the page marks those without
+// knowing the rule.
+json MoveJson(const HostRecord& r, TextTable& text) {
+  const records::MoveFacts& m = r.Move;
+  if (!m.ClockSkewS && !m.DnsDomain && !m.RebootPending && !m.RemoteRegistry && !m.DomainServices && !m.LocalAdmins &&
+      !m.Profiles && !m.OldDomain && !m.Blockers) {
+    return nullptr;
+  }
+  auto old = [&r](const std::string& domain) { return records::InOldDomain(r, domain) ? 1 : 0; };
+  json services = nullptr, admins = nullptr, profiles = nullptr;
+  if (m.DomainServices) {
+    services = json::array();
+    for (const records::ServiceEntry& s : *m.DomainServices) {
+      services.push_back({text(s.Name), text(s.DisplayName), text(s.Account), text(s.StartType), text(s.State),
+                          old(records::AccountDomain(s.Account))});
+    }
+  }
+  if (m.LocalAdmins) {
+    admins = json::array();
+    for (const records::AccountEntry& a : *m.LocalAdmins) {
+      admins.push_back({text(a.Name), text(a.Domain), text(a.Kind), text(a.Sid), old(a.Domain)});
+    }
+  }
+  if (m.Profiles) {
+    profiles = json::array();
+    for (const records::AccountEntry& p : *m.Profiles) {
+      profiles.push_back({text(p.Sid), text(p.Name), text(p.Domain), old(p.Domain)});
+    }
+  }
+  json registry = nullptr;
+  if (m.RemoteRegistry) registry = {text(m.RemoteRegistry->State), text(m.RemoteRegistry->StartType)};
+  return {m.ClockSkewS ? json(std::round(*m.ClockSkewS * 10.0) / 10.0) : json(nullptr),
+          text.Indexes(m.RebootPending),
+          registry,
+          services,
+          admins,
+          profiles,
+          text.Index(m.OldDomain),
+          text.Index(m.DnsDomain)};
+}
+
+json HostJson(const HostRecord& r, const std::string& change, TextTable& text) {
   json errors = json::array();
   for (const records::CallError& e : r.Errors) errors.push_back({e.Call, e.Status, e.Name});
   json smb = nullptr;
@@ -107,14 +176,17 @@ json HostJson(const HostRecord& r, const std::string& change) {
       {"er", errors},
       {"sm", smb},
       {"ch", change},
+      {"b", text.Indexes(r.Move.Blockers)},
+      {"mv", MoveJson(r, text)},
   };
 }
 
 struct Bar {
   std::string Label;
   std::size_t Count = 0;
-  std::string Filter;  // "part", "family", "" for none
-  std::string Value;   // the filter's value
+  std::string Filter;          // "part", "family", "blocker", "blocker-unknown", "" for none
+  std::string Value;           // the filter's value
+  std::string_view Note = {};  // said when the pointer rests on the bar
 };
 
 // A horizontal bar chart; bars that name a filter set it when clicked.
@@ -135,7 +207,8 @@ std::string BarChart(const std::string& id, const std::string& title, const std:
     int w = b.Count ? std::max(2, static_cast<int>(b.Count * barWidth / most)) : 0;
     svg += "<g class=\"bar";
     if (!b.Filter.empty()) svg += " link\" data-filter=\"" + b.Filter + "\" data-value=\"" + Escape(b.Value);
-    svg += "\"><title>" + Escape(b.Label) + ": " + std::to_string(b.Count) + "</title>";
+    svg += "\"><title>" + Escape(b.Label) + ": " + std::to_string(b.Count) +
+           (b.Note.empty() ? "" : " \xE2\x80\x94 " + Escape(b.Note)) + "</title>";
     svg += "<text x=\"" + std::to_string(labelWidth - 6) + "\" y=\"" + std::to_string(y + 15) +
            "\" text-anchor=\"end\">" + Escape(Shorten(b.Label, 24)) + "</text>";
     svg += "<rect x=\"" + std::to_string(labelWidth) + "\" y=\"" + std::to_string(y + 3) + "\" width=\"" +
@@ -161,6 +234,28 @@ std::vector<Bar> FailureBars(const std::vector<HostRecord>& records) {
     auto found = counts.find(std::string(name));
     if (found != counts.end()) bars.push_back({found->first, found->second, "part", found->first});
   }
+  return bars;
+}
+
+// A host counts once per blocker, however often its record names it.
+std::vector<Bar> BlockerBars(const std::vector<HostRecord>& records) {
+  std::map<std::string, std::size_t> counts;
+  Bar unknown{"not checked", 0, "blocker-unknown", ""};
+  for (const HostRecord& r : records) {
+    if (!r.Move.Blockers) {
+      ++unknown.Count;
+      continue;
+    }
+    for (const std::string& name : std::set<std::string>(r.Move.Blockers->begin(), r.Move.Blockers->end())) {
+      ++counts[name];
+    }
+  }
+  std::vector<Bar> bars;
+  for (const records::BlockerRow& row : records::BlockerTable) {
+    std::string name(row.Name);
+    bars.push_back({name, counts[name], "blocker", name, row.Meaning});
+  }
+  bars.push_back(unknown);
   return bars;
 }
 
@@ -232,7 +327,16 @@ std::string ChangeList(const std::string& key, const std::string& title, const s
 }
 
 std::string ChangesSection(const Comparison& c, const std::string& olderName) {
-  std::vector<std::string> stopped, os;
+  std::vector<std::string> stopped, os, appeared, cleared;
+  auto blockers = [](const std::vector<BlockerChange>& changes, std::vector<std::string>& items) {
+    for (const BlockerChange& b : changes) {
+      std::string names;
+      for (const std::string& n : b.Names) names += (names.empty() ? "" : ", ") + n;
+      items.push_back(b.Host + " \xE2\x80\x94 " + names);
+    }
+  };
+  blockers(c.BlockersAppeared, appeared);
+  blockers(c.BlockersCleared, cleared);
   for (const StoppedReady& s : c.StoppedBeingReady) {
     std::string why;
     for (const std::string& p : s.Parts) why += (why.empty() ? "" : ", ") + p;
@@ -252,6 +356,8 @@ std::string ChangesSection(const Comparison& c, const std::string& olderName) {
   html += ChangeList("new", "New to the list", c.New);
   html += ChangeList("no-longer-listed", "No longer listed", c.NoLongerListed);
   html += ChangeList("os-changed", "OS family or build changed", os);
+  html += ChangeList("blockers-appeared", "Blockers appeared", appeared);
+  html += ChangeList("blockers-cleared", "Blockers cleared", cleared);
   return html + "</section>";
 }
 
@@ -313,9 +419,16 @@ std::string RenderHtml(const ReportInput& input) {
     if (last.empty() || r.CheckedAt > last) last = r.CheckedAt;
   }
 
+  TextTable text;
   json hosts = json::array();
-  for (std::size_t i = 0; i < records.size(); ++i) hosts.push_back(HostJson(records[i], changes[i]));
-  json data = {{"since", input.Older != nullptr}, {"hosts", std::move(hosts)}};
+  for (std::size_t i = 0; i < records.size(); ++i) hosts.push_back(HostJson(records[i], changes[i], text));
+  // What each blocker means travels once, not with every host that has it.
+  json blockers = json::array();
+  for (const records::BlockerRow& row : records::BlockerTable) blockers.push_back({row.Name, row.Meaning});
+  json data = {{"since", input.Older != nullptr},
+               {"hosts", std::move(hosts)},
+               {"t", text.Texts()},
+               {"blockers", std::move(blockers)}};
   // Records carry whatever bytes a host sent; invalid UTF-8 shows as U+FFFD
   // rather than failing the page.
   std::string dataText = ScriptSafeJson(data.dump(-1, ' ', false, json::error_handler_t::replace));
@@ -349,6 +462,7 @@ std::string RenderHtml(const ReportInput& input) {
 
   html += "<section class=\"charts\">";
   html += BarChart("chart-parts", "Why hosts are not ready (hosts per failed part)", FailureBars(records));
+  html += BarChart("chart-blockers", "Before the move (hosts per blocker)", BlockerBars(records));
   html += BarChart("chart-families", "OS families", FamilyBars(records));
   html += BarChart("chart-free", "Free space of admin$", FreeSpaceBars(records));
   html += "</section>";
@@ -360,6 +474,7 @@ std::string RenderHtml(const ReportInput& input) {
       "<div class=\"controls\" role=\"search\">"
       "<label>Search <input id=\"f-text\" type=\"search\" placeholder=\"host, address, domain, OS\"></label>"
       "<label>Failed part <select id=\"f-part\"><option value=\"\">any</option></select></label>"
+      "<label>Blockers <select id=\"f-blocker\"><option value=\"\">any</option></select></label>"
       "<label>OS family <select id=\"f-family\"><option value=\"\">any</option></select></label>"
       "<label>Domain <select id=\"f-domain\"><option value=\"\">any</option></select></label>";
   if (input.Older) {

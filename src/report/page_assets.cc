@@ -29,6 +29,8 @@ h2 { font-size: 17px; margin: 26px 0 10px; }
 .chart rect { fill: var(--bar); }
 .chart text { fill: #1f2328; }
 #chart-parts rect { fill: var(--bad); }
+#chart-blockers rect { fill: var(--warn); }
+#chart-blockers .bar[data-filter=blocker-unknown] rect { fill: var(--grey); }
 .bar.link { cursor: pointer; }
 .bar.link:hover rect { opacity: .75; }
 .changes { margin: 6px 0; }
@@ -49,6 +51,7 @@ th[aria-sort=descending] button::after { content: " \25BC"; }
 td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 td { overflow-wrap: anywhere; max-width: 360px; }
 td[data-col=h] { min-width: 15em; }
+td[data-col=a] { white-space: nowrap; }
 tr.row { cursor: pointer; }
 tr.row:hover, tr.row:focus { background: #eef4fc; outline: none; }
 tr.row.ok td[data-col=c] { color: var(--ok); font-weight: 600; }
@@ -61,7 +64,12 @@ pre.lines { margin: 0; padding: 8px; background: #fff; border: 1px solid var(--l
 dl.facts { display: grid; grid-template-columns: max-content 1fr; gap: 1px 10px; margin: 0; font-size: 12px; }
 dl.facts dt { color: var(--grey); }
 dl.facts dd { margin: 0; overflow-wrap: anywhere; }
-table.errors { font-size: 12px; width: auto; margin-top: 4px; }
+table.errors, table.entries { font-size: 12px; width: auto; margin-top: 4px; }
+.detail-grid > .move { grid-column: 1 / -1; }
+.move ul.blockers { margin: 2px 0 8px; padding-left: 18px; font-size: 13px; }
+.move .lists { display: flex; flex-wrap: wrap; gap: 4px 24px; align-items: start; }
+table.entries tr.old td { background: #fff4e0; }
+table.entries td.mark { color: var(--warn); font-weight: 600; white-space: nowrap; }
 .pager { display: flex; gap: 12px; align-items: center; margin: 8px 0 30px; }
 @media print {
   header, main { max-width: none; padding: 0; }
@@ -112,10 +120,17 @@ const char PageScript[] = R"js(
   function start() {
     const data = JSON.parse(byId('qvx-data').textContent);
     const hosts = data.hosts;
+    // The move facts' texts are listed once and named by their index.
+    const T = data.t;
+    const at = (k) => k === null || k === undefined ? null : T[k];
+    const BLOCKERS = data.blockers.map((b) => b[0]);
+    const MEANING = new Map(data.blockers);
     hosts.forEach((h, i) => {
       h.i = i;
       h.fk = h.f.join(' ');
-      h.q = [h.h, h.a, h.fn, h.nb, h.d, h.fam, h.bld, h.fk, h.ch].join('\n').toLowerCase();
+      if (h.b) h.b = Array.from(new Set(h.b.map(at)));
+      h.bk = h.b ? h.b.join(', ') : null;
+      h.q = [h.h, h.a, h.fn, h.nb, h.d, h.fam, h.bld, h.fk, h.ch, h.bk].join('\n').toLowerCase();
     });
 
     const columns = [
@@ -123,6 +138,9 @@ const char PageScript[] = R"js(
       { key: 'c', title: 'Exit code', num: true, text: (h) => h.c, sort: (h) => h.c },
       { key: 'f', title: 'Failed', text: (h) => h.fk + (h.to ? ' (timed out)' : '') + (h.cr ? ' (crashed)' : ''),
         sort: (h) => lower(h.fk) },
+      // Fewest blockers first, then by their names; hosts never checked last.
+      { key: 'b', title: 'Blockers', text: (h) => h.b === null ? '' : h.b.length ? h.bk : 'none',
+        sort: (h) => h.b === null ? null : String(h.b.length).padStart(3, '0') + ' ' + h.bk.toLowerCase() },
       { key: 'a', title: 'Address', text: (h) => h.a, sort: (h) => addressKey(h.a) },
       { key: 'd', title: 'Domain', text: (h) => h.d, sort: (h) => lower(h.d) },
       { key: 'fam', title: 'OS family', text: (h) => h.fam, sort: (h) => lower(h.fam) },
@@ -144,13 +162,25 @@ const char PageScript[] = R"js(
     const families = Array.from(count((h) => h.fam)).sort((x, y) => y[1] - x[1]).map((x) => x[0]);
     const domains = Array.from(count((h) => h.d === null ? null : h.d).keys())
       .sort((x, y) => x === null ? 1 : y === null ? -1 : x.toLowerCase() < y.toLowerCase() ? -1 : 1);
-    const changeNames = ['became ready', 'stopped being ready', 'new', 'OS changed', ''];
+    const blockerCounts = new Map();
+    hosts.forEach((h) => { if (h.b) h.b.forEach((b) => blockerCounts.set(b, (blockerCounts.get(b) || 0) + 1)); });
+    const blockerNames = BLOCKERS.filter((b) => blockerCounts.has(b))
+      .concat(Array.from(blockerCounts.keys()).filter((b) => BLOCKERS.indexOf(b) < 0).sort());
+    const blockerChoices = blockerNames.map((b) => ({
+      label: b + ' (' + blockerCounts.get(b) + ')', test: (h) => h.b !== null && h.b.indexOf(b) >= 0,
+    })).concat([
+      { label: '(none found)', test: (h) => h.b !== null && h.b.length === 0 },
+      { label: '(not checked)', test: (h) => h.b === null },
+    ]);
+    const changeNames = ['became ready', 'stopped being ready', 'new', 'blockers appeared', 'blockers cleared',
+      'OS changed', ''];
     const fill = (select, values, label) => values.forEach((v, i) => {
       const o = make('option', null, label(v));
       o.value = String(i);
       select.appendChild(o);
     });
     fill(byId('f-part'), parts, (p) => p + ' (' + partCounts.get(p) + ')');
+    fill(byId('f-blocker'), blockerChoices, (c) => c.label);
     fill(byId('f-family'), families, (f) => f);
     fill(byId('f-domain'), domains, (d) => d === null ? '(none reported)' : d);
     if (data.since) fill(byId('f-change'), changeNames, (c) => c === '' ? '(unchanged)' : c);
@@ -181,9 +211,10 @@ const char PageScript[] = R"js(
     function apply() {
       const part = chosen('f-part', parts), family = chosen('f-family', families);
       const domain = chosen('f-domain', domains), change = chosen('f-change', changeNames);
+      const blocker = chosen('f-blocker', blockerChoices);
       const text = byId('f-text').value.trim().toLowerCase();
       view = hosts.filter((h) =>
-        (!part || h.f.indexOf(part.v) >= 0) && (!family || h.fam === family.v) &&
+        (!part || h.f.indexOf(part.v) >= 0) && (!family || h.fam === family.v) && (!blocker || blocker.v.test(h)) &&
         (!domain || h.d === domain.v) && (!change || h.ch === change.v) &&
         (!text || h.q.indexOf(text) >= 0));
       const col = columns[state.sort], dir = state.dir;
@@ -222,6 +253,66 @@ const char PageScript[] = R"js(
       if (value === null || value === undefined || value === '') return;
       dl.appendChild(make('dt', null, name));
       dl.appendChild(make('dd', null, value));
+    }
+    function entries(kind, title, list, heads) {
+      const box = make('div', 'list');
+      box.appendChild(make('h3', null, list && list.length ? title + ' (' + list.length + ')' : title));
+      if (!list || !list.length) {
+        box.appendChild(make('p', 'muted', list ? 'none' : 'not learned'));
+        return box;
+      }
+      const t = make('table', 'entries');
+      t.dataset.list = kind;
+      const head = make('tr');
+      heads.concat(['']).forEach((c) => head.appendChild(make('th', null, c)));
+      t.appendChild(head);
+      list.forEach((e) => {
+        const old = e[e.length - 1] === 1;
+        const r = make('tr', old ? 'entry old' : 'entry');
+        for (let k = 0; k < e.length - 1; k++) r.appendChild(make('td', null, at(e[k])));
+        r.appendChild(make('td', 'mark', old ? 'old domain' : ''));
+        t.appendChild(r);
+      });
+      box.appendChild(t);
+      return box;
+    }
+    function skew(s) {
+      return (s > 0 ? '+' : '') + s.toFixed(1) + ' s' + (s > 0 ? ' (host ahead)' : s < 0 ? ' (host behind)' : '');
+    }
+    function move(h) {
+      const box = make('div', 'move');
+      box.appendChild(make('h3', null, 'Before the move'));
+      const m = h.mv;
+      if (h.b === null) {
+        box.appendChild(make('p', 'muted', 'blockers not checked'));
+      } else if (!h.b.length) {
+        box.appendChild(make('p', 'muted', 'no blocker found'));
+      } else {
+        const ul = make('ul', 'blockers');
+        h.b.forEach((b) => {
+          const li = make('li');
+          li.appendChild(make('strong', null, b));
+          if (MEANING.has(b)) li.appendChild(make('span', 'meaning', ' \u2014 ' + MEANING.get(b)));
+          ul.appendChild(li);
+        });
+        box.appendChild(ul);
+      }
+      if (!m) return box;
+      const dl = make('dl', 'facts');
+      const names = (list) => list === null ? null : list.length ? list.map(at).join(', ') : 'none';
+      fact(dl, 'old domain', at(m[6]));
+      fact(dl, 'DNS domain', at(m[7]));
+      fact(dl, 'clock skew', m[0] === null ? null : skew(m[0]));
+      fact(dl, 'pending reboot', names(m[1]));
+      fact(dl, 'Remote Registry', m[2] === null ? null : at(m[2][0]) + ', start type ' + at(m[2][1]));
+      box.appendChild(dl);
+      const lists = make('div', 'lists');
+      lists.appendChild(entries('services', 'Services with domain accounts', m[3],
+        ['name', 'display name', 'account', 'start type', 'state']));
+      lists.appendChild(entries('admins', 'Local administrators', m[4], ['name', 'domain', 'kind', 'SID']));
+      lists.appendChild(entries('profiles', 'Profiles', m[5], ['SID', 'name', 'domain']));
+      box.appendChild(lists);
+      return box;
     }
     function detail(h) {
       const tr = make('tr', 'detail');
@@ -278,6 +369,7 @@ const char PageScript[] = R"js(
       right.appendChild(dl);
       grid.appendChild(left);
       grid.appendChild(right);
+      grid.appendChild(move(h));
       td.appendChild(grid);
       tr.appendChild(td);
       return tr;
@@ -319,23 +411,30 @@ const char PageScript[] = R"js(
 
     const refilter = () => { state.page = 0; apply(); };
     byId('f-text').addEventListener('input', refilter);
-    ['f-part', 'f-family', 'f-domain', 'f-change'].forEach((id) => {
+    const selects = ['f-part', 'f-blocker', 'f-family', 'f-domain', 'f-change'];
+    selects.forEach((id) => {
       if (byId(id)) byId(id).addEventListener('change', refilter);
     });
     byId('f-clear').addEventListener('click', () => {
       byId('f-text').value = '';
-      ['f-part', 'f-family', 'f-domain', 'f-change'].forEach((id) => { if (byId(id)) byId(id).value = ''; });
+      selects.forEach((id) => { if (byId(id)) byId(id).value = ''; });
       refilter();
     });
     byId('p-prev').addEventListener('click', () => { state.page--; apply(); });
     byId('p-next').addEventListener('click', () => { state.page++; apply(); });
     byId('p-size').addEventListener('change', (ev) => { state.size = +ev.target.value; refilter(); });
 
-    // A bar of the failure or family chart filters the table to its hosts.
+    // A bar of the failure, blocker or family chart filters the table to its hosts.
+    const barFilters = {
+      part: (v) => ['f-part', parts.indexOf(v)],
+      blocker: (v) => ['f-blocker', blockerNames.indexOf(v)],
+      'blocker-unknown': () => ['f-blocker', blockerChoices.length - 1],
+      family: (v) => ['f-family', families.indexOf(v)],
+    };
     document.querySelectorAll('.bar.link').forEach((g) => g.addEventListener('click', () => {
       const kind = g.getAttribute('data-filter'), value = g.getAttribute('data-value');
-      const list = kind === 'part' ? parts : families, id = kind === 'part' ? 'f-part' : 'f-family';
-      const i = list.indexOf(value);
+      if (!Object.prototype.hasOwnProperty.call(barFilters, kind)) return;
+      const [id, i] = barFilters[kind](value);
       if (i < 0) return;
       byId(id).value = String(i);
       refilter();

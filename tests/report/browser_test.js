@@ -9,6 +9,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const puppeteer = require('puppeteer-core');
+const { accountDomain, inOldDomain } = require('./make_records.js');
 
 const dir = process.argv[2];
 let passed = 0;
@@ -61,6 +62,57 @@ function expectedTiles(records) {
   };
 }
 
+// The blockers a sweep knows, in the order the chart lists them.
+const BLOCKERS = ['clock', 'reboot-pending', 'remote-registry', 'old-domain-services', 'old-domain-admins',
+  'old-domain-profiles'];
+const hasBlocker = (name) => (r) => r.blockers !== null && r.blockers.includes(name);
+async function blockerBars(page) {
+  return page.$$eval('#chart-blockers .bar', (gs) => gs.map((g) => {
+    const texts = g.querySelectorAll('text');
+    return [g.getAttribute('data-value'), +texts[texts.length - 1].textContent];
+  }));
+}
+function expectedBlockerBars(records) {
+  return BLOCKERS.map((b) => [b, records.filter(hasBlocker(b)).length])
+    .concat([['', records.filter((r) => r.blockers === null).length]]);
+}
+async function clickBar(page, value) {
+  await page.click(`#chart-blockers .bar[data-value="${value}"] text`);
+}
+
+// The lists an opened row shows under "Before the move", cell by cell, and
+// which rows it marks as the old domain's.
+async function moveLists(page, i) {
+  return page.$eval(`#hosts tbody tr.row[data-i="${i}"]`, (tr) => {
+    const d = tr.nextElementSibling;
+    if (!d || !d.classList.contains('detail')) return null;
+    const lists = {};
+    d.querySelectorAll('table.entries').forEach((t) => {
+      lists[t.dataset.list] = Array.from(t.querySelectorAll('tr.entry')).map((r) => ({
+        cells: Array.from(r.querySelectorAll('td:not(.mark)')).map((td) => td.textContent),
+        old: r.classList.contains('old') && r.querySelector('td.mark').textContent === 'old domain',
+      }));
+    });
+    const facts = {};
+    const dts = d.querySelectorAll('.move dl.facts dt');
+    dts.forEach((dt) => { facts[dt.textContent] = dt.nextElementSibling.textContent; });
+    return { lists, facts, blockers: Array.from(d.querySelectorAll('.move ul.blockers li')).map((li) => li.textContent) };
+  });
+}
+function expectedLists(r) {
+  const shown = (entries, cells, domainOf) => entries.map((e) => ({ cells: cells(e), old: inOldDomain(r, domainOf(e)) }));
+  const lists = {};
+  if (r.domain_services && r.domain_services.length) {
+    lists.services = shown(r.domain_services, (s) => [s.name, s.display_name, s.account, s.start_type, s.state],
+      (s) => accountDomain(s.account));
+  }
+  if (r.local_admins && r.local_admins.length) {
+    lists.admins = shown(r.local_admins, (a) => [a.name, a.domain, a.kind, a.sid], (a) => a.domain);
+  }
+  if (r.profiles && r.profiles.length) lists.profiles = shown(r.profiles, (p) => [p.sid, p.name, p.domain], (p) => p.domain);
+  return lists;
+}
+
 async function crafted(browser) {
   const records = readRecords(path.join(dir, 'crafted.jsonl'));
   const { page, problems, requests } = await open(browser, path.join(dir, 'crafted.html'));
@@ -100,7 +152,43 @@ async function crafted(browser) {
     records.filter((r) => r.failed.includes('admin-share') && r.domain === 'SÄLJARE').map((r) => r.host).sort()));
   await clear(page);
 
+  const bars = await blockerBars(page);
+  check('the blocker chart has a bar per blocker, in order, counting its hosts',
+    same(bars, expectedBlockerBars(records)) && bars.slice(0, -1).every(([, n]) => n > 0), JSON.stringify(bars));
+  for (const [value, match] of BLOCKERS.map((b) => [b, hasBlocker(b)]).concat([['', (r) => r.blockers === null]])) {
+    await clear(page);
+    await clickBar(page, value);
+    const want = records.filter(match).map((r) => visible(r.host)).sort();
+    const got = (await shownHosts(page)).sort();
+    check(`clicking the blocker bar ${value || 'not checked'} shows exactly its hosts`, same(got, want),
+      `want ${JSON.stringify(want)}, got ${JSON.stringify(got)}`);
+  }
+  const blockerFilters = [
+    ['old-domain-admins', hasBlocker('old-domain-admins')],
+    ['(none found)', (r) => r.blockers !== null && r.blockers.length === 0],
+    ['(not checked)', (r) => r.blockers === null],
+    // A blocker this version does not know still filters, by its text.
+    ['<img src=x onerror="window.__qvxPwned=13">', hasBlocker('<img src=x onerror="window.__qvxPwned=13">')],
+  ];
+  for (const [label, match] of blockerFilters) {
+    await clear(page);
+    const found = await choose(page, 'f-blocker', label);
+    const want = records.filter(match).map((r) => visible(r.host)).sort();
+    const got = (await shownHosts(page)).sort();
+    check(`the Blockers filter ${label} shows exactly its hosts`, found && want.length > 0 && same(got, want),
+      `want ${JSON.stringify(want)}, got ${JSON.stringify(got)}`);
+  }
+  await clear(page);
+  await page.click('th[data-col=b] button');
+  const byBlockers = (await shownIndexes(page)).map((i) => records[i].blockers);
+  const checked = byBlockers.filter((b) => b !== null);
+  check('sorting by blockers orders the rows by how many, hosts never checked last',
+    checked.every((b, k) => k === 0 || checked[k - 1].length <= b.length) &&
+    byBlockers.slice(checked.length).every((b) => b === null) && checked.length > 3, JSON.stringify(byBlockers));
+  await clear(page);
+
   await page.click('th[data-col=fb] button');
+
   const up = (await shownIndexes(page)).map((i) => records[i].free_bytes);
   const known = up.filter((v) => v !== null);
   check('sorting by free space orders the rows, unknown last',
@@ -119,6 +207,23 @@ async function crafted(browser) {
   });
   check('a row opens to its status lines and errors', opened && opened.lines === records[target].lines.join('\n') &&
     opened.errors === records[target].errors.length, JSON.stringify(opened));
+  const noreg = await moveLists(page, target);
+  check('a host whose Remote Registry is stopped says to enable and start it',
+    noreg && noreg.blockers.length === 1 && noreg.blockers[0].startsWith('remote-registry') &&
+    noreg.blockers[0].includes('Enable and start it (for example by Group Policy)') &&
+    noreg.facts['Remote Registry'] === 'stopped, start type disabled', JSON.stringify(noreg));
+
+  const ws2 = records.findIndex((r) => r.host === 'ws-002.corp.example');
+  await page.click(`#hosts tbody tr.row[data-i="${ws2}"]`);
+  const lists = await moveLists(page, ws2);
+  check('an opened row lists services, administrators and profiles, the old domain\'s marked',
+    lists && same(lists.lists, expectedLists(records[ws2])) && lists.lists.services.filter((s) => s.old).length === 2,
+    JSON.stringify(lists && lists.lists));
+  check('an opened row shows the clock skew, the pending reboot and what each blocker means',
+    lists && lists.facts['clock skew'] === '+412.3 s (host ahead)' &&
+    lists.facts['pending reboot'] === 'windows-update, file-rename' && lists.blockers.length === 3 &&
+    lists.blockers[0].startsWith('clock \u2014 ') && lists.blockers[0].includes('Kerberos'), JSON.stringify(lists));
+  await page.click(`#hosts tbody tr.row[data-i="${ws2}"]`);
 
   // Hostile texts: open every row, then look for anything that ran or was parsed as markup.
   await page.$$eval('#hosts tbody tr.row', (trs) => trs.forEach((tr) => tr.click()));
@@ -133,7 +238,13 @@ async function crafted(browser) {
     svgs: document.querySelectorAll('svg').length,
   }));
   check('no script from host data runs and no markup from it appears',
-    dom.pwned === undefined && dom.scripts === 2 && dom.imgs === 0 && dom.svgs === 3, JSON.stringify(dom));
+    dom.pwned === undefined && dom.scripts === 2 && dom.imgs === 0 && dom.svgs === 4, JSON.stringify(dom));
+  const hostileMove = records.findIndex((r) => r.domain_services && r.domain_services.some((s) => s.account.includes('<img')));
+  const hostileLists = await moveLists(page, hostileMove);
+  check('hostile service, administrator and profile texts render as their text',
+    hostileLists && same(hostileLists.lists, expectedLists(records[hostileMove])) &&
+    hostileLists.facts['pending reboot'] === records[hostileMove].reboot_pending[0],
+    JSON.stringify(hostileLists && hostileLists.lists));
   const hostileLine = records.find((r) => r.lines.some((l) => l.startsWith('<svg')));
   const lineShown = await page.$$eval('pre.lines', (ps, l) => ps.some((p) => p.textContent.includes(l)),
     hostileLine.lines.find((l) => l.startsWith('<svg')));
@@ -146,11 +257,24 @@ async function since(browser) {
   const { page, problems, requests } = await open(browser, path.join(dir, 'since.html'));
   check('comparison page loads cleanly', problems.length === 0 && requests.length === 0, problems.concat(requests).join(' | '));
   const counts = await page.$$eval('#changes details', (ds) => Object.fromEntries(ds.map((d) => [d.dataset.change, +d.querySelector('summary b').textContent])));
-  const want = { 'became-ready': 1, 'stopped-being-ready': 1, new: 4, 'no-longer-listed': 1, 'os-changed': 1 };
+  const want = { 'became-ready': 1, 'stopped-being-ready': 1, new: 4, 'no-longer-listed': 1, 'os-changed': 1,
+    'blockers-appeared': 3, 'blockers-cleared': 2 };
   check('the changes section counts what changed', same(counts, want), JSON.stringify(counts));
+  const cleared = await page.$$eval('#changes details[data-change=blockers-cleared] li', (lis) => lis.map((li) => li.textContent));
+  check('the changes section names the blockers cleared',
+    same(cleared, ['qvxhost-noreg \u2014 clock', 'ws-004.corp.example \u2014 old-domain-admins']), JSON.stringify(cleared));
   await page.select('#p-size', '500');
-  await choose(page, 'f-change', 'stopped being ready');
-  check('the change column filters', same(await shownHosts(page), ['ws-003.corp.example']));
+  const changeFilters = [
+    ['stopped being ready', ['ws-003.corp.example']],
+    // ws-002 gained blockers too, but became ready, which says more.
+    ['blockers appeared', ['ws-001.corp.example', 'ws-006.corp.example']],
+    ['blockers cleared', ['qvxhost-noreg', 'ws-004.corp.example']],
+  ];
+  for (const [label, hosts] of changeFilters) {
+    await choose(page, 'f-change', label);
+    const got = (await shownHosts(page)).sort();
+    check(`the change column filters ${label}`, same(got, hosts), JSON.stringify(got));
+  }
   await page.close();
 }
 
@@ -182,6 +306,15 @@ async function fleet(browser) {
   await page.waitForFunction(() => document.querySelectorAll('#hosts tbody tr.row').length === 1, { timeout: 5000 });
   const took = Date.now() - started;
   check(`${records.length} hosts: filtering to one host within 2 s (${took} ms)`, took < 2000 && same(await shownHosts(page), [one]));
+  check(`${records.length} hosts: the blocker chart counts the JSON Lines`,
+    same(await blockerBars(page), expectedBlockerBars(records)));
+  await clear(page);
+  const clicked = Date.now();
+  await clickBar(page, 'old-domain-profiles');
+  const profiles = records.filter(hasBlocker('old-domain-profiles')).length;
+  await page.waitForFunction((n) => document.getElementById('count').textContent.startsWith(n + ' of '), { timeout: 5000 }, profiles);
+  const tookBar = Date.now() - clicked;
+  check(`${records.length} hosts: a blocker bar filters within 2 s (${tookBar} ms)`, tookBar < 2000);
   check(`${records.length} hosts: no console error`, problems.length === 0, problems.join(' | '));
   await page.close();
 }

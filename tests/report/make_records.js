@@ -38,7 +38,7 @@ function record(fields) {
     timed_out: false, crashed: false, address: null, full_name: null, netbios_name: null,
     domain: null, product_type: null, os_version: null, admin_share: null, free_bytes: null,
     os: {}, errors: [], smb: { dialect: null, signing_required: null }, lines: [],
-  }, fields);
+  }, MOVE_NONE, fields);
   r.failed = failed(r.exit_code);
   r.os = Object.assign({
     CurrentMajorVersionNumber: null, CurrentMinorVersionNumber: null, CurrentBuildNumber: null,
@@ -48,9 +48,56 @@ function record(fields) {
   const ordered = {};
   for (const k of ['schema', 'host', 'checked_at', 'elapsed_ms', 'exit_code', 'failed', 'timed_out',
     'crashed', 'address', 'full_name', 'netbios_name', 'domain', 'product_type', 'os_version',
-    'admin_share', 'free_bytes', 'os', 'errors', 'smb', 'lines']) ordered[k] = r[k];
+    'admin_share', 'free_bytes', 'os', 'errors', 'smb'].concat(Object.keys(MOVE_NONE), ['lines'])) ordered[k] = r[k];
   return ordered;
 }
+
+// What a move trips over, null where a sweep did not learn it (an older sweep,
+// a host that never answered).
+const MOVE_NONE = {
+  clock_skew_s: null, dns_domain: null, reboot_pending: null, remote_registry: null, domain_services: null,
+  local_admins: null, profiles: null, old_domain: null, blockers: null,
+};
+
+// The domain part of "DOM\\user" or "user@dns.domain".
+function accountDomain(account) {
+  const slash = account.indexOf('\\');
+  if (slash >= 0) return account.slice(0, slash);
+  const at = account.lastIndexOf('@');
+  return at >= 0 ? account.slice(at + 1) : '';
+}
+// Whether a domain names the record's old domain; ASCII case only, as the
+// made-up records need.
+function inOldDomain(r, domain) {
+  const up = (s) => s.replace(/[a-z]/g, (c) => c.toUpperCase());
+  if (!r.old_domain || !domain) return false;
+  if (up(domain) === up(r.old_domain)) return true;
+  return !!(r.dns_domain && r.domain && up(r.old_domain) === up(r.domain) && up(domain) === up(r.dns_domain));
+}
+
+// Gives a record move facts and the blockers a sweep derives from them; the
+// old domain is the one given (as with /C), else the host's own.
+function withMove(r, facts, oldDomain) {
+  Object.assign(r, facts);
+  r.old_domain = oldDomain || r.domain;
+  const olds = (list, domainOf) => (list || []).some((e) => inOldDomain(r, domainOf(e)));
+  const rr = r.remote_registry;
+  r.blockers = [
+    ['clock', r.clock_skew_s !== null && Math.abs(r.clock_skew_s) > 300],
+    ['reboot-pending', r.reboot_pending !== null && r.reboot_pending.length > 0],
+    ['remote-registry', rr !== null && (rr.state === 'stopped' || rr.start_type === 'disabled')],
+    ['old-domain-services', olds(r.domain_services, (s) => accountDomain(s.account))],
+    ['old-domain-admins', olds(r.local_admins, (a) => a.domain)],
+    ['old-domain-profiles', olds(r.profiles, (p) => p.domain)],
+  ].filter(([, stands]) => stands).map(([name]) => name);
+  return r;
+}
+
+const service = (name, display_name, account, start_type = 'automatic', state = 'running') =>
+  ({ name, display_name, account, start_type, state });
+const account = (sid, name, domain, kind) => ({ sid, name, domain, kind });
+const profile = (sid, name, domain) => ({ sid, name, domain });
+const LOCAL_ADMIN = (host) => account(`S-1-5-21-${host.length}-77-88-500`, 'Administrator', host.toUpperCase(), 'user');
 
 function osOf(f) {
   return {
@@ -136,6 +183,34 @@ function sambaFleet() {
     rows.push(live(`ws-${String(i + 1).padStart(3, '0')}.corp.example`, 20 + i, [0, 0, 16, 0, 64, 0, 0, 128][i], f,
       i % 3 ? 'CORP' : 'LEGACY', (i + 1) * 7 * 2 ** 30));
   }
+  const byHost = new Map(rows.map((r) => [r.host, r]));
+  const move = (host, facts) => withMove(byHost.get(host), facts);
+  const clean = { clock_skew_s: 0.4, reboot_pending: [], domain_services: [], profiles: [] };
+  move('qvxhost', Object.assign({}, clean, { local_admins: [LOCAL_ADMIN('qvxhost')] }));
+  move('qvxhost-w', Object.assign({}, clean, { clock_skew_s: 301.5, local_admins: [LOCAL_ADMIN('qvxhost-w')] }));
+  // Its registry would not open; what the service manager says of Remote Registry tells why.
+  move('qvxhost-noreg', { clock_skew_s: -2.1, remote_registry: { state: 'stopped', start_type: 'disabled' },
+    domain_services: [], local_admins: [LOCAL_ADMIN('qvxhost-noreg')], profiles: [] });
+  move('ws-001.corp.example', Object.assign({}, clean, {
+    local_admins: [LOCAL_ADMIN('ws-001'), account('S-1-5-21-9-8-7-512', 'Domain Admins', 'LEGACY', 'group')],
+    profiles: [profile('S-1-5-21-9-8-7-1201', 'alice', 'LEGACY'), profile('S-1-5-21-5-5-5-1300', 'bob', 'NEWDOM')] }));
+  // The old domain by another case, and by its DNS name in a UPN.
+  move('ws-002.corp.example', { clock_skew_s: 412.3, dns_domain: 'corp.example',
+    reboot_pending: ['windows-update', 'file-rename'],
+    domain_services: [service('MSSQLSERVER', 'SQL Server (MSSQLSERVER)', 'corp\\svc-sql'),
+      service('BackupAgent', 'Backup agent', 'svc-backup@CORP.example', 'manual', 'stopped'),
+      service('Monitor', 'Monitoring agent', 'NEWDOM\\svc-mon', 'disabled', 'stopped')],
+    local_admins: [LOCAL_ADMIN('ws-002'), account('S-1-5-21-5-5-5-512', 'Domain Admins', 'NEWDOM', 'group'),
+      account('S-1-5-21-1-2-3-1105', '', '', 'deleted')],
+    profiles: [profile('S-1-5-21-5-5-5-1300', 'bob', 'NEWDOM')] });
+  move('ws-003.corp.example', Object.assign({}, clean, { reboot_pending: ['component-servicing'], local_admins: [] }));
+  move('ws-004.corp.example', Object.assign({}, clean, { local_admins: [LOCAL_ADMIN('ws-004')] }));
+  move('ws-006.corp.example', Object.assign({}, clean, { clock_skew_s: -305, local_admins: [] }));
+  move('ws-007.corp.example', Object.assign({}, clean, {
+    local_admins: [account('S-1-5-21-9-8-7-1105', 'helpdesk', 'LEGACY', 'group')] }));
+  // A registry that failed with Remote Registry running is no blocker.
+  move('ws-008.corp.example', { clock_skew_s: 1, remote_registry: { state: 'running', start_type: 'manual' },
+    domain_services: [], local_admins: [], profiles: [] });
   return rows;
 }
 
@@ -149,6 +224,12 @@ function hostile() {
   h4.os.family = `<b onmouseover="${pwn(5)}">Windows</b>`;
   h4.os.ProductName = `"'<iframe src="javascript:${pwn(6)}">`;
   h4.errors.push({ call: '<i>call</i>', status: -1073741790, name: '<u>STATUS_ACCESS_DENIED</u>' });
+  withMove(h2, { clock_skew_s: 0, reboot_pending: [`<iframe src="javascript:${pwn(7)}">`],
+    domain_services: [service(`<b>${pwn(8)}</b>`, `</script><script>${pwn(9)}</script>`,
+      `CORP\\<img src=x onerror="${pwn(10)}">`, '<i>auto</i>', '<u>on</u>')],
+    local_admins: [account('<u>S-1-5</u>', `<img src=x onerror="${pwn(11)}">`, 'corp', '<b>group</b>')],
+    profiles: [profile(`<svg onload="${pwn(12)}">`, '<i>x</i>', 'CORP')] }, 'CORP');
+  h2.blockers.push(`<img src=x onerror="${pwn(13)}">`);  // a name this version does not know
   return [h1, h2, h3, h4];
 }
 
@@ -163,9 +244,35 @@ function crafted(dir) {
   byHost.get('ws-002.corp.example').exit_code = 16;
   byHost.get('ws-002.corp.example').failed = ['admin-share'];
   byHost.get('ws-001.corp.example').os = osOf(FAMILIES[2]);
+  // Blockers then, compared name by name; a record without them never counts.
+  const blockersThen = [['qvxhost-noreg', ['clock', 'remote-registry']], ['ws-001.corp.example', ['old-domain-admins']],
+    ['ws-002.corp.example', ['old-domain-services']], ['ws-004.corp.example', ['old-domain-admins']],
+    ['ws-006.corp.example', []], ['ws-007.corp.example', null]];
+  for (const [host, blockers] of blockersThen) byHost.get(host).blockers = blockers;
   older.push(live('retired.corp.example', 99, 0, FAMILIES[8], 'CORP', 2 ** 33));
   fs.writeFileSync(path.join(dir, 'crafted.jsonl'), now.map((r) => JSON.stringify(r) + '\n').join(''));
   fs.writeFileSync(path.join(dir, 'older.jsonl'), older.map((r) => JSON.stringify(r) + '\n').join(''));
+}
+
+// A fleet swept with /C LEGACY: its domain accounts are shared across hosts,
+// a few hosts lag behind.
+function fleetMove(r, i) {
+  const registry = (r.exit_code & 128) !== 0;
+  const legacy = (k) => (i * k) % 11 === 0;
+  const domainSid = (rid) => `S-1-5-21-4100-4200-${r.domain === 'LEGACY' ? 4300 : 4400}-${rid}`;
+  withMove(r, {
+    clock_skew_s: i % 41 === 0 ? 300.5 + (i % 90) : ((i * 37) % 200 - 100) / 10,
+    reboot_pending: registry ? null : i % 9 === 0 ? ['windows-update'] : i % 23 === 0 ? ['file-rename'] : [],
+    remote_registry: !registry ? null : i % 2 ? { state: 'stopped', start_type: 'disabled' }
+      : { state: 'running', start_type: 'manual' },
+    domain_services: i % 6 ? [] : [service('MSSQLSERVER', 'SQL Server (MSSQLSERVER)',
+      `${legacy(3) ? 'LEGACY' : 'CORP'}\\svc-sql`)],
+    // Each host's own accounts have a SID of their own.
+    local_admins: [account(`S-1-5-21-${4000000000 - i * 7919}-1862412345-${100000 + i}-500`, 'Administrator',
+      r.netbios_name, 'user'), account(domainSid(512), 'Domain Admins', r.domain, 'group')]
+      .concat(legacy(7) ? [account('S-1-5-21-4100-4200-4300-1105', 'helpdesk', 'LEGACY', 'group')] : []),
+    profiles: [profile(domainSid(2000 + i % 300), `user${i % 300}`, r.domain)],
+  }, 'LEGACY');
 }
 
 function fleet(n, file) {
@@ -183,6 +290,7 @@ function fleet(n, file) {
     else if (roll < 75) r = live(name, i, 32, family, domain, ((i * 2654435761) % 200 + 2) * 2 ** 30);
     else if (roll < 79) r = live(name, i, family[0] === 'Windows 7' ? 64 : 128, family, domain, 40 * 2 ** 30);
     else if (roll < 84) r = live(name, i, 8, family, 'OLDDOMAIN', null);
+    if (r) fleetMove(r, i);
     else if (roll < 90) r = dead(name, i, 'absent');
     else if (roll < 95) r = dead(name, i, 'refused');
     else r = dead(name, i, 'timeout');
@@ -193,7 +301,10 @@ function fleet(n, file) {
   fs.closeSync(out);
 }
 
-const [mode, a, b] = process.argv.slice(2);
-if (mode === 'crafted') crafted(a);
-else if (mode === 'fleet') fleet(Number(a), b);
-else { console.error('usage: make_records.js crafted DIR | fleet N FILE'); process.exit(2); }
+module.exports = { accountDomain, inOldDomain };
+if (require.main === module) {
+  const [mode, a, b] = process.argv.slice(2);
+  if (mode === 'crafted') crafted(a);
+  else if (mode === 'fleet') fleet(Number(a), b);
+  else { console.error('usage: make_records.js crafted DIR | fleet N FILE'); process.exit(2); }
+}

@@ -67,7 +67,7 @@ check "render 10,000 hosts" exits 0 "$sweep" --render "$work/fleet.jsonl" --html
 
 "$sweep" --render "$work/crafted.jsonl" --since "$work/older.jsonl" >"$work/since.txt"
 cat >"$work/since.want" <<'EOF'
-Changes: 1 became ready, 1 stopped being ready, 4 new, 1 no longer listed, 1 changed OS
+Changes: 1 became ready, 1 stopped being ready, 4 new, 1 no longer listed, 1 changed OS, 3 gained blockers, 2 cleared blockers
 became ready: ws-002.corp.example
 stopped being ready: ws-003.corp.example (admin-share)
 new: <script>window.__qvxPwned=1</script>
@@ -76,6 +76,11 @@ new: ctl\x01\x1b[31mred\x07 sep
 new: odd-os
 no longer listed: retired.corp.example
 OS changed: ws-001.corp.example: Windows 10 22H2 (19045.5247) -> Windows 11 23H2 (22631.4460)
+blockers appeared: ws-001.corp.example (old-domain-profiles)
+blockers appeared: ws-002.corp.example (clock, reboot-pending)
+blockers appeared: ws-006.corp.example (clock)
+blockers cleared: qvxhost-noreg (clock)
+blockers cleared: ws-004.corp.example (old-domain-admins)
 EOF
 sed -i 's/ sep$/\xe2\x80\xa8sep/' "$work/since.want"
 check "--since without --html prints the changes as text" diff -u "$work/since.want" "$work/since.txt"
