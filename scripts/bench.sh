@@ -6,7 +6,10 @@
 # host of tests/lib/samba-host.sh.
 #
 # 1. Wall time of each, with hyperfine, and the ratio.
-# 2. Round trips per full check: every reply of the server is held back by
+# 2. What the fleet sweep's facts beyond the checks (clock, restart, services,
+#    administrators, profiles) add to a host's check: a sweep of the host
+#    with and without them (--checks-only), with hyperfine, and the ratio.
+# 3. Round trips per full check: every reply of the server is held back by
 #    DELAY_MS (netem on the server's link when the kernel has it; otherwise a
 #    relay in the server namespace that delays each reply chunk of TCP 445),
 #    and the added wall time divided by the delay counts the turns the client
@@ -21,7 +24,7 @@ bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 
   hyperfine iputils-ping >/dev/null
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quorvex >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quorvex quorvex-sweep >/dev/null
 
 work=$(mktemp -d /tmp/quorvex-bench.XXXXXX)
 relay_pid=
@@ -67,6 +70,25 @@ import json, sys
 r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
 q, s = r["quorvex"], r["stock-tools"]
 print(f"mean wall time: quorvex {q*1000:.1f} ms, stock tools {s*1000:.1f} ms, stock/quorvex = {s/q:.1f}x")
+EOF
+
+# The sweep's facts beyond the checks: one host, one worker, with and without.
+echo qvxhost >"$work/one-host"
+cat >"$work/sweep.sh" <<EOF
+#!/bin/bash
+# \$@: extra options of the sweep
+exec env USER='$QVX_USER' PASSWD='$QVX_PASSWORD' '$build/quorvex-sweep' --jobs 1 --no-progress "\$@" \\
+  '$work/one-host' -- /I >/dev/null
+EOF
+chmod +x "$work/sweep.sh"
+in_client "$work/sweep.sh" || [[ $? == 1 ]] || { echo "sweep failed" >&2; exit 1; }
+in_client hyperfine -N -i --warmup 3 --runs "$runs" --export-json "$work/facts.json" \
+  -n with-facts "$work/sweep.sh" -n checks-only "$work/sweep.sh --checks-only"
+python3 - "$work/facts.json" <<'EOF'
+import json, sys
+r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
+w, c = r["with-facts"], r["checks-only"]
+print(f"sweep of one host: with the move's facts {w*1000:.1f} ms, checks only {c*1000:.1f} ms, +{(w/c-1)*100:.0f}%")
 EOF
 
 # Round trips.
