@@ -20,12 +20,15 @@ endif()
 
 # Debian keeps manual pages gzip-compressed; -n leaves the name and time out,
 # so the same page gives the same bytes.
-configure_file(${CMAKE_CURRENT_LIST_DIR}/quorvex.1.in ${CMAKE_BINARY_DIR}/quorvex.1 @ONLY)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/quorvex.1.gz
-                   COMMAND gzip -9 -n -k -f ${CMAKE_BINARY_DIR}/quorvex.1
-                   DEPENDS ${CMAKE_BINARY_DIR}/quorvex.1)
-add_custom_target(quorvex_manual ALL DEPENDS ${CMAKE_BINARY_DIR}/quorvex.1.gz)
-install(FILES ${CMAKE_BINARY_DIR}/quorvex.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+foreach(page quorvex quorvex-sweep)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.1.in ${CMAKE_BINARY_DIR}/${page}.1 @ONLY)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${page}.1.gz
+                     COMMAND gzip -9 -n -k -f ${CMAKE_BINARY_DIR}/${page}.1
+                     DEPENDS ${CMAKE_BINARY_DIR}/${page}.1)
+  list(APPEND QUORVEX_MANUAL_PAGES ${CMAKE_BINARY_DIR}/${page}.1.gz)
+endforeach()
+add_custom_target(quorvex_manual ALL DEPENDS ${QUORVEX_MANUAL_PAGES})
+install(FILES ${QUORVEX_MANUAL_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(QUORVEX_MAINTAINER "Quorvex maintainers <quorvex-maintainers@example.org>"
