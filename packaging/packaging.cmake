@@ -18,15 +18,47 @@ if(WIN32)
   return()
 endif()
 
-# Debian keeps manual pages gzip-compressed; -n leaves the name and time out,
-# so the same page gives the same bytes.
-configure_file(${CMAKE_CURRENT_LIST_DIR}/quorvex.1.in ${CMAKE_BINARY_DIR}/quorvex.1 @ONLY)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/quorvex.1.gz
-                   COMMAND gzip -9 -n -k -f ${CMAKE_BINARY_DIR}/quorvex.1
-                   DEPENDS ${CMAKE_BINARY_DIR}/quorvex.1)
-add_custom_target(quorvex_manual ALL DEPENDS ${CMAKE_BINARY_DIR}/quorvex.1.gz)
-install(FILES ${CMAKE_BINARY_DIR}/quorvex.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Debian keeps manual pages and changelogs gzip-compressed; -n leaves the name
+# and time out, so the same text gives the same bytes.
+foreach(page quorvex quorvex-sweep)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.1.in ${CMAKE_BINARY_DIR}/${page}.1 @ONLY)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${page}.1.gz
+                     COMMAND gzip -9 -n -k -f ${CMAKE_BINARY_DIR}/${page}.1
+                     DEPENDS ${CMAKE_BINARY_DIR}/${page}.1)
+  list(APPEND QUORVEX_MANUAL_PAGES ${CMAKE_BINARY_DIR}/${page}.1.gz)
+endforeach()
+add_custom_target(quorvex_manual ALL DEPENDS ${QUORVEX_MANUAL_PAGES})
+install(FILES ${QUORVEX_MANUAL_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The changelog is written by hand, an entry a release; a version set in
+# project() without its entry would ship notes of another release.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog QUORVEX_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT QUORVEX_CHANGELOG_TOP MATCHES "^quorvex \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog begins with \"${QUORVEX_CHANGELOG_TOP}\": "
+                      "add an entry for ${PROJECT_VERSION} at its top")
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog ${CMAKE_BINARY_DIR}/changelog COPYONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+                   COMMAND gzip -9 -n -k -f ${CMAKE_BINARY_DIR}/changelog
+                   DEPENDS ${CMAKE_BINARY_DIR}/changelog)
+add_custom_target(quorvex_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# A stripped install (cpack, `cmake --install --strip`) runs plain `strip`,
+# which keeps the compiler's .comment and .note sections: nothing reads them,
+# and Debian's own packages leave them out.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program quorvex quorvex-sweep)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+                      RESULT_VARIABLE failed)
+      if(failed)
+        message(FATAL_ERROR \"cannot strip the sections nobody reads from \${program}\")
+      endif()
+    endforeach()
+  endif()")
 
 set(QUORVEX_MAINTAINER "Quorvex maintainers <quorvex-maintainers@example.org>"
     CACHE STRING "Maintainer named in the .deb")

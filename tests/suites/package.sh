@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as an administrator gets it: builds the .deb (Release,
-# build-package/), checks its fields and files, installs it with apt-get, runs
-# the installed /usr/bin/quorvex against the example Samba host, finds its
-# manual page, and removes the package again, also when a check fails.
+# build-package/), checks its fields and files, holds it to lintian, installs
+# it with apt-get, runs the installed /usr/bin/quorvex against the example
+# Samba host, finds its manual pages, and removes the package again, also when
+# a check fails.
 # Run as root on Debian 12.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -24,7 +25,7 @@ check() {
 }
 
 bash "$root/scripts/install-deps.sh" cmake g++ pkg-config samba samba-dev smbclient iproute2 python3 \
-  dpkg-dev man-db || exit 1
+  dpkg-dev man-db lintian || exit 1
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_WERROR=ON -DQUORVEX_TESTS=OFF >/dev/null || exit 1
 cmake --build "$build" -j2 >/dev/null || exit 1
@@ -45,10 +46,27 @@ check "section admin" test "$(field Section)" = admin
 check "maintainer named" test -n "$(field Maintainer)"
 check "depends on Samba's client libraries" grep -qE 'samba-libs \(>[>=]' <<<"$depends"
 check "stays with the Samba series it was built for" grep -q 'samba-libs (<<' <<<"$depends"
-for f in usr/bin/quorvex usr/bin/quorvex-sweep usr/share/man/man1/quorvex.1.gz usr/share/doc/quorvex/QUORVEX.TXT \
-  usr/share/doc/quorvex/copyright; do
+for f in usr/bin/quorvex usr/bin/quorvex-sweep usr/share/man/man1/quorvex.1.gz \
+  usr/share/man/man1/quorvex-sweep.1.gz usr/share/doc/quorvex/QUORVEX.TXT usr/share/doc/quorvex/copyright \
+  usr/share/doc/quorvex/changelog.gz; do
   check "ships /$f" has_file "$f"
 done
+
+# Debian's own checks of a package: any error or warning fails (information
+# tags do not). Its complaint about running as root goes to standard error.
+lintian_out=$(lintian --fail-on error,warning --tag-display-limit 0 "$deb" 2>&1)
+lintian_rc=$?
+grep -v '^running with root privileges is not recommended!$' <<<"$lintian_out" | sed 's/^/lintian: /'
+check "lintian finds no error or warning" test "$lintian_rc" = 0
+
+# A page groff warns about may render wrong on another terminal width.
+unpacked=$(mktemp -d /tmp/quorvex-deb.XXXXXX)
+dpkg-deb -x "$deb" "$unpacked"
+for page in quorvex quorvex-sweep; do
+  check "man renders $page.1 without a warning" test -z "$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+    man --warnings -E UTF-8 -l "$unpacked/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)"
+done
+rm -rf "$unpacked"
 
 work=$(mktemp -d /tmp/quorvex-package.XXXXXX)
 installed=0
@@ -108,8 +126,10 @@ EOF
 if grep -qs '^path-exclude=/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
   echo "skip man -w quorvex: dpkg is told to leave manual pages out here"
 else
-  check "man -w finds the page" test "$(man -w quorvex 2>/dev/null)" = /usr/share/man/man1/quorvex.1.gz
-  check "the page names the version" grep -q "Quorvex $version" <(man -P cat quorvex 2>/dev/null)
+  for page in quorvex quorvex-sweep; do
+    check "man -w finds $page(1)" test "$(man -w "$page" 2>/dev/null)" = "/usr/share/man/man1/$page.1.gz"
+    check "$page(1) names the version" grep -q "Quorvex $version" <(man -P cat "$page" 2>/dev/null)
+  done
 fi
 
 installed=0
