@@ -10,6 +10,7 @@
 
 #include "core/exit_codes.h"
 #include "core/worker_process.h"
+#include "records/host_key.h"
 #include "records/records_file.h"
 #include "records/records_lock.h"
 #include "sweep/host_list.h"
@@ -89,7 +90,10 @@ class Books {
   std::string Open() {
     if (!recording_) return {};
     const std::string error = files_.Open(options_.JsonlPath, options_.CsvPath, ModeOf(options_));
-    for (const records::HostRecord& kept : files_.Records()) someFailed_ |= Failed(kept);
+    // A record --retry-unreachable checks again counts by its new record.
+    for (const records::HostRecord& kept : files_.Records()) {
+      if (files_.IsDone(records::HostKey(kept.Host))) someFailed_ |= Failed(kept);
+    }
     return error;
   }
 
