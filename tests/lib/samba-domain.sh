@@ -13,6 +13,8 @@
 # DIR/domain.env:
 #   QVX_CLIENT_HOLDER   run a client command with
 #                       `nsenter -t $QVX_CLIENT_HOLDER -m -n CMD`
+#   QVX_MEMBER_HOLDER, QVX_DC_HOLDER   the same for the member and the controller
+#   QVX_MEMBER_CONF, QVX_DC_CONF       their smb.conf
 #   QVX_KRB5_CONFIG     the krb5.conf provisioning wrote (KRB5_CONFIG)
 #   QVX_REALM, QVX_DOMAIN, QVX_DNS_DOMAIN
 #   QVX_DC, QVX_DC_ADDR, QVX_MEMBER, QVX_MEMBER_ADDR   NetBIOS names, addresses
@@ -108,7 +110,8 @@ setup() {
 dc=$(setup dc "$QVX_DC_NS" "$dc_addr dc1.$dns_domain dc1 $(hostname)")
 member=$(setup member "$QVX_MEMBER_NS" "$member_addr member1.$dns_domain member1 $(hostname)")
 client=$(setup client "$QVX_CLIENT_NS" "$client_addr $(hostname)")
-printf 'QVX_CLIENT_HOLDER=%s\n' "$client" >>"$dir/domain.env"
+printf 'QVX_CLIENT_HOLDER=%s\nQVX_MEMBER_HOLDER=%s\nQVX_DC_HOLDER=%s\nQVX_MEMBER_CONF=%s\nQVX_DC_CONF=%s\n' \
+  "$client" "$member" "$dc" "$dir/member/etc/smb.conf" "$dir/dc/etc/smb.conf" >>"$dir/domain.env"
 
 log=$dir/setup.log
 fail() {

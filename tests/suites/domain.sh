@@ -15,7 +15,7 @@ bash "$root/scripts/install-deps.sh" samba samba-dev samba-ad-dc samba-ad-provis
 # shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 # The sanitized build the core and Samba suites use.
-qvx_build sanitized quorvex || exit 1
+qvx_build sanitized quorvex quorvex-sweep || exit 1
 build=$QVX_BUILD_DIR
 qvx_sanitizer_env
 
@@ -186,6 +186,54 @@ problems=()
 changed=$(find /etc -xdev -path /etc/netns -prune -o -newer "$work/stamp" -print 2>/dev/null | head -5)
 [[ -z $changed ]] || problems+=("changed: $changed")
 report "no file under /etc changed" "${problems[@]}"
+
+# What a move trips over, as the member resolves the domain's accounts:
+# Domain Admins (there since the set-up) and a domain user in its
+# BUILTIN\Administrators, and a profile of that user, in the record of a
+# sweep with a ticket; compared with what rpcclient says of the member.
+member() { nsenter -t "$QVX_MEMBER_HOLDER" -m -n -- "$@"; }
+nsenter -t "$QVX_DC_HOLDER" -m -n -- samba-tool user create olduser "Qv-$RANDOM-x9!" -s "$QVX_DC_CONF" \
+  >/dev/null 2>&1
+for _ in $(seq 50); do
+  olduser_sid=$(member wbinfo -n "$QVX_DOMAIN\\olduser" 2>/dev/null | awk '{print $1}')
+  [[ -n $olduser_sid ]] && break
+  sleep 0.2
+done
+member net -s "$QVX_MEMBER_CONF" sam addmem 'BUILTIN\Administrators' "$QVX_DOMAIN\\olduser" >/dev/null 2>&1
+member net -s "$QVX_MEMBER_CONF" registry createkey \
+  "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$olduser_sid" >/dev/null 2>&1
+echo member1 >"$work/member-list"
+client KRB5CCNAME="FILE:$tickets/valid" "$build/quorvex-sweep" --jobs 1 --deadline 30 --no-progress \
+  --jsonl "$work/member.jsonl" "$work/member-list" >"$work/member-sweep.out" 2>&1
+rpc() { client rpcclient -U "$admin%$QVX_PASSWORD" -c "$1" member1 2>/dev/null; }
+members=$(rpc 'queryaliasmem builtin 0x220' | awk -F'[][]' '/sid:/{print $2}' | sort | tr '\n' ' ')
+names=$(rpc "lookupsids $members")
+problems=()
+mapfile -t problems < <(python3 - "$work/member.jsonl" "$QVX_DOMAIN" "$olduser_sid" "$members" "$names" <<'EOF'
+import json, re, sys
+path, domain, olduser, members, names = sys.argv[1:]
+r = json.loads(open(path, encoding="utf-8").readline())
+if r["exit_code"] != 0: print(f"exit code {r['exit_code']}")
+admins = {a["sid"]: a for a in r["local_admins"] or []}
+if sorted(admins) != sorted(members.split()): print(f"admins {sorted(admins)} not rpcclient's {members.split()}")
+# rpcclient: "S-1-5-21-... DOMAIN\name (2)"
+for sid, name, kind in re.findall(r"^(S-[0-9-]+) (.*) \((\d+)\)$", names, re.M):
+    a = admins.get(sid)
+    want = {"1": "user", "2": "group"}.get(kind)
+    if a is None or f"{a['domain']}\\{a['name']}" != name or (want and a["kind"] != want):
+        print(f"admin {sid}: {a} against {name} ({kind})")
+if not any(a["name"] == "Domain Admins" and a["domain"] == domain and a["kind"] == "group" for a in admins.values()):
+    print("Domain Admins missing")
+profiles = r["profiles"] or []
+if [p for p in profiles if p["sid"] == olduser] != [{"sid": olduser, "name": "olduser", "domain": domain}]:
+    print(f"profiles {profiles}")
+for b in ("old-domain-admins", "old-domain-profiles"):
+    if b not in (r["blockers"] or []): print(f"blockers {r['blockers']} lack {b}")
+if r["old_domain"] != domain: print(f"old domain {r['old_domain']}")
+EOF
+)
+[[ -n $olduser_sid ]] || problems+=("the domain user has no SID on the member")
+report "sweep of the member: its administrators and profiles as it names them, and their blockers" "${problems[@]}"
 
 echo "cases and set-up took $(seconds_since "$start") s"
 qvx_summary
