@@ -467,5 +467,59 @@ smb_case "admin\$ question stalls" '' '' DROP "$(smb_admin 121 ERROR_SEM_TIMEOUT
 smb_case "admin\$ question reset" '' '' "REJECT --reject-with tcp-reset" "$(smb_admin 64 ERROR_NETNAME_DELETED)"
 smb_case "default settings again" '' '' '' "$(smb_ok 3.1.1 false)"
 
+# What a move trips over, against the Samba host's own answers: a service
+# logging on as an account of the host's domain, the others as LocalSystem,
+# a restart pending by servicing and by file renames, a profile with a domain
+# SID and one of the system. The account is planted just before the check:
+# Samba writes its built-in services' keys again whenever an RPC worker of
+# its starts, so the record is compared with what `net rpc service status`
+# says right after.
+reg() { ip netns exec "$QVX_SERVER_NS" net -s "$QVX_DIR/run/smb.conf" registry "$@" >/dev/null 2>&1; }
+reg createkey 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending'
+reg createkey 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
+reg setvalue 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations multi_sz \
+  '\??\C:\Temp\old.dll' ''
+for sid in S-1-5-21-1111-2222-3333-1105 S-1-5-18; do
+  reg createkey "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$sid"
+done
+printf 'qvxhost\n' >"$work/move-list"
+move_sweep() {  # move_sweep RECORDS: one sweep of qvxhost, the Spooler's account planted first
+  reg setvalue 'HKLM\SYSTEM\CurrentControlSet\Services\Spooler' ObjectName sz 'SÄLJARE\svc-print'
+  in_client "$sweep" --jobs 1 --deadline 30 --overwrite --no-progress --jsonl "$1" "$work/move-list" >/dev/null 2>&1
+  in_client net rpc service status Spooler -S qvxhost -U "$QVX_USER%$QVX_PASSWORD" 2>/dev/null |
+    sed -n 's/^\s*Start Name\s*=\s*//p' >"$1.spooler"
+}
+move_sweep "$work/move.jsonl"
+check "what a move trips over, as Samba's own tools tell it" python3 - "$work/move.jsonl" <<'EOF'
+import json, sys
+path = sys.argv[1]
+r = json.loads(open(path, encoding="utf-8").readline())
+spooler = open(path + ".spooler", encoding="utf-8").read().strip()
+problems = []
+def want(cond, what):
+    if not cond: problems.append(what)
+want(r["exit_code"] == 0 and r["errors"] == [], f"exit {r['exit_code']}, errors {r['errors']}")
+want(r["reboot_pending"] == ["component-servicing", "file-rename"], f"reboot_pending {r['reboot_pending']}")
+want(r["remote_registry"] is None, "remote_registry of a host whose registry opened")
+want([p["sid"] for p in r["profiles"] or []] == ["S-1-5-21-1111-2222-3333-1105"], f"profiles {r['profiles']}")
+services = {s["name"]: s for s in r["domain_services"] or []}
+want(all("\\" in s["account"] and not s["account"].upper().startswith("NT ") for s in services.values()),
+     f"a service of no domain account listed: {services}")
+planted = spooler == "SÄLJARE\\svc-print"
+want(("Spooler" in services) == planted, f"Spooler listed {('Spooler' in services)}, its account now {spooler!r}")
+if planted:
+    want(services["Spooler"]["account"] == spooler, f"Spooler account {services['Spooler']}")
+want(r["old_domain"] == "SÄLJARE", f"old domain {r['old_domain']}")
+blockers = ["reboot-pending"] + (["old-domain-services"] if planted else [])
+want(r["blockers"] == blockers, f"blockers {r['blockers']}, want {blockers}")
+want(abs(r["clock_skew_s"]) < 5, f"clock skew {r['clock_skew_s']}")
+admins = r["local_admins"] or []
+want(any(a["sid"].endswith("-500") or a["kind"] for a in admins), f"local admins {admins}")
+if problems: print("\n".join(problems)); print(json.dumps(r, ensure_ascii=False)[:3000])
+sys.exit(1 if problems else 0)
+EOF
+reg deletekey 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending'
+reg deletevalue 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
+
 echo "$passed passed, $failed failed"
 ((failed == 0))
