@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # The host administration calls and registry key listing of the Linux
 # backend against the suite's Samba host, sourced by scripts/test-samba.sh
 # after the tool's own scenarios. The tool never makes these calls: they are
