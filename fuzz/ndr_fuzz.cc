@@ -37,5 +37,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (auto decode : {&DecodeOpenHKLM, &DecodeOpenKey, &DecodeCloseKey}) {
     if (auto r = decode(data, size)) Expect(size >= 24);
   }
+  if (auto r = DecodeEnumKey(data, size)) {
+    Expect(2 * r->Value.size() <= size);
+    Expect(r->WError == 0 || r->Value.empty());
+  }
+  if (auto r = DecodeNetRemoteTOD(data, size)) Expect(r->WError != 0 || size >= 56);
+  // An enumeration buffer: the first byte picks the record count and layout.
+  if (size >= 1) {
+    const std::uint32_t count = data[0] & 0x3f;
+    const auto layout = (data[0] & 0x40) != 0 ? ServiceRecordLayout::StatusProcess : ServiceRecordLayout::Status;
+    if (auto entries = DecodeServiceEntries(data + 1, size - 1, count, layout)) {
+      Expect(entries->size() == count);
+      for (const ServiceEntry& e : *entries) Expect(2 * e.Name.size() < size && 2 * e.DisplayName.size() < size);
+    }
+  }
   return 0;
 }

@@ -11,7 +11,7 @@ else
     cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev googletest libgtest-dev pkg-config
     nlohmann-json3-dev
     iproute2 iptables iputils-ping procps python3 dpkg-dev man-db lintian zip
-    samba samba-dev smbclient samba-common-bin
+    samba samba-dev smbclient samba-common-bin faketime
     samba-ad-dc samba-ad-provision winbind krb5-user libkrb5-dev strace
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
     libcli11-dev

@@ -33,6 +33,11 @@
 #                    DIR/run/global.conf and the admin$ share's in
 #                    DIR/run/admin-share.conf (both empty at start but
 #                    for the settings of --global)
+#
+# QVX_FAKETIME=OFFSET (libfaketime's, e.g. +600 or -120) in the environment
+# of start sets the host's clock that many seconds off ours: smbd and the RPC
+# daemons it starts see it, their timers still run on the real monotonic
+# clock.
 set -euo pipefail
 
 command=${1:-}
@@ -185,10 +190,17 @@ printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$run/smb.conf" -s -a r
 net -s "$run/smb.conf" groupmap add sid=S-1-5-32-544 unixgroup=root type=builtin ntgroup=Administrators \
   >>"$run/log/setup.out" 2>&1 || { cat "$run/log/setup.out" >&2; exit 1; }
 
+clock=()
+if [[ -n ${QVX_FAKETIME:-} ]]; then
+  faketime_lib=$(compgen -G '/usr/lib/*/faketime/libfaketime.so.1' | head -n 1) ||
+    { echo "libfaketime is not installed" >&2; exit 1; }
+  clock=(env LD_PRELOAD="$faketime_lib" FAKETIME="$QVX_FAKETIME" FAKETIME_DONT_FAKE_MONOTONIC=1)
+fi
+
 # smbd signals its whole process group when it stops: a session of its own
 # keeps that signal away from whoever started or stops it.
-setsid ip netns exec "$server_ns" smbd -s "$run/smb.conf" --foreground --no-process-group </dev/null \
-  >"$run/log/smbd.out" 2>&1 &
+setsid ip netns exec "$server_ns" "${clock[@]}" smbd -s "$run/smb.conf" --foreground --no-process-group \
+  </dev/null >"$run/log/smbd.out" 2>&1 &
 echo $! >"$run/pid/smbd.pid"
 
 # A server that accepts TCP on 445 and never says a word.

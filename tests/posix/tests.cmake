@@ -8,6 +8,7 @@ add_executable(quorvex_posix_tests
   ${CMAKE_CURRENT_LIST_DIR}/resolver_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/run_clock_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/credentials_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/host_admin_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/ndr_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/samba_abi_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/smb_text_test.cc
@@ -17,3 +18,8 @@ add_executable(quorvex_posix_tests
 target_link_libraries(quorvex_posix_tests PRIVATE quorvex_platform quorvex_worker_platform quorvex_backend_headers
   gtest_main)
 gtest_discover_tests(quorvex_posix_tests DISCOVERY_MODE PRE_TEST)
+
+# The host administration calls against a real host, for tests/suites/samba.sh.
+add_executable(quorvex_admin_probe ${CMAKE_CURRENT_LIST_DIR}/samba/admin_probe.cc)
+target_link_libraries(quorvex_admin_probe PRIVATE quorvex_platform quorvex_backend_headers)
+set_target_properties(quorvex_admin_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

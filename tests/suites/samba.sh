@@ -4,19 +4,21 @@
 # network namespace pair (tests/lib/samba-host.sh), runs every scenario of
 # tests/samba/scenarios.sh from the client namespace, asserting the exact
 # standard output, an empty standard error, the exit code and, where a wait
-# is involved, the time taken. Prints "N passed, N failed".
+# is involved, the time taken; then those of tests/samba/admin_scenarios.sh,
+# which hold the backend's host administration calls to what Samba's own
+# tools say of the host. Prints "N passed, N failed".
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 bash "$root/scripts/install-deps.sh" samba samba-dev smbclient iproute2 python3 cmake ninja-build g++ pkg-config \
-  googletest >/dev/null || exit 1
+  googletest faketime >/dev/null || exit 1
 
 # shellcheck source=../lib/build.sh
 source "$root/tests/lib/build.sh"
 # The sanitized build the core tests use: Samba's libraries keep some
 # allocations to process exit; ours must not.
-qvx_build sanitized quorvex || exit 1
+qvx_build sanitized quorvex quorvex_admin_probe || exit 1
 build=$QVX_BUILD_DIR
 qvx_sanitizer_env
 
@@ -24,7 +26,7 @@ qvx_sanitizer_env
 source "$root/tests/lib/harness.sh"
 work=$(mktemp -d /tmp/quorvex-samba.XXXXXX)
 cleanup() {
-  bash "$root/tests/lib/samba-host.sh" stop "$work/host" || true
+  for host in "$work"/host "$work"/clock*; do bash "$root/tests/lib/samba-host.sh" stop "$host" || true; done
   rm -rf "$work"
   qvx_teardown
 }
@@ -50,5 +52,7 @@ done
 
 # shellcheck disable=SC1091
 source "$root/tests/samba/scenarios.sh"
+# shellcheck disable=SC1091
+source "$root/tests/samba/admin_scenarios.sh"
 
 qvx_summary

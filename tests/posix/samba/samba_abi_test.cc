@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "platform/posix/samba/smb_services.h"
 
 namespace quorvex::samba {
@@ -48,6 +52,33 @@ TEST(SambaAbi, AnUnusableSambaFailsEveryRemoteCallCleanly) {
   SmbConnectionFacts facts = smb->Files().ConnectionFacts("\\\\127.0.0.1");
   EXPECT_EQ(facts.Dialect, 0);
   EXPECT_EQ(facts.SigningRequired, std::nullopt);
+
+  // Each host administration call fails as for a host out of reach, naming
+  // the Win32 call it stands for.
+  HostAdminService& admin = smb->Admin();
+  const std::string host = "\\\\127.0.0.1";
+  std::int64_t hostMs = 0;
+  std::int64_t localMs = 0;
+  std::vector<ServiceInfo> services;
+  ServiceInfo service;
+  std::vector<AccountInfo> accounts{{"S-1-5-32-544", "", "", 0}};
+  std::string sid;
+  std::string dns;
+  const struct {
+    CallStatus Status;
+    const char* Call;
+  } calls[] = {
+      {admin.RemoteClock(host, hostMs, localMs), "NetRemoteTOD"},
+      {admin.ListServices(host, services), "OpenSCManagerW"},
+      {admin.QueryService(host, "RemoteRegistry", service), "OpenSCManagerW"},
+      {admin.LocalAdministrators(host, accounts), "NetLocalGroupGetMembers"},
+      {admin.LookupSids(host, accounts), "LsaLookupSids"},
+      {admin.HostDomains(host, sid, dns), "LsaQueryInformationPolicy"},
+  };
+  for (const auto& c : calls) {
+    EXPECT_EQ(c.Status.Status, 53U) << c.Call;
+    EXPECT_EQ(c.Status.Call, c.Call);
+  }
 }
 
 // Values beside the five SMB2 and SMB3 rows (which tests/suites/sweep.sh

@@ -137,5 +137,57 @@ TEST(SmbRegistryTest, AnsiViewOfValues) {
   }
 }
 
+// Each text either reads as the SID given and is written back as `written`,
+// or is refused (Sub empty and Written null).
+TEST(SmbSidTest, TextsAndParts) {
+  const struct {
+    const char* Text;
+    std::uint64_t Authority;
+    std::vector<std::uint32_t> Sub;
+    const char* Written;
+  } cases[] = {
+      {"S-1-5-32-544", 5, {32, 544}, "S-1-5-32-544"},
+      {"S-1-5-21-25995411-1072188831-3620951036-1000",
+       5,
+       {21, 25995411, 1072188831, 3620951036, 1000},
+       "S-1-5-21-25995411-1072188831-3620951036-1000"},
+      {"s-1-1-0", 1, {0}, "S-1-1-0"},
+      {"S-1-5", 5, {}, "S-1-5"},
+      {"S-1-5-21-4294967295", 5, {21, 4294967295U}, "S-1-5-21-4294967295"},
+      {"S-1-0x000000000005-18", 5, {18}, "S-1-5-18"},
+      {"S-1-0x123456789abc-1", 0x123456789abcULL, {1}, "S-1-0x123456789ABC-1"},
+      {"S-1-4294967296-1", 0x100000000ULL, {1}, "S-1-0x000100000000-1"},
+      {"S-1-1-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15",
+       1,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+       "S-1-1-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15"},
+      // Refused.
+      {"S-1-1-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16", 0, {}, nullptr},  // 16 sub-authorities
+      {"S-2-5-32", 0, {}, nullptr},
+      {"S-1-5-21-4294967296", 0, {}, nullptr},
+      {"S-1-281474976710656-1", 0, {}, nullptr},  // 2^48
+      {"S-1-0x1000000000000-1", 0, {}, nullptr},
+      {"S-1-5--1", 0, {}, nullptr},
+      {"S-1-5-32-", 0, {}, nullptr},
+      {"S-1-5-+32", 0, {}, nullptr},
+      {"S-1-5-0x20", 0, {}, nullptr},
+      {"S-1-0x-1", 0, {}, nullptr},
+      {"S-1-", 0, {}, nullptr},
+      {"S-1", 0, {}, nullptr},
+      {"X-1-5", 0, {}, nullptr},
+      {"", 0, {}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    std::optional<SidParts> sid = ParseSid(c.Text);
+    ASSERT_EQ(sid.has_value(), c.Written != nullptr);
+    if (!sid) continue;
+    EXPECT_EQ(sid->Revision, 1);
+    EXPECT_EQ(sid->Authority, c.Authority);
+    EXPECT_EQ(sid->SubAuthorities, c.Sub);
+    EXPECT_EQ(SidText(*sid), c.Written);
+  }
+}
+
 }  // namespace
 }  // namespace quorvex::samba

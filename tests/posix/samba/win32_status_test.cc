@@ -46,5 +46,32 @@ TEST(Win32Status, EachFailureGetsTheCodeWindowsGives) {
   }
 }
 
+// What a host returns as a call's result is translated as Windows does for
+// its callers: the step of a transport failure plays no part, a missing
+// object is a missing file, and a status without a code is 317.
+TEST(Win32Status, ResultsOfAccountAndPolicyCalls) {
+  struct Case {
+    NTSTATUS Status;
+    std::uint32_t Want;
+  } cases[] = {
+      {NT_STATUS_OK, 0},
+      {NT_STATUS_ACCESS_DENIED, 5},
+      {NT_STATUS_INVALID_HANDLE, 6},
+      {NT_STATUS_INVALID_PARAMETER, 87},
+      {NT_STATUS_INVALID_INFO_CLASS, 87},
+      {NT_STATUS_NONE_MAPPED, 1332},
+      {NT_STATUS_NO_SUCH_DOMAIN, 1355},
+      {NT_STATUS_NO_SUCH_ALIAS, 1376},
+      {NT_STATUS_INVALID_SID, 1337},
+      {NT_STATUS_OBJECT_NAME_NOT_FOUND, 2},
+      {NT_STATUS_LOGON_FAILURE, 1326},
+      {NT_STATUS_RPC_PROTOCOL_ERROR, 317},
+      {NT_STATUS_SOME_NOT_MAPPED, 317},  // a warning, never asked about
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Win32StatusOfResult(NT_STATUS_V(c.Status)), c.Want) << std::hex << NT_STATUS_V(c.Status);
+  }
+}
+
 }  // namespace
 }  // namespace quorvex::samba

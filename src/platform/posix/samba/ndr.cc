@@ -24,6 +24,9 @@ constexpr std::uint32_t RegMultiSz = 7;
 // means we misread the layout or the peer is sending something else.
 constexpr std::size_t MaxTrailingPad = 7;
 
+// FILETIME of 1970-01-01, in milliseconds since 1601.
+constexpr std::int64_t FileTimeEpochMs = 11644473600000;
+
 class Writer {
  public:
   void U16(std::uint16_t v) {
@@ -65,6 +68,18 @@ class Writer {
     return true;
   }
 
+  // A winreg_StringBuf offering the host `sizeBytes` to fill: no text yet,
+  // but a buffer (an empty conformant varying array), as Samba's own
+  // registry client sends it.
+  void EmptyStringBuffer(std::uint16_t sizeBytes) {
+    U16(0);
+    U16(sizeBytes);
+    U32(Referent());
+    U32(sizeBytes / 2U);
+    U32(0);
+    U32(0);
+  }
+
   Bytes Out;
 
  private:
@@ -90,6 +105,14 @@ class Reader {
   void Align4() {
     const std::size_t pad = (4 - Pos % 4) % 4;
     if (Need(pad)) Pos += pad;
+  }
+
+  std::uint16_t U16() {
+    if (Pos % 2 != 0 && Need(1)) ++Pos;
+    if (!Need(2)) return 0;
+    const auto v = static_cast<std::uint16_t>(ReadLittleEndian(Data + Pos, 2));
+    Pos += 2;
+    return v;
   }
 
   std::uint32_t U32() {
@@ -141,6 +164,24 @@ class Reader {
     return text;
   }
 
+  // The deferred array of a winreg_StringBuf whose byte length and size
+  // came before it: its header must say exactly those, halved, as Samba's
+  // own unmarshalling demands. The text stops at its first NUL.
+  std::u16string StringBufferText(std::uint16_t lengthBytes, std::uint16_t sizeBytes) {
+    const std::uint32_t max = U32();
+    const std::uint32_t offset = U32();
+    const std::uint32_t actual = U32();
+    if (!Good) return {};
+    if (max != sizeBytes / 2U || offset != 0 || actual != lengthBytes / 2U || actual > max ||
+        actual > Remaining() / 2) {
+      Good = false;
+      return {};
+    }
+    std::u16string text = Utf16FromLittleEndian(Take(std::size_t{actual} * 2), actual);
+    text.resize(std::min(text.size(), text.find(u'\0')));
+    return text;
+  }
+
   // The closing WERROR, then nothing but a little zero filler.
   std::uint32_t WError() {
     const std::uint32_t werror = U32();
@@ -164,6 +205,30 @@ class Reader {
 
 void ReadDeferred(Reader& in, std::uint32_t referent, OptionalText& field) {
   if (referent != 0) field = in.Utf16();
+}
+
+// A winreg_StringBuf: lengths, pointer, and the text when the pointer is
+// set. Null for a null pointer.
+OptionalText ReadStringBuffer(Reader& in) {
+  in.Align4();
+  const std::uint16_t length = in.U16();
+  const std::uint16_t size = in.U16();
+  const std::uint32_t referent = in.U32();
+  if (referent == 0) return std::nullopt;
+  return in.StringBufferText(length, size);
+}
+
+// A NUL-terminated UTF-16 string that starts `offset` bytes into a buffer of
+// `size` bytes and must end inside it.
+std::optional<std::u16string> TextAt(const std::uint8_t* data, std::size_t size, std::uint32_t offset) {
+  if (offset >= size) return std::nullopt;
+  std::u16string text;
+  for (std::size_t at = offset; at + 1 < size; at += 2) {
+    const auto unit = static_cast<char16_t>(ReadLittleEndian(data + at, 2));
+    if (unit == u'\0') return text;
+    text.push_back(unit);
+  }
+  return std::nullopt;
 }
 
 Bytes EncodeInfoRequest(std::uint32_t level) {
@@ -330,6 +395,101 @@ Bytes EncodeCloseKey(const PolicyHandle& key) {
 
 std::optional<Reply<PolicyHandle>> DecodeCloseKey(const std::uint8_t* data, std::size_t size) {
   return DecodeHandleReply(data, size);
+}
+
+Bytes EncodeEnumKey(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBufferBytes) {
+  Writer out;
+  out.Handle(key);
+  out.U32(index);
+  out.EmptyStringBuffer(nameBufferBytes);
+  // The class: a buffer as large as the name's, so that a key with a class
+  // never fails for want of room; a null pointer here is refused by Samba.
+  out.U32(out.Referent());
+  out.EmptyStringBuffer(nameBufferBytes);
+  out.U32(0);  // no last write time asked
+  return std::move(out.Out);
+}
+
+std::optional<Reply<std::u16string>> DecodeEnumKey(const std::uint8_t* data, std::size_t size) {
+  Reader in(data, size);
+  const OptionalText name = ReadStringBuffer(in);
+  if (in.U32() != 0) ReadStringBuffer(in);  // the class
+  if (in.U32() != 0) {
+    in.U32();  // the last write time, a FILETIME aligned as two u32s
+    in.U32();
+  }
+  Reply<std::u16string> reply;
+  reply.WError = in.WError();
+  if (!in.Ok()) return std::nullopt;
+  if (reply.WError == 0) {
+    if (!name) return std::nullopt;
+    reply.Value = *name;
+  }
+  return reply;
+}
+
+Bytes EncodeNetRemoteTOD() {
+  Writer out;
+  out.U32(0);  // null server name: the pipe already names the host
+  return std::move(out.Out);
+}
+
+std::optional<Reply<TimeOfDay>> DecodeNetRemoteTOD(const std::uint8_t* data, std::size_t size) {
+  Reader in(data, size);
+  const std::uint32_t referent = in.U32();
+  TimeOfDay tod;
+  if (referent != 0) {
+    tod.Elapsed = in.U32();
+    tod.Msecs = in.U32();
+    tod.Hours = in.U32();
+    tod.Mins = in.U32();
+    tod.Secs = in.U32();
+    tod.Hunds = in.U32();
+    tod.Timezone = static_cast<std::int32_t>(in.U32());
+    tod.Tinterval = in.U32();
+    tod.Day = in.U32();
+    tod.Month = in.U32();
+    tod.Year = in.U32();
+    tod.Weekday = in.U32();
+  }
+  Reply<TimeOfDay> reply;
+  reply.WError = in.WError();
+  if (!in.Ok()) return std::nullopt;
+  if (reply.WError == 0) {
+    if (referent == 0) return std::nullopt;
+    reply.Value = tod;
+  }
+  return reply;
+}
+
+std::int64_t UnixMsOf(const TimeOfDay& tod) {
+  return std::int64_t{tod.Elapsed} * 1000 + std::int64_t{std::min<std::uint32_t>(tod.Hunds, 99)} * 10;
+}
+
+std::int64_t UnixMsOfFileTime(std::uint64_t fileTime) {
+  return static_cast<std::int64_t>(fileTime / 10000) - FileTimeEpochMs;
+}
+
+std::optional<std::vector<ServiceEntry>> DecodeServiceEntries(const std::uint8_t* data, std::size_t size,
+                                                              std::uint32_t count, ServiceRecordLayout layout) {
+  const auto recordSize = static_cast<std::size_t>(layout);
+  if (data == nullptr) size = 0;
+  if (count > size / recordSize) return std::nullopt;
+  std::vector<ServiceEntry> entries;
+  entries.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* record = data + i * recordSize;
+    auto name = TextAt(data, size, static_cast<std::uint32_t>(ReadLittleEndian(record, 4)));
+    auto display = TextAt(data, size, static_cast<std::uint32_t>(ReadLittleEndian(record + 4, 4)));
+    if (!name || !display) return std::nullopt;
+    ServiceEntry entry;
+    entry.Name = std::move(*name);
+    entry.DisplayName = std::move(*display);
+    entry.Type = static_cast<std::uint32_t>(ReadLittleEndian(record + 8, 4));
+    entry.State = static_cast<std::uint32_t>(ReadLittleEndian(record + 12, 4));
+    entries.push_back(std::move(entry));
+  }
+  return entries;
 }
 
 }  // namespace quorvex::samba

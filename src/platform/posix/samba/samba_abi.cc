@@ -10,6 +10,9 @@ extern "C" {
 extern const struct ndr_interface_table ndr_table_wkssvc;
 extern const struct ndr_interface_table ndr_table_srvsvc;
 extern const struct ndr_interface_table ndr_table_winreg;
+extern const struct ndr_interface_table ndr_table_svcctl;
+extern const struct ndr_interface_table ndr_table_samr;
+extern const struct ndr_interface_table ndr_table_lsarpc;
 }
 
 namespace quorvex::samba {
@@ -51,7 +54,8 @@ const Loaded& Load() {
         Resolve(c.RequestCreate, "smb2cli_req_create") && Resolve(c.CompoundSubmit, "smb2cli_req_compound_submit") &&
         Resolve(c.RequestReceive, "smb2cli_req_recv") && Resolve(c.IsConnected, "smbXcli_conn_is_connected") &&
         Resolve(c.Protocol, "smbXcli_conn_protocol") &&
-        Resolve(c.Smb2SecurityMode, "smb2cli_conn_server_security_mode");
+        Resolve(c.Smb2SecurityMode, "smb2cli_conn_server_security_mode") &&
+        Resolve(c.ServerSystemTime, "smbXcli_conn_server_system_time");
     l.Version = LoadedVersion();
     return l;
   }();
@@ -109,6 +113,9 @@ void ForceSambaUnusable() { forcedUnusable = true; }
 const ndr_interface_table& WorkstationInterface() { return ndr_table_wkssvc; }
 const ndr_interface_table& ServerInterface() { return ndr_table_srvsvc; }
 const ndr_interface_table& RegistryInterface() { return ndr_table_winreg; }
+const ndr_interface_table& ServiceControlInterface() { return ndr_table_svcctl; }
+const ndr_interface_table& AccountsInterface() { return ndr_table_samr; }
+const ndr_interface_table& PolicyInterface() { return ndr_table_lsarpc; }
 
 bool CompositeFinished(const composite_context* c) {
   return *reinterpret_cast<const CompositeState*>(c) >= CompositeState::Done;

@@ -79,11 +79,14 @@ bool AbiUsable(std::string_view version, bool allCallsResolved);
 bool SambaUsable();
 void ForceSambaUnusable();
 
-// The DCE/RPC interfaces of the three pipes (libndr-standard exports them
-// without a header).
+// The DCE/RPC interfaces of the pipes (libndr-standard exports them without
+// a header).
 const ndr_interface_table& WorkstationInterface();
 const ndr_interface_table& ServerInterface();
 const ndr_interface_table& RegistryInterface();
+const ndr_interface_table& ServiceControlInterface();
+const ndr_interface_table& AccountsInterface();
+const ndr_interface_table& PolicyInterface();
 
 // Whether one of Samba's composite connect requests has ended, for good or ill.
 bool CompositeFinished(const composite_context* c);
@@ -118,6 +121,7 @@ struct SmbCalls {
   void (*Disconnect)(smbXcli_conn*, NTSTATUS);
   int (*Protocol)(smbXcli_conn*);                    // enum protocol_types, see DialectOfProtocol
   std::uint16_t (*Smb2SecurityMode)(smbXcli_conn*);  // the server's, from its NEGOTIATE response
+  std::uint64_t (*ServerSystemTime)(smbXcli_conn*);  // NTTIME from its NEGOTIATE response; 0 when none
 };
 
 // The SMB2 dialect revision code (0x0311) of a value of Samba's enum

@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 
 #include "core/encoding.h"
 #include "platform/posix/bounded_lookup.h"
@@ -27,26 +29,69 @@ namespace {
 // takes one or two turns of the loop.
 constexpr std::chrono::milliseconds AbandonDrain{200};
 
-// The reply came in big-endian NDR, which the stub decoders do not read.
+// The reply came in big-endian NDR.
 constexpr std::uint32_t ReplyBigEndian = 1U << 0;
 
-const ndr_interface_table& TableOf(RpcInterface iface) {
-  switch (iface) {
-    case RpcInterface::Workstation: return WorkstationInterface();
-    case RpcInterface::Server: return ServerInterface();
-    case RpcInterface::Registry: break;
-  }
-  return RegistryInterface();
+// One row an interface, in the order of RpcInterface.
+struct InterfaceRow {
+  const ndr_interface_table& (*Table)();
+  const char* Pipe;
+};
+constexpr InterfaceRow Interfaces[] = {
+    {&WorkstationInterface, "\\pipe\\wkssvc"}, {&ServerInterface, "\\pipe\\srvsvc"},
+    {&RegistryInterface, "\\pipe\\winreg"},    {&ServiceControlInterface, "\\pipe\\svcctl"},
+    {&AccountsInterface, "\\pipe\\samr"},      {&PolicyInterface, "\\pipe\\lsarpc"},
+};
+static_assert(std::size(Interfaces) == RpcInterfaceCount, "a row for every interface");
+
+const ndr_interface_table& TableOf(RpcInterface iface) { return Interfaces[static_cast<std::size_t>(iface)].Table(); }
+const char* PipeOf(RpcInterface iface) { return Interfaces[static_cast<std::size_t>(iface)].Pipe; }
+
+std::int64_t WallClockMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
-const char* PipeOf(RpcInterface iface) {
-  switch (iface) {
-    case RpcInterface::Workstation: return "\\pipe\\wkssvc";
-    case RpcInterface::Server: return "\\pipe\\srvsvc";
-    case RpcInterface::Registry: break;
+// Notes the wall clock when the NEGOTIATE response of a connect came in: the
+// library keeps the host's time from it but not when it came, and goes on to
+// the logon (which may take milliseconds of Kerberos) within the same turn of
+// the loop. So the time the loop last woke is kept, and taken for the turn
+// after which the connection first shows a negotiated protocol.
+class NegotiateWatch {
+ public:
+  NegotiateWatch(tevent_context* ev, void* sessionMemory) : ev_(ev), memory_(sessionMemory) {
+    tevent_get_trace_callback(ev_, &previous_, &previousData_);
+    tevent_set_trace_callback(ev_, &Woke, this);
   }
-  return "\\pipe\\winreg";
-}
+  NegotiateWatch(const NegotiateWatch&) = delete;
+  NegotiateWatch& operator=(const NegotiateWatch&) = delete;
+  ~NegotiateWatch() { tevent_set_trace_callback(ev_, previous_, previousData_); }
+
+  void Look() {
+    if (clock_) return;
+    const SmbCalls* calls = LoadedSmbCalls();
+    if (calls == nullptr) return;
+    SessionParts parts = FindSessionParts(memory_);
+    if (parts.Conn == nullptr || calls->Protocol(parts.Conn) == 0) return;
+    clock_ = NegotiatedClock{calls->ServerSystemTime(parts.Conn), wokeMs_ != 0 ? wokeMs_ : WallClockMs()};
+  }
+
+  std::optional<NegotiatedClock> Clock() const { return clock_; }
+
+ private:
+  static void Woke(tevent_trace_point point, void* data) {
+    auto* self = static_cast<NegotiateWatch*>(data);
+    if (point == TEVENT_TRACE_AFTER_WAIT && !self->clock_) self->wokeMs_ = WallClockMs();
+    if (self->previous_ != nullptr) self->previous_(point, self->previousData_);
+  }
+
+  tevent_context* ev_;
+  void* memory_;
+  tevent_trace_callback_t previous_ = nullptr;
+  void* previousData_ = nullptr;
+  std::int64_t wokeMs_ = 0;
+  std::optional<NegotiatedClock> clock_;
+};
 
 void MarkExpired(tevent_context*, tevent_timer*, timeval, void* data) { *static_cast<bool*>(data) = true; }
 
@@ -93,7 +138,8 @@ struct Session {
   TallocPtr<> Owner;  // owns the binding and every pipe; Trees go first
   TALLOC_CTX* Memory;
   dcerpc_binding* Binding = nullptr;
-  dcerpc_pipe* Pipes[3] = {nullptr, nullptr, nullptr};
+  std::array<dcerpc_pipe*, RpcInterfaceCount> Pipes{};
+  std::optional<NegotiatedClock> Clock;
   std::uint64_t Id = 0;
   std::string Server;
   std::unique_ptr<ShareTrees> Trees;  // made on the first share question
@@ -113,46 +159,45 @@ class SambaSessionPool : public SessionPool {
   std::optional<std::vector<std::uint8_t>> Call(const std::string& server, RpcInterface iface, std::uint16_t opnum,
                                                 const std::vector<std::uint8_t>& request, std::uint64_t requiredSession,
                                                 std::uint64_t* usedSession) override {
-    if (requiredSession != 0) {
-      auto found = live_.find(server);
-      if (found == live_.end() || found->second->Id != requiredSession) return Failed(0, FailedStep::Call);
-    }
-    Session* session = nullptr;
-    dcerpc_pipe* pipe = PipeFor(server, iface, session);
-    if (pipe == nullptr) return std::nullopt;
-    if (usedSession != nullptr) *usedSession = session->Id;
-
-    TallocPtr<> scratch = NewTalloc(memory_.get());
-    std::uint8_t* out = nullptr;
-    std::size_t outLength = 0;
-    std::uint32_t outFlags = 0;
-    NTSTATUS status = NT_STATUS_IO_TIMEOUT;
-    posix::SteadyClock::time_point deadline = posix::WaitDeadline(CallBound);
-    if (posix::MillisecondsUntil(deadline) > 0) {
-      tevent_req* req = dcerpc_binding_handle_raw_call_send(scratch.get(), ev_, pipe->binding_handle, nullptr, opnum, 0,
-                                                            request.data(), request.size());
-      if (req == nullptr || !tevent_req_set_endtime(req, ev_, TimevalOf(deadline))) {
-        status = NT_STATUS_NO_MEMORY;
-      } else {
-        status = tevent_req_poll(req, ev_)
-                     ? dcerpc_binding_handle_raw_call_recv(req, scratch.get(), &out, &outLength, &outFlags)
-                     : NT_STATUS_INTERNAL_ERROR;
-      }
-    }
     std::optional<std::vector<std::uint8_t>> reply;
-    if (NT_STATUS_IS_OK(status) && (outFlags & ReplyBigEndian) == 0) {
-      reply.emplace(out, out + outLength);
-    } else {
-      Failed(NT_STATUS_V(status), FailedStep::Call);
-    }
-    scratch.reset();
-    // A call that ran out of time leaves its request unanswered on the
-    // connection; the session goes with it, and the next step starts afresh.
-    if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT) ||
-        (!NT_STATUS_IS_OK(status) && !dcerpc_binding_handle_is_connected(pipe->binding_handle))) {
-      Retire(server);
-    }
+    bool ok = RunCall(
+        server, iface, requiredSession, usedSession,
+        [&](TALLOC_CTX* scratch, dcerpc_binding_handle* h) {
+          return dcerpc_binding_handle_raw_call_send(scratch, ev_, h, nullptr, opnum, 0, request.data(),
+                                                     request.size());
+        },
+        [&](tevent_req* req, TALLOC_CTX* scratch) {
+          std::uint8_t* out = nullptr;
+          std::size_t outLength = 0;
+          std::uint32_t outFlags = 0;
+          NTSTATUS status = dcerpc_binding_handle_raw_call_recv(req, scratch, &out, &outLength, &outFlags);
+          if (NT_STATUS_IS_OK(status) && (outFlags & ReplyBigEndian) == 0) reply.emplace(out, out + outLength);
+          return status;
+        });
+    // A reply in big-endian NDR, which the stub decoders do not read, fails
+    // without a status.
+    if (ok && !reply) Failed(0, FailedStep::Call);
     return reply;
+  }
+
+  bool Invoke(const std::string& server, RpcInterface iface, std::uint16_t opnum, void* call, void* replyMemory,
+              std::uint64_t requiredSession, std::uint64_t* usedSession) override {
+    return RunCall(
+        server, iface, requiredSession, usedSession,
+        [&](TALLOC_CTX* scratch, dcerpc_binding_handle* h) {
+          return dcerpc_binding_handle_call_send(scratch, ev_, h, nullptr, &TableOf(iface), opnum, replyMemory, call);
+        },
+        [](tevent_req* req, TALLOC_CTX*) { return dcerpc_binding_handle_call_recv(req); });
+  }
+
+  std::optional<NegotiatedClock> Clock(const std::string& server) override {
+    Session* session = nullptr;
+    if (auto found = live_.find(server); found != live_.end()) {
+      session = found->second.get();
+    } else if (PipeFor(server, RpcInterface::Server, session) == nullptr) {
+      return std::nullopt;
+    }
+    return session->Clock.value_or(NegotiatedClock{});
   }
 
   bool FileExists(const SharePath& path) override {
@@ -199,6 +244,48 @@ class SambaSessionPool : public SessionPool {
     return answer;
   }
 
+  // One request on the interface's pipe, bounded by CallBound and the run's
+  // deadline: `send` starts it on the event loop, `receive` takes its answer
+  // in. False (with the status in lastFailure_) when it could not be made or
+  // failed; a session whose request ran out of time or whose connection went
+  // is retired.
+  template <typename Send, typename Receive>
+  bool RunCall(const std::string& server, RpcInterface iface, std::uint64_t requiredSession, std::uint64_t* usedSession,
+               Send send, Receive receive) {
+    if (requiredSession != 0) {
+      auto found = live_.find(server);
+      if (found == live_.end() || found->second->Id != requiredSession) {
+        Failed(0, FailedStep::Call);
+        return false;
+      }
+    }
+    Session* session = nullptr;
+    dcerpc_pipe* pipe = PipeFor(server, iface, session);
+    if (pipe == nullptr) return false;
+    if (usedSession != nullptr) *usedSession = session->Id;
+
+    TallocPtr<> scratch = NewTalloc(memory_.get());
+    NTSTATUS status = NT_STATUS_IO_TIMEOUT;
+    posix::SteadyClock::time_point deadline = posix::WaitDeadline(CallBound);
+    if (posix::MillisecondsUntil(deadline) > 0) {
+      tevent_req* req = send(scratch.get(), pipe->binding_handle);
+      if (req == nullptr || !tevent_req_set_endtime(req, ev_, TimevalOf(deadline))) {
+        status = NT_STATUS_NO_MEMORY;
+      } else {
+        status = tevent_req_poll(req, ev_) ? receive(req, scratch.get()) : NT_STATUS_INTERNAL_ERROR;
+      }
+    }
+    if (!NT_STATUS_IS_OK(status)) Failed(NT_STATUS_V(status), FailedStep::Call);
+    scratch.reset();
+    // A call that ran out of time leaves its request unanswered on the
+    // connection; the session goes with it, and the next step starts afresh.
+    if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT) ||
+        (!NT_STATUS_IS_OK(status) && !dcerpc_binding_handle_is_connected(pipe->binding_handle))) {
+      Retire(server);
+    }
+    return NT_STATUS_IS_OK(status);
+  }
+
   std::nullopt_t Failed(std::uint32_t ntStatus, FailedStep step) {
     lastFailure_ = {ntStatus, step};
     return std::nullopt;
@@ -242,7 +329,11 @@ class SambaSessionPool : public SessionPool {
     composite_context* c =
         dcerpc_pipe_connect_b_send(session->Memory, session->Binding, &TableOf(iface), creds_, ev_, lp_);
     if (c == nullptr) return nullptr;
-    if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
+    NegotiateWatch watch(ev_, session->Memory);
+    if (!RunUntil(ev_, deadline, [c, &watch] {
+          watch.Look();
+          return CompositeFinished(c);
+        })) {
       Abandon(c, session->Memory);
       Failed(NT_STATUS_V(NT_STATUS_IO_TIMEOUT), step);
       return nullptr;
@@ -254,6 +345,7 @@ class SambaSessionPool : public SessionPool {
       return nullptr;
     }
     dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
+    session->Clock = watch.Clock();
     session->Id = ++lastSessionId_;
     session->Server = server;
     session->Pipes[static_cast<std::size_t>(iface)] = pipe;

@@ -1,6 +1,7 @@
 // DCE/RPC over named pipes through Samba's client library: one SMB session
-// per server name for the whole run, with the workstation, server and
-// registry pipes opened inside it as they are first needed.
+// per server name for the whole run, with each interface's pipe (workstation,
+// server, registry, service control, accounts, policy) opened inside it once,
+// when it is first needed.
 //
 // Bounds, each a deadline the event loop enforces and each cut short by the
 // run's deadline (run_clock.h): establishing a host's session (NetBIOS name
@@ -39,7 +40,15 @@ inline constexpr std::chrono::seconds CallBound{10};
 // broadcast, within the connect's bound.
 std::string SystemAddressOf(const std::string& name);
 
-enum class RpcInterface { Workstation = 0, Server = 1, Registry = 2 };
+enum class RpcInterface { Workstation, Server, Registry, ServiceControl, Accounts, Policy };
+inline constexpr std::size_t RpcInterfaceCount = 6;
+
+// The host's clock as the NEGOTIATE response of a session carried it, and
+// ours just after that response was read.
+struct NegotiatedClock {
+  std::uint64_t ServerFileTime = 0;  // 0 when the host sent none
+  std::int64_t LocalMs = 0;          // milliseconds since 1970
+};
 
 class SessionPool {
  public:
@@ -61,6 +70,19 @@ class SessionPool {
                                                         std::uint16_t opnum, const std::vector<std::uint8_t>& request,
                                                         std::uint64_t requiredSession = 0,
                                                         std::uint64_t* usedSession = nullptr) = 0;
+
+  // The same for a call marshalled by Samba's generated code: `call` is the
+  // call's structure (gen_ndr) of the interface's table, its in part filled;
+  // the out part is allocated under replyMemory (a talloc context). True when
+  // the call went and came back; the call's own result is in its structure.
+  virtual bool Invoke(const std::string& server, RpcInterface iface, std::uint16_t opnum, void* call, void* replyMemory,
+                      std::uint64_t requiredSession = 0, std::uint64_t* usedSession = nullptr) = 0;
+
+  // The clock of the server's live session, made (with the server pipe)
+  // when there is none; a ServerFileTime of 0 when the host sent no time or
+  // the connect never showed the response; nullopt when no session can be
+  // made (LastFailure tells why).
+  virtual std::optional<NegotiatedClock> Clock(const std::string& server) = 0;
 
   // Files on a share of the server named in the path, asked over the same
   // session as the calls (one is made when there is none yet); each request

@@ -1,8 +1,8 @@
-// Network management, the admin$ share and the remote registry of a Windows
-// host, reached from Linux through Samba's client libraries: DCE/RPC over
-// named pipes for the six calls, and SMB2 requests on the same session for
-// the share. Everything runs with the logon of the user who runs the tool,
-// and every wait is bounded.
+// Network management, the admin$ share, the remote registry and the host
+// administration calls of a Windows host, reached from Linux through Samba's
+// client libraries: DCE/RPC over named pipes for the calls, and SMB2 requests
+// on the same session for the share. Everything runs with the logon of the
+// user who runs the tool, and every wait is bounded.
 #include "platform/posix/samba/smb_services.h"
 
 #include <pwd.h>
@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "core/encoding.h"
+#include "platform/posix/samba/host_admin.h"
 #include "platform/posix/samba/ndr.h"
 #include "platform/posix/samba/session_pool.h"
 #include "platform/posix/samba/smb_text.h"
@@ -25,7 +26,6 @@ constexpr std::uint32_t BadNetPath = 53;              // ERROR_BAD_NETPATH
 constexpr std::uint32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
 constexpr std::int32_t MoreData = 234;                // ERROR_MORE_DATA
 constexpr std::int32_t InvalidParameter = 87;         // ERROR_INVALID_PARAMETER
-constexpr std::uint32_t NotSupported = 50;            // ERROR_NOT_SUPPORTED
 
 constexpr std::uint32_t InfoLevel = 102;
 constexpr std::uint32_t MaximumAllowed = 0x02000000;
@@ -33,6 +33,8 @@ constexpr std::uint32_t KeyRead = 0x00020019;
 // The largest value a caller may ask for in one read; far beyond the 1024
 // bytes the checks use, and small enough to keep a reply in one piece.
 constexpr std::uint32_t LargestValueRequest = 0x10000;
+// Room for the longest key name (255 characters) and its NUL.
+constexpr std::uint16_t KeyNameBuffer = 512;
 
 // Owns the decoded strings; Info points into them, or is null for a string
 // the host sent as a null pointer.
@@ -227,7 +229,16 @@ class SambaRegistryKey : public RegistryKey {
     return 0;
   }
 
-  std::int32_t EnumKey(std::uint32_t, std::string&) override { return static_cast<std::int32_t>(NotSupported); }
+  std::int32_t EnumKey(std::uint32_t index, std::string& name) override {
+    auto reply = Call(OpEnumKey, EncodeEnumKey(handle_, index, KeyNameBuffer));
+    if (!reply) return static_cast<std::int32_t>(Win32StatusOf(pool_.LastFailure(), RpcServerUnavailable));
+    auto decoded = DecodeEnumKey(reply->data(), reply->size());
+    if (!decoded) return static_cast<std::int32_t>(RpcServerUnavailable);
+    // ERROR_NO_MORE_ITEMS past the last subkey, as the host says it.
+    if (decoded->WError != 0) return static_cast<std::int32_t>(decoded->WError);
+    name = Utf16ToCp437(decoded->Value);
+    return 0;
+  }
 
  private:
   std::optional<std::vector<std::uint8_t>> Call(std::uint16_t opnum, const Bytes& request) {
@@ -263,42 +274,19 @@ class SambaRegistry : public RegistryService {
   SambaClients& clients_;
 };
 
-// The host administration calls beyond the checks; not answered yet.
-class SambaHostAdmin : public HostAdminService {
- public:
-  CallStatus RemoteClock(const std::string&, std::int64_t&, std::int64_t&) override {
-    return {NotSupported, "NetRemoteTOD"};
-  }
-  CallStatus ListServices(const std::string&, std::vector<ServiceInfo>&) override {
-    return {NotSupported, "OpenSCManagerW"};
-  }
-  CallStatus QueryService(const std::string&, const std::string&, ServiceInfo&) override {
-    return {NotSupported, "OpenSCManagerW"};
-  }
-  CallStatus LocalAdministrators(const std::string&, std::vector<AccountInfo>&) override {
-    return {NotSupported, "NetLocalGroupGetMembers"};
-  }
-  CallStatus LookupSids(const std::string&, std::vector<AccountInfo>&) override {
-    return {NotSupported, "LsaLookupSids"};
-  }
-  CallStatus HostDomains(const std::string&, std::string&, std::string&) override {
-    return {NotSupported, "LsaQueryInformationPolicy"};
-  }
-};
-
 class SambaSmbServices : public SmbServices {
  public:
   NetManagementService& Net() override { return net_; }
   UncFileService& Files() override { return files_; }
   RegistryService& Registry() override { return registry_; }
-  HostAdminService& Admin() override { return admin_; }
+  HostAdminService& Admin() override { return *admin_; }
 
  private:
   SambaClients clients_;
   SambaNet net_{clients_};
   SambaFiles files_{clients_};
   SambaRegistry registry_{clients_};
-  SambaHostAdmin admin_;
+  std::unique_ptr<HostAdminService> admin_ = MakeHostAdmin([this] { return clients_.Pool(); });
 };
 
 }  // namespace

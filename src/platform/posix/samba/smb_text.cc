@@ -24,6 +24,27 @@ std::vector<std::string> SplitOn(std::string_view text, char separator) {
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+constexpr std::uint64_t MaxAuthority = (std::uint64_t{1} << 48) - 1;
+
+// Digits of one base only, nothing else, and no value above `max`.
+std::optional<std::uint64_t> NumberOf(std::string_view digits, unsigned base, std::uint64_t max) {
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (base == 16 && AsciiUpper(c) >= 'A' && AsciiUpper(c) <= 'F') {
+      digit = static_cast<unsigned>(AsciiUpper(c) - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    if (digit >= base || value > (max - digit) / base) return std::nullopt;
+    value = value * base + digit;
+  }
+  return value;
+}
+
 }  // namespace
 
 std::optional<UncPath> ParseUncPath(std::string_view cp437) {
@@ -106,6 +127,41 @@ std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>
   }
   out += Utf16ToCp437(run);
   return out;
+}
+
+std::string SidText(const SidParts& sid) {
+  std::string text = "S-" + std::to_string(sid.Revision) + "-";
+  if (sid.Authority > 0xffffffffULL) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    text += "0x";
+    for (int shift = 44; shift >= 0; shift -= 4) text += Hex[(sid.Authority >> shift) & 0xf];
+  } else {
+    text += std::to_string(sid.Authority);
+  }
+  for (std::uint32_t sub : sid.SubAuthorities) text += "-" + std::to_string(sub);
+  return text;
+}
+
+std::optional<SidParts> ParseSid(std::string_view text) {
+  if (text.size() < 2 || AsciiUpper(text[0]) != 'S' || text[1] != '-') return std::nullopt;
+  std::vector<std::string> fields = SplitOn(text.substr(2), '-');
+  if (fields.size() < 2 || fields.size() - 2 > MaxSubAuthorities || fields[0] != "1") return std::nullopt;
+  SidParts sid;
+  std::string_view authority = fields[1];
+  std::optional<std::uint64_t> value;
+  if (authority.size() > 2 && authority[0] == '0' && AsciiUpper(authority[1]) == 'X') {
+    value = NumberOf(authority.substr(2), 16, MaxAuthority);
+  } else {
+    value = NumberOf(authority, 10, MaxAuthority);
+  }
+  if (!value) return std::nullopt;
+  sid.Authority = *value;
+  for (std::size_t i = 2; i < fields.size(); ++i) {
+    std::optional<std::uint64_t> sub = NumberOf(fields[i], 10, 0xffffffffULL);
+    if (!sub) return std::nullopt;
+    sid.SubAuthorities.push_back(static_cast<std::uint32_t>(*sub));
+  }
+  return sid;
 }
 
 }  // namespace quorvex::samba

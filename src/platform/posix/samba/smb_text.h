@@ -1,7 +1,7 @@
 // The small text rules of the SMB backend, kept apart from Samba so that they
 // can be proved without a network: how a UNC path splits into its server and
-// components, how the user's logon is read from the environment, and how a
-// registry value looks to an ANSI reader.
+// components, how the user's logon is read from the environment, how a
+// registry value looks to an ANSI reader, and how a SID is written.
 #pragma once
 
 #include <cstdint>
@@ -52,5 +52,22 @@ std::string WorkstationNameOf(std::string_view hostName);
 // REG_EXPAND_SZ, REG_MULTI_SZ) arrive as UTF-16LE and become code page 437
 // byte for code unit, NULs kept; every other type is passed through.
 std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>& data);
+
+// A security identifier in its parts: the revision, the 48-bit identifier
+// authority and the sub-authorities (at most 15).
+struct SidParts {
+  std::uint8_t Revision = 1;
+  std::uint64_t Authority = 0;
+  std::vector<std::uint32_t> SubAuthorities;
+};
+inline constexpr std::size_t MaxSubAuthorities = 15;
+
+// "S-1-5-32-544", as Windows writes a SID: an authority of 2^32 or more in
+// twelve hexadecimal digits after "0x".
+std::string SidText(const SidParts& sid);
+// The SID a text names, written as SidText writes it (the authority in
+// decimal or "0x" hexadecimal, "s-" too); nullopt for anything else,
+// including a revision other than 1 and values out of their range.
+std::optional<SidParts> ParseSid(std::string_view text);
 
 }  // namespace quorvex::samba

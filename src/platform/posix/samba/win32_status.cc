@@ -42,7 +42,35 @@ constexpr Row Table[] = {
     {0xC00000B0, 1722},  // PIPE_DISCONNECTED
 };
 
+// Results a host returns from the account and policy calls, beyond the rows
+// above.
+constexpr Row ResultTable[] = {
+    {0xC0000034, 2},     // OBJECT_NAME_NOT_FOUND -> ERROR_FILE_NOT_FOUND
+    {0xC0000008, 6},     // INVALID_HANDLE -> ERROR_INVALID_HANDLE
+    {0xC0000017, 8},     // NO_MEMORY -> ERROR_NOT_ENOUGH_MEMORY
+    {0xC000000D, 87},    // INVALID_PARAMETER -> ERROR_INVALID_PARAMETER
+    {0xC0000003, 87},    // INVALID_INFO_CLASS
+    {0xC0000073, 1332},  // NONE_MAPPED -> ERROR_NONE_MAPPED
+    {0xC00000DF, 1355},  // NO_SUCH_DOMAIN -> ERROR_NO_SUCH_DOMAIN
+    {0xC0000151, 1376},  // NO_SUCH_ALIAS -> ERROR_NO_SUCH_ALIAS
+    {0xC0000078, 1337},  // INVALID_SID -> ERROR_INVALID_SID
+    {0xC000009A, 1450},  // INSUFFICIENT_RESOURCES -> ERROR_NO_SYSTEM_RESOURCES
+};
+
+constexpr std::uint32_t MidNotFound = 317;  // ERROR_MR_MID_NOT_FOUND
+
 }  // namespace
+
+std::uint32_t Win32StatusOfResult(std::uint32_t ntStatus) {
+  if (ntStatus == 0) return 0;
+  for (const Row& row : ResultTable) {
+    if (row.NtStatus == ntStatus) return row.Win32;
+  }
+  for (const Row& row : Table) {
+    if (row.NtStatus == ntStatus) return row.Win32;
+  }
+  return MidNotFound;
+}
 
 std::uint32_t Win32StatusOf(const CallFailure& failure, std::uint32_t fallback) {
   // The only object a connect or call opens by name is the service's pipe:

@@ -23,4 +23,9 @@ struct CallFailure {
 // always given for the call) when Windows has no closer one.
 std::uint32_t Win32StatusOf(const CallFailure& failure, std::uint32_t fallback);
 
+// The Win32 code for an NTSTATUS a host returned as a call's result (samr,
+// lsarpc), as Windows translates one for its callers (LsaNtStatusToWinError):
+// 317 (ERROR_MR_MID_NOT_FOUND) for a status it has no code for.
+std::uint32_t Win32StatusOfResult(std::uint32_t ntStatus);
+
 }  // namespace quorvex::samba
