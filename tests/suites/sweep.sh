@@ -29,7 +29,7 @@ sweep_pid=
 cleanup() {
   [[ -n $sweep_pid ]] && kill -9 "$sweep_pid" 2>/dev/null
   mountpoint -q "$work/full" && umount "$work/full"
-  bash "$root/tests/lib/samba-host.sh" stop "$work/host" || true
+  for host in "$work"/host "$work"/clock*; do bash "$root/tests/lib/samba-host.sh" stop "$host" || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -520,6 +520,28 @@ sys.exit(1 if problems else 0)
 EOF
 reg deletekey 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending'
 reg deletevalue 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations
+
+# The host's clock off ours: 10 minutes ahead is a blocker, 2 minutes behind
+# is none. A host of its own each, its smbd under libfaketime.
+for offset in +600 -120; do
+  clock_host=$work/clock$offset
+  if QVX_FAKETIME=$offset bash "$root/tests/lib/samba-host.sh" start "$clock_host" >/dev/null 2>&1; then
+    (
+      # shellcheck disable=SC1091
+      source "$clock_host/host.env"
+      ip netns exec "$QVX_CLIENT_NS" env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "$sweep" --jobs 1 --deadline 30 \
+        --no-progress --jsonl "$work/clock$offset.jsonl" "$work/move-list" >/dev/null 2>&1
+    )
+  fi
+  bash "$root/tests/lib/samba-host.sh" stop "$clock_host" >/dev/null 2>&1
+  check "host clock $offset s: skew recorded, a blocker only past 300 s" python3 -c '
+import json, sys
+r = json.loads(open(sys.argv[1], encoding="utf-8").readline())
+offset = int(sys.argv[2])
+ok = r["exit_code"] == 0 and abs(r["clock_skew_s"] - offset) < 5 and ("clock" in r["blockers"]) == (abs(offset) > 300)
+if not ok: print(r["exit_code"], r["clock_skew_s"], r["blockers"])
+sys.exit(0 if ok else 1)' "$work/clock$offset.jsonl" "$offset"
+done
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
