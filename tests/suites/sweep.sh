@@ -167,7 +167,7 @@ sys.exit(1 if problems else 0)
 EOF
 check "records' facts, compared with the single tool" python3 "$work/facts.py" "$work" "$unique_hosts"
 check "one line a host, then the summary" bash -c "
-  grep -c '' '$work/sweep.out' | grep -qx 19 &&
+  grep -c '' '$work/sweep.out' | grep -qx 25 && grep -qx 'Blocked by clock: 0' '$work/sweep.out' &&
   grep -qx 'qvxhost  0  passed' '$work/sweep.out' &&
   grep -qx 'silent  2  timed out after 10 s' '$work/sweep.out' &&
   grep -qx 'Hosts checked: 10' '$work/sweep.out' && grep -qx 'Passed: 3' '$work/sweep.out' &&
@@ -482,12 +482,17 @@ reg setvalue 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' PendingFile
 for sid in S-1-5-21-1111-2222-3333-1105 S-1-5-18; do
   reg createkey "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$sid"
 done
+# An administrator from a domain the host cannot name.
+ip netns exec "$QVX_SERVER_NS" net -s "$QVX_DIR/run/smb.conf" groupmap addmem S-1-5-32-544 \
+  S-1-5-21-1111-2222-3333-512 >/dev/null 2>&1
 printf 'qvxhost\n' >"$work/move-list"
 move_sweep() {  # move_sweep RECORDS: one sweep of qvxhost, the Spooler's account planted first
   reg setvalue 'HKLM\SYSTEM\CurrentControlSet\Services\Spooler' ObjectName sz 'SÄLJARE\svc-print'
   in_client "$sweep" --jobs 1 --deadline 30 --overwrite --no-progress --jsonl "$1" "$work/move-list" >/dev/null 2>&1
   in_client net rpc service status Spooler -S qvxhost -U "$QVX_USER%$QVX_PASSWORD" 2>/dev/null |
     sed -n 's/^\s*Start Name\s*=\s*//p' >"$1.spooler"
+  in_client rpcclient -U "$QVX_USER%$QVX_PASSWORD" -c 'queryaliasmem builtin 0x220' qvxhost 2>/dev/null |
+    sed -n 's/.*sid:\[\(.*\)\].*/\1/p' >"$1.admins"
 }
 move_sweep "$work/move.jsonl"
 check "what a move trips over, as Samba's own tools tell it" python3 - "$work/move.jsonl" <<'EOF'
@@ -513,8 +518,11 @@ want(r["old_domain"] == "SÄLJARE", f"old domain {r['old_domain']}")
 blockers = ["reboot-pending"] + (["old-domain-services"] if planted else [])
 want(r["blockers"] == blockers, f"blockers {r['blockers']}, want {blockers}")
 want(abs(r["clock_skew_s"]) < 5, f"clock skew {r['clock_skew_s']}")
-admins = r["local_admins"] or []
-want(any(a["sid"].endswith("-500") or a["kind"] for a in admins), f"local admins {admins}")
+members = open(path + ".admins", encoding="utf-8").read().split()
+want(sorted(a["sid"] for a in r["local_admins"] or []) == sorted(members) and
+     "S-1-5-21-1111-2222-3333-512" in members, f"local admins {r['local_admins']}, rpcclient says {members}")
+want(all(a["kind"] == "unknown" for a in r["local_admins"] or [] if a["sid"].startswith("S-1-5-21-1111-")),
+     f"an administrator nobody can name: {r['local_admins']}")
 if problems: print("\n".join(problems)); print(json.dumps(r, ensure_ascii=False)[:3000])
 sys.exit(1 if problems else 0)
 EOF
