@@ -222,8 +222,10 @@ for sid, name, kind in re.findall(r"^(S-[0-9-]+) (.*) \((\d+)\)$", names, re.M):
     want = {"1": "user", "2": "group"}.get(kind)
     if a is None or f"{a['domain']}\\{a['name']}" != name or (want and a["kind"] != want):
         print(f"admin {sid}: {a} against {name} ({kind})")
-if not any(a["name"] == "Domain Admins" and a["domain"] == domain and a["kind"] == "group" for a in admins.values()):
-    print("Domain Admins missing")
+# Samba's member names the group as winbind does, in lower case.
+if not any(a["name"].lower() == "domain admins" and a["domain"] == domain and a["kind"] == "group"
+           for a in admins.values()):
+    print(f"Domain Admins missing from {list(admins.values())}; rpcclient: {names!r}")
 profiles = r["profiles"] or []
 if [p for p in profiles if p["sid"] == olduser] != [{"sid": olduser, "name": "olduser", "domain": domain}]:
     print(f"profiles {profiles}")
