@@ -38,11 +38,11 @@ constexpr const char* LookupSidsCall = "LsaLookupSids";
 constexpr const char* QueryPolicy = "LsaQueryInformationPolicy";
 constexpr const char* RemoteTod = "NetRemoteTOD";
 
-constexpr std::uint32_t BadNetPath = 53;              // ERROR_BAD_NETPATH
-constexpr std::uint32_t InvalidData = 13;             // ERROR_INVALID_DATA
-constexpr std::uint32_t MoreData = 234;               // ERROR_MORE_DATA
-constexpr std::uint32_t InvalidSid = 1337;            // ERROR_INVALID_SID
-constexpr std::uint32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
+using Win32::BadNetPath;
+using Win32::InvalidData;
+using Win32::InvalidSid;
+using Win32::MoreData;
+using Win32::RpcServerUnavailable;
 
 // lsarpc has no installed opnum header.
 constexpr std::uint16_t OpLsaClose = 0;

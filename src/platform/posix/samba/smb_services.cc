@@ -16,16 +16,16 @@
 #include "platform/posix/samba/ndr.h"
 #include "platform/posix/samba/session_pool.h"
 #include "platform/posix/samba/smb_text.h"
+#include "platform/posix/samba/win32_status.h"
 
 namespace quorvex::samba {
 namespace {
 
-// Statuses the seam's callers only ever compare with zero; the values are the
-// ones Windows gives for the same failures.
-constexpr std::uint32_t BadNetPath = 53;              // ERROR_BAD_NETPATH
-constexpr std::uint32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
-constexpr std::int32_t MoreData = 234;                // ERROR_MORE_DATA
-constexpr std::int32_t InvalidParameter = 87;         // ERROR_INVALID_PARAMETER
+using Win32::BadNetPath;
+using Win32::RpcServerUnavailable;
+// The registry's calls answer signed statuses.
+constexpr std::int32_t MoreData = Win32::MoreData;
+constexpr std::int32_t InvalidParameter = Win32::InvalidParameter;
 
 constexpr std::uint32_t InfoLevel = 102;
 constexpr std::uint32_t MaximumAllowed = 0x02000000;

@@ -7,6 +7,17 @@
 
 namespace quorvex::samba {
 
+// Win32 codes the backend gives itself, where Samba reports no status of
+// its own: the values Windows gives for the same failures.
+namespace Win32 {
+inline constexpr std::uint32_t InvalidData = 13;             // ERROR_INVALID_DATA
+inline constexpr std::uint32_t BadNetPath = 53;              // ERROR_BAD_NETPATH
+inline constexpr std::uint32_t InvalidParameter = 87;        // ERROR_INVALID_PARAMETER
+inline constexpr std::uint32_t MoreData = 234;               // ERROR_MORE_DATA
+inline constexpr std::uint32_t InvalidSid = 1337;            // ERROR_INVALID_SID
+inline constexpr std::uint32_t RpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
+}  // namespace Win32
+
 // Where in a remote call Samba's status arose: the name a connect started
 // from (the system resolver's address of it, or a NetBIOS name left to
 // Samba's broadcast) changes what a missing object means.
