@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
-#include <streambuf>
 #include <system_error>
 
 #include "core/durable_file.h"
+#include "core/write_buffer.h"
 
 namespace quorvex {
 namespace {
@@ -22,42 +22,20 @@ namespace fs = std::filesystem;
 
 std::string Reason(int error) { return std::system_category().message(error); }
 
-// Streams bytes straight to a descriptor and keeps the first error, which
-// std::ostream would reduce to a bad bit.
-class DescriptorBuffer final : public std::streambuf {
+class DescriptorBuffer final : public WriteBuffer {
  public:
-  explicit DescriptorBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
-  int Error() const { return error_; }
+  explicit DescriptorBuffer(int fd) : fd_(fd) {}
 
  protected:
-  int_type overflow(int_type c) override {
-    if (!Drain()) return traits_type::eof();
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    return c;
+  std::size_t WriteSome(const char* data, std::size_t size, std::uint32_t& error) override {
+    const ssize_t written = ::write(fd_, data, size);
+    if (written >= 0) return static_cast<std::size_t>(written);
+    if (errno != EINTR) error = static_cast<std::uint32_t>(errno);
+    return 0;
   }
-  int sync() override { return Drain() ? 0 : -1; }
 
  private:
-  bool Drain() {
-    if (error_ != 0) return false;
-    for (const char* at = pbase(); at < pptr();) {
-      const ssize_t written = ::write(fd_, at, static_cast<std::size_t>(pptr() - at));
-      if (written < 0 && errno == EINTR) continue;
-      if (written < 0) {
-        error_ = errno;
-        return false;
-      }
-      at += written;
-    }
-    setp(buffer_, buffer_ + sizeof buffer_);
-    return true;
-  }
-
   int fd_;
-  int error_ = 0;
-  char buffer_[64 * 1024];
 };
 
 // The temporary file until it takes the target's name: closed and removed on
@@ -121,7 +99,7 @@ std::string ReplaceFileDurably(const fs::path& path, const std::function<void(st
     std::ostream out(&buffer);
     write(out);
     out.flush();
-    if (buffer.Error() != 0) return Reason(buffer.Error());
+    if (buffer.Error() != 0) return Reason(static_cast<int>(buffer.Error()));
     if (!out) return "the new content could not be made";
   }
   if (const int error = FsyncOf(temporary.Fd); error != 0) return Reason(error);

@@ -6,10 +6,10 @@
 // shares nothing: no one reads a file that is not finished.
 #include <cstdio>
 #include <random>
-#include <streambuf>
 #include <system_error>
 
 #include "core/durable_file.h"
+#include "core/write_buffer.h"
 #include "platform/win32/win32_headers.h"
 
 namespace quorvex {
@@ -26,41 +26,20 @@ std::string Reason(DWORD error) {
   return text;
 }
 
-// Streams bytes straight to a handle and keeps the first error, which
-// std::ostream would reduce to a bad bit.
-class HandleBuffer final : public std::streambuf {
+class HandleBuffer final : public WriteBuffer {
  public:
-  explicit HandleBuffer(HANDLE handle) : handle_(handle) { setp(buffer_, buffer_ + sizeof buffer_); }
-  DWORD Error() const { return error_; }
+  explicit HandleBuffer(HANDLE handle) : handle_(handle) {}
 
  protected:
-  int_type overflow(int_type c) override {
-    if (!Drain()) return traits_type::eof();
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    return c;
+  std::size_t WriteSome(const char* data, std::size_t size, std::uint32_t& error) override {
+    DWORD written = 0;
+    if (WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr)) return written;
+    error = GetLastError();
+    return 0;
   }
-  int sync() override { return Drain() ? 0 : -1; }
 
  private:
-  bool Drain() {
-    if (error_ != 0) return false;
-    for (const char* at = pbase(); at < pptr();) {
-      DWORD written = 0;
-      if (!WriteFile(handle_, at, static_cast<DWORD>(pptr() - at), &written, nullptr)) {
-        error_ = GetLastError();
-        return false;
-      }
-      at += written;
-    }
-    setp(buffer_, buffer_ + sizeof buffer_);
-    return true;
-  }
-
   HANDLE handle_;
-  DWORD error_ = 0;
-  char buffer_[64 * 1024];
 };
 
 // The temporary file until it takes the target's name: closed and deleted on
