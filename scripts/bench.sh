@@ -34,7 +34,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-bash "$root/tests/lib/samba-host.sh" start "$work/host"
+bash "$root/tests/lib/samba-host.sh" start "$work/host" --global 'log level = 0'
 # shellcheck disable=SC1091
 source "$work/host/host.env"
 

@@ -1,9 +1,10 @@
 // Workers as forked children. The sweep has loaded Samba's libraries by the
-// time it forks (they are linked in), but starts none of Samba's client
-// state: the platform defers it to the first remote call, which happens in
-// the child. A worker checks one host at a time, each with a platform of its
-// own, so no session, event loop or socket is ever shared by two hosts; a
-// worker killed at a deadline or dead of a crash is simply replaced.
+// time it forks (they are linked in, and the check of their release is made
+// before the first fork), but starts none of Samba's client state: the
+// platform defers it to the first remote call, which happens in the child. A
+// worker checks one host at a time, each with a platform of its own, so no
+// session, event loop or socket is ever shared by two hosts; a worker killed
+// at a deadline or dead of a crash is simply replaced.
 //
 // Each child gets a process group of its own, so the terminal's Ctrl-C
 // reaches the sweep alone, and a kill reaches whatever the child started
@@ -28,6 +29,7 @@
 #include "core/encoding.h"
 #include "core/worker_process.h"
 #include "platform/posix/local_services.h"
+#include "platform/posix/samba/samba_abi.h"
 
 namespace quorvex::posix {
 namespace {
@@ -143,6 +145,10 @@ struct Worker {
 class ForkedWorkers final : public WorkerProcesses {
  public:
   explicit ForkedWorkers(WorkerEntry entry) : entry_(entry) {
+    // Asked here, once, the check of the loaded Samba (which loads one more
+    // library for its version) is inherited by every worker rather than
+    // made again in each.
+    samba::SambaUsable();
     OpenWakePipe();
     struct sigaction action {};
     action.sa_handler = OnChildEnd;

@@ -176,12 +176,10 @@ struct Round {
   std::uint32_t Resume;
 };
 
-// A service control manager with the given enumeration rounds (only the
-// older call when `extended` is false), whose nth OpenServiceW, nth
+// A service control manager with the given enumeration rounds, whose nth OpenServiceW, nth
 // QueryServiceConfigW or QueryServiceStatus may fail with a WERROR or the
 // transport's status.
 struct ServiceHost {
-  bool Extended = true;
   std::vector<Round> Rounds;
   std::uint16_t FailOpnum = 0xffff;
   int FailAt = 0;
@@ -208,12 +206,6 @@ struct ServiceHost {
       case NDR_SVCCTL_QUERYSERVICESTATUS:
         static_cast<svcctl_QueryServiceStatus*>(call)->out.service_status->state = SVCCTL_RUNNING;
         break;
-      case NDR_ENUMSERVICESSTATUSEXW: {
-        if (!Extended) return pool.Fail(NT_STATUS_RPC_PROCNUM_OUT_OF_RANGE);
-        auto& r = *static_cast<EnumServicesStatusExW*>(call);
-        return Enumerate(r.in.offered, *r.in.resume_handle, r.out.services, *r.out.needed, *r.out.service_returned,
-                         *r.out.resume_handle, r.out.result, 44);
-      }
       case NDR_SVCCTL_ENUMSERVICESSTATUSW: {
         auto& r = *static_cast<svcctl_EnumServicesStatusW*>(call);
         return Enumerate(r.in.offered, *r.in.resume_handle, r.out.service, *r.out.needed, *r.out.services_returned,
@@ -263,44 +255,39 @@ TEST(ServiceEnumeration, RoundsAsTheHostAnswersThem) {
   constexpr std::uint32_t MoreData = 234;
   const struct {
     const char* Case;
-    bool Extended;
     std::vector<Round> Rounds;
     std::vector<std::uint32_t> Offered;
     std::vector<std::uint32_t> Resumed;
     std::uint32_t Status;
     std::vector<std::string> Names;
   } cases[] = {
-      {"all at once", true, {{0, {u"Spooler", u"WINS"}, 0, 0}}, {0x10000}, {0}, 0, {"Spooler", "WINS"}},
-      {"the older call where the host lacks the extended one",
-       false,
-       {{0, {u"Spooler"}, 0, 0}},
-       {0x10000},
-       {0},
-       0,
-       {"Spooler"}},
-      {"resumed where the host stopped",
-       true,
-       {{MoreData, {u"A"}, 0x100, 7}, {0, {u"B"}, 0, 0}},
-       {0x10000, 0x10000},
+      {"all at once", {{0, {u"Spooler", u"WINS"}, 0, 0}}, {0x1000}, {0}, 0, {"Spooler", "WINS"}},
+      {"resumed where the host stopped, with room for what it needs",
+       {{MoreData, {u"A"}, 0x8000, 7}, {0, {u"B"}, 0, 0}},
+       {0x1000, 0x8000},
        {0, 7},
        0,
        {"A", "B"}},
-      {"a buffer too small for one record grows to what is needed",
-       true,
+      {"resumed, never offering less",
+       {{MoreData, {u"A"}, 0x100, 7}, {0, {u"B"}, 0, 0}},
+       {0x1000, 0x1000},
+       {0, 7},
+       0,
+       {"A", "B"}},
+      {"none fit: grows to what is needed",
        {{MoreData, {}, 0x12000, 0}, {0, {u"A"}, 0, 0}},
-       {0x10000, 0x12000},
+       {0x1000, 0x12000},
        {0, 0},
        0,
        {"A"}},
-      {"no more than the largest offer", true, {{MoreData, {}, 0x90000, 0}}, {0x10000, 0x40000}, {0, 0}, MoreData, {}},
-      {"more data without progress", true, {{MoreData, {}, 0x100, 0}}, {0x10000}, {0}, MoreData, {}},
-      {"refused", true, {{5, {}, 0, 0}}, {0x10000}, {0}, 5, {}},
+      {"no more than the largest offer", {{MoreData, {}, 0x90000, 0}}, {0x1000, 0x40000}, {0, 0}, MoreData, {}},
+      {"more data without progress", {{MoreData, {}, 0x100, 0}}, {0x1000}, {0}, MoreData, {}},
+      {"refused", {{5, {}, 0, 0}}, {0x1000}, {0}, 5, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Case);
     ScriptedPool pool;
     ServiceHost host;
-    host.Extended = c.Extended;
     host.Rounds = c.Rounds;
     pool.Answer = [&](RpcInterface, std::uint16_t opnum, void* call) { return host.Answer(pool, opnum, call); };
     std::vector<ServiceInfo> services;

@@ -51,9 +51,10 @@ constexpr std::uint16_t OpLsaLookupSids = 15;
 constexpr std::uint16_t OpLsaOpenPolicy2 = 44;
 
 constexpr std::uint32_t ServiceWin32 = 0x30;      // SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS
-constexpr std::uint32_t EnumProcessInfo = 0;      // SC_ENUM_PROCESS_INFO
 constexpr std::uint32_t ConfigBufferSize = 8192;  // the most QueryServiceConfigW may be offered
-constexpr std::uint32_t FirstEnumerationSize = 0x10000;
+// What one reply fragment carries: the hosts with few services (Samba's
+// four) answer in one, the others say how much the rest needs.
+constexpr std::uint32_t FirstEnumerationSize = 0x1000;
 constexpr std::uint32_t LargestEnumerationSize = 0x40000;  // the most EnumServicesStatus may be offered
 // A host that keeps answering "more data" without progress is not followed
 // for ever.
@@ -260,36 +261,9 @@ struct EnumerationRound {
   std::uint32_t Resume = 0;
 };
 
-EnumerationRound EnumerateExtended(HostCalls& calls, HostHandle& manager, std::uint32_t offered, std::uint32_t resume) {
-  EnumerationRound round;
-  std::vector<std::uint8_t> buffer(offered);
-  std::uint32_t resumeIn = resume;
-  std::uint32_t needed = 0;
-  std::uint32_t returned = 0;
-  EnumServicesStatusExW r{};
-  r.in.scmanager = manager.Get();
-  r.in.info_level = EnumProcessInfo;
-  r.in.type = ServiceWin32;
-  r.in.state = SERVICE_STATE_ALL;
-  r.in.offered = offered;
-  r.in.group_name = nullptr;
-  r.in.resume_handle = &resumeIn;
-  r.out.services = buffer.data();
-  r.out.needed = &needed;
-  r.out.service_returned = &returned;
-  r.out.resume_handle = &resumeIn;
-  round.Sent = calls.Invoke(RpcInterface::ServiceControl, NDR_ENUMSERVICESSTATUSEXW, r);
-  round.Result = r.out.result;
-  if (round.Sent) {
-    if (r.out.services != nullptr) round.Buffer.assign(r.out.services, r.out.services + offered);
-    round.Needed = r.out.needed != nullptr ? *r.out.needed : 0;
-    round.Returned = r.out.service_returned != nullptr ? *r.out.service_returned : 0;
-    round.Resume = r.out.resume_handle != nullptr ? *r.out.resume_handle : 0;
-  }
-  return round;
-}
-
-// The older call, for a host that lacks the extended one (Samba).
+// The older call rather than EnumServicesStatusExW: every Windows answers
+// it with the same records but for the process, which nothing here needs,
+// and Samba has no other.
 EnumerationRound EnumerateBasic(HostCalls& calls, HostHandle& manager, std::uint32_t offered, std::uint32_t resume) {
   EnumerationRound round;
   std::vector<std::uint8_t> buffer(offered);
@@ -319,31 +293,26 @@ EnumerationRound EnumerateBasic(HostCalls& calls, HostHandle& manager, std::uint
 
 // Every Win32 service the host lists, in as many rounds as it takes: a host
 // with more than a buffer holds answers "more data" with the records that fit
-// and where to resume; one that fits none says how much it needs.
+// (Windows) or none (Samba), how much the rest needs and where to resume.
+// The reply carries the whole buffer offered, so the first offer is small.
 CallStatus EnumerateServices(HostCalls& calls, HostHandle& manager, std::vector<ServiceEntry>& entries) {
-  bool extended = true;
   std::uint32_t offered = FirstEnumerationSize;
   std::uint32_t resume = 0;
   for (int i = 0; i < MaxEnumerationRounds; ++i) {
-    EnumerationRound round =
-        extended ? EnumerateExtended(calls, manager, offered, resume) : EnumerateBasic(calls, manager, offered, resume);
-    if (!round.Sent && extended && calls.LastNtStatus() == NT_STATUS_V(NT_STATUS_RPC_PROCNUM_OUT_OF_RANGE)) {
-      extended = false;
-      continue;
-    }
+    EnumerationRound round = EnumerateBasic(calls, manager, offered, resume);
     const bool more = W_ERROR_EQUAL(round.Result, WERR_MORE_DATA);
     if (!round.Sent || (!W_ERROR_IS_OK(round.Result) && !more)) {
       return ServiceFailure(calls, round.Sent, round.Result, EnumServices);
     }
-    auto layout = extended ? ServiceRecordLayout::StatusProcess : ServiceRecordLayout::Status;
-    auto decoded = DecodeServiceEntries(round.Buffer.data(), round.Buffer.size(), round.Returned, layout);
+    auto decoded =
+        DecodeServiceEntries(round.Buffer.data(), round.Buffer.size(), round.Returned, ServiceRecordLayout::Status);
     if (!decoded) return {InvalidData, EnumServices};
     entries.insert(entries.end(), decoded->begin(), decoded->end());
     if (!more) return {};
-    if (round.Returned == 0) {
-      if (offered >= LargestEnumerationSize || round.Needed <= offered) return {MoreData, EnumServices};
-      offered = std::min(round.Needed, LargestEnumerationSize);
+    if (round.Returned == 0 && (offered >= LargestEnumerationSize || round.Needed <= offered)) {
+      return {MoreData, EnumServices};
     }
+    offered = std::clamp(round.Needed, offered, LargestEnumerationSize);
     resume = round.Resume;
   }
   return {MoreData, EnumServices};

@@ -436,7 +436,7 @@ std::unique_ptr<SessionPool> SessionPool::Open(const Logon& logon, const std::st
   if (!NT_STATUS_IS_OK(dcerpc_init())) return nullptr;
 
   TallocPtr<> memory = NewTalloc();
-  tevent_context* ev = memory ? tevent_context_init(memory.get()) : nullptr;
+  tevent_context* ev = memory ? tevent_context_init_byname(memory.get(), "poll") : nullptr;
   cli_credentials* creds = memory ? NewCredentials(memory.get(), lp, logon, workstation) : nullptr;
   if (ev == nullptr || creds == nullptr) return nullptr;
   return std::make_unique<SambaSessionPool>(std::move(memory), ev, lp, creds);
