@@ -129,8 +129,6 @@ class HostCalls {
     return Win32StatusOf(failure, failure.Step == FailedStep::Call ? RpcServerUnavailable : BadNetPath);
   }
 
-  std::uint32_t LastNtStatus() const { return pool_.LastFailure().NtStatus; }
-
   TALLOC_CTX* Memory() { return memory_.get(); }
 
  private:
