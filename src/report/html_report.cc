@@ -439,6 +439,13 @@ std::vector<SiteRow> CountSites(const std::vector<HostRecord>& records) {
     row.Site = site;
     rows.push_back(row);
   }
+  // Alphabetical as a reader expects it: "lyon" beside "Lyon", not after "Zurich".
+  auto folded = [](std::string text) {
+    for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+  };
+  std::stable_sort(rows.begin(), rows.end(),
+                   [&folded](const SiteRow& a, const SiteRow& b) { return folded(*a.Site) < folded(*b.Site); });
   if (unnamed.Hosts != 0) rows.push_back(unnamed);
   return rows;
 }

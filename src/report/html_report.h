@@ -37,8 +37,8 @@ struct Tiles {
 };
 Tiles CountTiles(const std::vector<HostRecord>& records);
 
-// A row of the table of sites, in the page's order: by name, the hosts
-// recorded without a site (Site empty) last. No row when no record has a
+// A row of the table of sites, in the page's order: by name, ASCII case
+// folded, the hosts recorded without a site (Site empty) last. No row when no record has a
 // site.
 struct SiteRow {
   std::optional<std::string> Site;
