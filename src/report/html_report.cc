@@ -316,7 +316,7 @@ std::string Tile(const std::string& key, const std::string& label, std::size_t v
 // table's change column holds every host.
 std::string ChangeList(const std::string& key, const std::string& title, const std::vector<std::string>& items,
                        const char* attribute = "data-change") {
-  const std::size_t shown = SupersededShown;
+  const std::size_t shown = SupersededShown;  // every list of the page stops at the same length
   std::string html = "<details class=\"changes\" " + std::string(attribute) + "=\"" + key + "\"" +
                      (items.empty() ? "" : " open") + "><summary>" + title + ": <b>" + std::to_string(items.size()) +
                      "</b></summary>";
