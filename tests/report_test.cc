@@ -207,13 +207,18 @@ TEST(Page, HostTextNeverLeavesItsScriptElementOrTextNode) {
   r.Move.RebootPending = {hostile};
   r.Move.OldDomain = hostile;
   r.Move.Blockers = {{hostile}};
+  r.Site = hostile;
   std::vector<HostRecord> records = {r};
   std::vector<HostRecord> older = {Host(hostile + "old", 0)};
+  MergedRecords merged;
+  merged.Files = 2;
+  merged.Superseded = {{hostile, hostile, hostile, hostile, hostile}};
   ReportInput input;
   input.Records = &records;
   input.Older = &older;
   input.SourceName = hostile;
   input.OlderName = hostile;
+  input.Merged = &merged;
   std::string page = RenderHtml(input);
   // The page's own markup has a fixed number of these; host text adds none.
   auto count = [&page](const std::string& needle) {
@@ -224,7 +229,8 @@ TEST(Page, HostTextNeverLeavesItsScriptElementOrTextNode) {
   EXPECT_EQ(count("<script"), 2u);
   EXPECT_EQ(count("</script>"), 2u);
   EXPECT_EQ(count("<img"), 0u);
-  EXPECT_NE(page.find("&lt;/script&gt;&lt;script&gt;"), std::string::npos);  // escaped in the charts
+  EXPECT_NE(page.find("&lt;/script&gt;&lt;script&gt;"), std::string::npos);      // escaped in the charts
+  EXPECT_NE(page.find("<th scope=\"row\">&lt;/script&gt;"), std::string::npos);  // and in the table of sites
 
   HostRecord control = Host("ctl\x01\x1b\x7f", 0);
   records = {control};

@@ -98,6 +98,9 @@ struct HostRecord {
   std::vector<CallError> Errors;
   SmbFacts Smb;
   MoveFacts Move;
+  // The site the sweep was told it ran at (--site); records of older sweeps,
+  // and sweeps not told, have none.
+  std::optional<std::string> Site;
 };
 
 // The host never answered its management calls: it did not resolve or ping,

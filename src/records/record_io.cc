@@ -148,6 +148,7 @@ Json ToJson(const HostRecord& r) {
   j["errors"] = std::move(errors);
   j["smb"] = Json{{"dialect", OrNull(r.Smb.Dialect)}, {"signing_required", OrNull(r.Smb.SigningRequired)}};
   MoveToJson(r.Move, j);
+  j["site"] = OrNull(r.Site);
   Json lines = Json::array();
   for (const std::string& line : r.Lines) lines.push_back(ValidUtf8(line));
   j["lines"] = std::move(lines);
@@ -340,7 +341,7 @@ std::optional<HostRecord> FromJson(const Json& j) {
     ok = ok && (field.Text ? Read(*os, field.Key, r.Os.*field.Text) : ReadNumber(*os, field.Key, r.Os.*field.Number));
   }
   ok = ok && Read(*smb, "dialect", r.Smb.Dialect) && Read(*smb, "signing_required", r.Smb.SigningRequired);
-  ok = ok && ReadMove(j, r.Move);
+  ok = ok && ReadMove(j, r.Move) && Read(j, "site", r.Site);
   if (!ok || r.Host.empty()) return std::nullopt;
   return r;
 }
@@ -401,9 +402,9 @@ std::string CsvHeader() {
       "schema",  "host",      "checked_at",   "elapsed_ms", "exit_code",    "failed",     "timed_out",   "crashed",
       "address", "full_name", "netbios_name", "domain",     "product_type", "os_version", "admin_share", "free_bytes"};
   for (const OsField& field : OsFields) columns.push_back(std::string("os.") + field.Key);
-  for (const char* column :
-       {"errors", "smb.dialect", "smb.signing_required", "clock_skew_s", "reboot_pending", "remote_registry_state",
-        "remote_registry_start_type", "domain_services", "old_domain_admins", "old_domain_profiles", "blockers"}) {
+  for (const char* column : {"errors", "smb.dialect", "smb.signing_required", "clock_skew_s", "reboot_pending",
+                             "remote_registry_state", "remote_registry_start_type", "domain_services",
+                             "old_domain_admins", "old_domain_profiles", "blockers", "site"}) {
     columns.push_back(column);
   }
   std::string header;
@@ -441,6 +442,7 @@ std::string ToCsvRow(const HostRecord& r) {
   cells.push_back(m.LocalAdmins ? std::to_string(OldDomainAdmins(r)) : "");
   cells.push_back(m.Profiles ? std::to_string(OldDomainProfiles(r)) : "");
   cells.push_back(m.Blockers ? CsvText(Joined(*m.Blockers)) : "");
+  cells.push_back(CsvCell(r.Site));
   std::string row;
   for (std::size_t i = 0; i < cells.size(); ++i) row += (i == 0 ? "" : ",") + cells[i];
   return row + "\r\n";

@@ -7,7 +7,9 @@
 //
 // JSON keys, in this order: schema, host, checked_at, elapsed_ms, exit_code,
 // failed, timed_out, crashed, address, full_name, netbios_name, domain,
-// product_type, os_version, admin_share, free_bytes, os, errors, smb, lines.
+// product_type, os_version, admin_share, free_bytes, os, errors, smb,
+// clock_skew_s, dns_domain, reboot_pending, remote_registry, domain_services,
+// local_admins, profiles, old_domain, blockers, site, lines.
 //   failed  the exit code taken apart (core/exit_codes.h FailureNames); on
 //           reading it is recomputed from exit_code, never trusted.
 //   os      always an object: CurrentMajorVersionNumber,
@@ -17,6 +19,8 @@
 //   errors  an array of {"call": text, "status": number, "name": text or null}.
 //   smb     always an object: dialect ("3.1.1" or null), signing_required
 //           (true/false/null).
+//   site    the sweep's --site text, or null; older sweeps' records lack the
+//           key, which reads as null.
 // Every fact the run did not reach is null. Text that is not valid UTF-8 is
 // written with U+FFFD in place of each bad sequence; control characters are
 // escaped by JSON.

@@ -178,6 +178,7 @@ json HostJson(const HostRecord& r, const std::string& change, TextTable& text) {
       {"ch", change},
       {"b", text.Indexes(r.Move.Blockers)},
       {"mv", MoveJson(r, text)},
+      {"s", OrNull(r.Site)},
   };
 }
 
@@ -313,10 +314,12 @@ std::string Tile(const std::string& key, const std::string& label, std::size_t v
 
 // One list of the changes section, cut short on a page meant to be read: the
 // table's change column holds every host.
-std::string ChangeList(const std::string& key, const std::string& title, const std::vector<std::string>& items) {
-  const std::size_t shown = 200;
-  std::string html = "<details class=\"changes\" data-change=\"" + key + "\"" + (items.empty() ? "" : " open") +
-                     "><summary>" + title + ": <b>" + std::to_string(items.size()) + "</b></summary>";
+std::string ChangeList(const std::string& key, const std::string& title, const std::vector<std::string>& items,
+                       const char* attribute = "data-change") {
+  const std::size_t shown = SupersededShown;  // every list of the page stops at the same length
+  std::string html = "<details class=\"changes\" " + std::string(attribute) + "=\"" + key + "\"" +
+                     (items.empty() ? "" : " open") + "><summary>" + title + ": <b>" + std::to_string(items.size()) +
+                     "</b></summary>";
   if (!items.empty()) {
     html += "<ul>";
     for (std::size_t i = 0; i < items.size() && i < shown; ++i) html += "<li>" + Escape(items[i]) + "</li>";
@@ -361,7 +364,91 @@ std::string ChangesSection(const Comparison& c, const std::string& olderName) {
   return html + "</section>";
 }
 
+// The table of sites, each row filtering the hosts table to its site (the
+// page's script knows the sites by the index data-site holds).
+struct SiteColumn {
+  const char* Key;
+  const char* Title;
+  std::size_t SiteRow::*Count;
+};
+constexpr SiteColumn SiteColumns[] = {
+    {"hosts", "Hosts", &SiteRow::Hosts},
+    {"ready", "Ready", &SiteRow::Ready},
+    {"not-ready", "Not ready", &SiteRow::NotReady},
+    {"unreachable", "Unreachable", &SiteRow::Unreachable},
+    {"blocked", "Hosts with blockers", &SiteRow::Blocked},
+};
+constexpr const char* NoSite = "(no site)";
+
+std::string SitesSection(const std::vector<SiteRow>& rows) {
+  std::string html =
+      "<section id=\"sites\"><h2>Sites</h2><div class=\"table-wrap\"><table id=\"site-table\"><thead><tr>"
+      "<th scope=\"col\">Site</th>";
+  for (const SiteColumn& column : SiteColumns)
+    html += "<th class=\"num\" scope=\"col\">" + std::string(column.Title) + "</th>";
+  html += "</tr></thead><tbody>";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const SiteRow& row = rows[i];
+    html += "<tr class=\"site-row\" tabindex=\"0\" data-site=\"" + std::to_string(i) +
+            "\" title=\"Show the hosts of this site\"><th scope=\"row\"" +
+            (row.Site ? ">" + Escape(*row.Site) : " class=\"muted\">" + std::string(NoSite)) + "</th>";
+    for (const SiteColumn& column : SiteColumns) {
+      html += "<td class=\"num\" data-count=\"" + std::string(column.Key) + "\">" + std::to_string(row.*column.Count) +
+              "</td>";
+    }
+    html += "</tr>";
+  }
+  return html + "</tbody></table></div></section>";
+}
+
+// Which records a later check of the same host superseded, when the page
+// was made from several files.
+std::string MergeSection(const MergedRecords* merged, const MergedRecords* older) {
+  std::string html;
+  auto list = [&html](const MergedRecords* m, const char* key, const std::string& what) {
+    if (!m || m->Files < 2) return;
+    std::vector<std::string> items;
+    for (const SupersededRecord& s : m->Superseded) {
+      items.push_back(s.Host + " \xE2\x80\x94 " + s.DroppedFile + " (" + s.DroppedCheckedAt + "), kept " + s.KeptFile +
+                      " (" + s.KeptCheckedAt + ")");
+    }
+    html += ChangeList(key,
+                       std::to_string(m->Files) + " " + what + ", records superseded by a later check of the same host",
+                       items, "data-merge");
+  };
+  list(merged, "records", "records files");
+  list(older, "older", "older records files");
+  return html.empty() ? html : "<section id=\"merged\"><h2>Records merged</h2>" + html + "</section>";
+}
+
 }  // namespace
+
+std::vector<SiteRow> CountSites(const std::vector<HostRecord>& records) {
+  std::map<std::string, SiteRow> named;
+  SiteRow unnamed;
+  for (const HostRecord& r : records) {
+    SiteRow& row = r.Site ? named[*r.Site] : unnamed;
+    ++row.Hosts;
+    ++(r.ExitCode == ExitCode::Success ? row.Ready : row.NotReady);
+    if (records::Unreachable(r)) ++row.Unreachable;
+    if (r.Move.Blockers && !r.Move.Blockers->empty()) ++row.Blocked;
+  }
+  std::vector<SiteRow> rows;
+  if (named.empty()) return rows;
+  for (auto& [site, row] : named) {
+    row.Site = site;
+    rows.push_back(row);
+  }
+  // Alphabetical as a reader expects it: "lyon" beside "Lyon", not after "Zurich".
+  auto folded = [](std::string text) {
+    for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+  };
+  std::stable_sort(rows.begin(), rows.end(),
+                   [&folded](const SiteRow& a, const SiteRow& b) { return folded(*a.Site) < folded(*b.Site); });
+  if (unnamed.Hosts != 0) rows.push_back(unnamed);
+  return rows;
+}
 
 Tiles CountTiles(const std::vector<HostRecord>& records) {
   Tiles t;
@@ -429,6 +516,13 @@ std::string RenderHtml(const ReportInput& input) {
                {"hosts", std::move(hosts)},
                {"t", text.Texts()},
                {"blockers", std::move(blockers)}};
+  // The sites in the order of the table of sites, whose rows name them by index.
+  const std::vector<SiteRow> sites = CountSites(records);
+  if (!sites.empty()) {
+    json names = json::array();
+    for (const SiteRow& row : sites) names.push_back(OrNull(row.Site));
+    data["sites"] = std::move(names);
+  }
   // Records carry whatever bytes a host sent; invalid UTF-8 shows as U+FFFD
   // rather than failing the page.
   std::string dataText = ScriptSafeJson(data.dump(-1, ' ', false, json::error_handler_t::replace));
@@ -460,6 +554,9 @@ std::string RenderHtml(const ReportInput& input) {
   html += Tile("timed-out", "timed out", t.TimedOut);
   html += "</section>";
 
+  if (!sites.empty()) html += SitesSection(sites);
+  html += MergeSection(input.Merged, input.MergedOlder);
+
   html += "<section class=\"charts\">";
   html += BarChart("chart-parts", "Why hosts are not ready (hosts per failed part)", FailureBars(records));
   html += BarChart("chart-blockers", "Before the move (hosts per blocker)", BlockerBars(records));
@@ -472,7 +569,9 @@ std::string RenderHtml(const ReportInput& input) {
   html +=
       "<section id=\"hosts-section\"><h2>Hosts</h2>"
       "<div class=\"controls\" role=\"search\">"
-      "<label>Search <input id=\"f-text\" type=\"search\" placeholder=\"host, address, domain, OS\"></label>"
+      "<label>Search <input id=\"f-text\" type=\"search\" placeholder=\"host, address, domain, OS\"></label>";
+  if (!sites.empty()) html += "<label>Site <select id=\"f-site\"><option value=\"\">any</option></select></label>";
+  html +=
       "<label>Failed part <select id=\"f-part\"><option value=\"\">any</option></select></label>"
       "<label>Blockers <select id=\"f-blocker\"><option value=\"\">any</option></select></label>"
       "<label>OS family <select id=\"f-family\"><option value=\"\">any</option></select></label>"

@@ -7,11 +7,13 @@
 // in an inert script element that the page's script turns into text nodes.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "records/host_record.h"
 #include "report/compare.h"
+#include "report/merge.h"
 
 namespace quorvex::report {
 
@@ -19,8 +21,12 @@ struct ReportInput {
   const std::vector<HostRecord>* Records = nullptr;
   // The older sweep for the "what changed" section and column, or null.
   const std::vector<HostRecord>* Older = nullptr;
-  std::string SourceName;  // shown in the heading: the records file, or "" for a live sweep
+  std::string SourceName;  // shown in the heading: the records files, or "" for a live sweep
   std::string OlderName;
+  // How Records and Older were merged from their files, or null: with
+  // several files the page lists the records a later check superseded.
+  const MergedRecords* Merged = nullptr;
+  const MergedRecords* MergedOlder = nullptr;
 };
 
 std::string RenderHtml(const ReportInput& input);
@@ -30,6 +36,15 @@ struct Tiles {
   std::size_t Checked = 0, Ready = 0, NotReady = 0, Unreachable = 0, TimedOut = 0;
 };
 Tiles CountTiles(const std::vector<HostRecord>& records);
+
+// A row of the table of sites, in the page's order: by name, ASCII case
+// folded, the hosts recorded without a site (Site empty) last. No row when no record has a
+// site.
+struct SiteRow {
+  std::optional<std::string> Site;
+  std::size_t Hosts = 0, Ready = 0, NotReady = 0, Unreachable = 0, Blocked = 0;
+};
+std::vector<SiteRow> CountSites(const std::vector<HostRecord>& records);
 
 // JSON text made safe inside a <script> element: no "<", ">" or "&" that could
 // close it or open a comment, and no U+2028/U+2029 that older parsers choke on.

@@ -71,6 +71,10 @@ table.errors, table.entries { font-size: 12px; width: auto; margin-top: 4px; }
 table.entries tr.old td { background: #fff4e0; }
 table.entries td.mark { color: var(--warn); font-weight: 600; white-space: nowrap; }
 .pager { display: flex; gap: 12px; align-items: center; margin: 8px 0 30px; }
+#site-table { width: auto; min-width: 50%; }
+#site-table tbody th { font-weight: 600; }
+tr.site-row { cursor: pointer; }
+tr.site-row:hover, tr.site-row:focus { background: #eef4fc; outline: none; }
 @media print {
   header, main { max-width: none; padding: 0; }
   .controls, .pager { display: none; }
@@ -125,12 +129,14 @@ const char PageScript[] = R"js(
     const at = (k) => k === null || k === undefined ? null : T[k];
     const BLOCKERS = data.blockers.map((b) => b[0]);
     const MEANING = new Map(data.blockers);
+    // Absent when no record has a site; the table of sites names them by index.
+    const SITES = data.sites;
     hosts.forEach((h, i) => {
       h.i = i;
       h.fk = h.f.join(' ');
       if (h.b) h.b = Array.from(new Set(h.b.map(at)));
       h.bk = h.b ? h.b.join(', ') : null;
-      h.q = [h.h, h.a, h.fn, h.nb, h.d, h.fam, h.bld, h.fk, h.ch, h.bk].join('\n').toLowerCase();
+      h.q = [h.h, h.s, h.a, h.fn, h.nb, h.d, h.fam, h.bld, h.fk, h.ch, h.bk].join('\n').toLowerCase();
     });
 
     const columns = [
@@ -149,6 +155,7 @@ const char PageScript[] = R"js(
       { key: 'e', title: 'Time', num: true, text: (h) => (h.e / 1000).toFixed(1) + ' s', sort: (h) => h.e },
     ];
     if (data.since) columns.push({ key: 'ch', title: 'Change', text: (h) => h.ch, sort: (h) => lower(h.ch) });
+    if (SITES) columns.splice(1, 0, { key: 's', title: 'Site', text: (h) => h.s, sort: (h) => lower(h.s) });
 
     // Filter choices are kept by index, so no host text is ever a control value.
     const count = (key) => {
@@ -184,6 +191,7 @@ const char PageScript[] = R"js(
     fill(byId('f-family'), families, (f) => f);
     fill(byId('f-domain'), domains, (d) => d === null ? '(none reported)' : d);
     if (data.since) fill(byId('f-change'), changeNames, (c) => c === '' ? '(unchanged)' : c);
+    if (SITES) fill(byId('f-site'), SITES, (s) => s === null ? '(no site)' : s);
 
     const state = { sort: 0, dir: 1, page: 0, size: 100, open: new Set() };
     let view = hosts.slice();
@@ -211,11 +219,11 @@ const char PageScript[] = R"js(
     function apply() {
       const part = chosen('f-part', parts), family = chosen('f-family', families);
       const domain = chosen('f-domain', domains), change = chosen('f-change', changeNames);
-      const blocker = chosen('f-blocker', blockerChoices);
+      const blocker = chosen('f-blocker', blockerChoices), site = chosen('f-site', SITES);
       const text = byId('f-text').value.trim().toLowerCase();
       view = hosts.filter((h) =>
         (!part || h.f.indexOf(part.v) >= 0) && (!family || h.fam === family.v) && (!blocker || blocker.v.test(h)) &&
-        (!domain || h.d === domain.v) && (!change || h.ch === change.v) &&
+        (!domain || h.d === domain.v) && (!change || h.ch === change.v) && (!site || h.s === site.v) &&
         (!text || h.q.indexOf(text) >= 0));
       const col = columns[state.sort], dir = state.dir;
       const keys = new Array(hosts.length);
@@ -411,7 +419,7 @@ const char PageScript[] = R"js(
 
     const refilter = () => { state.page = 0; apply(); };
     byId('f-text').addEventListener('input', refilter);
-    const selects = ['f-part', 'f-blocker', 'f-family', 'f-domain', 'f-change'];
+    const selects = ['f-site', 'f-part', 'f-blocker', 'f-family', 'f-domain', 'f-change'];
     selects.forEach((id) => {
       if (byId(id)) byId(id).addEventListener('change', refilter);
     });
@@ -440,6 +448,19 @@ const char PageScript[] = R"js(
       refilter();
       byId('hosts-section').scrollIntoView();
     }));
+
+    // A row of the table of sites filters the hosts table to that site.
+    document.querySelectorAll('#site-table tr.site-row').forEach((tr) => {
+      const pick = () => {
+        byId('f-site').value = tr.getAttribute('data-site');
+        refilter();
+        byId('hosts-section').scrollIntoView();
+      };
+      tr.addEventListener('click', pick);
+      tr.addEventListener('keydown', (ev) => {
+        if (ev.key === 'Enter' || ev.key === ' ') { ev.preventDefault(); pick(); }
+      });
+    });
 
     // Paper gets every matching row, not just the page on screen.
     window.addEventListener('beforeprint', () => render(0, Math.min(view.length, 5000)));

@@ -6,9 +6,9 @@
 
 #include "core/durable_file.h"
 #include "core/exit_codes.h"
-#include "records/records_file.h"
 #include "report/compare.h"
 #include "report/html_report.h"
+#include "report/merge.h"
 
 namespace quorvex::report {
 namespace {
@@ -17,36 +17,51 @@ constexpr const char* Prefix = "quorvex-sweep: ";
 
 std::string Shown(const std::filesystem::path& path) { return PrintableText(path.u8string()); }
 
+// The files a page was made from, for its heading: the first few by name.
+std::string FileNames(const std::vector<std::filesystem::path>& paths) {
+  constexpr std::size_t Named = 3;
+  std::string names;
+  for (std::size_t i = 0; i < paths.size() && i < Named; ++i) {
+    names += (i == 0 ? "" : ", ") + paths[i].filename().u8string();
+  }
+  if (paths.size() > Named) names += " and " + std::to_string(paths.size() - Named) + " more";
+  return names;
+}
+
 }  // namespace
 
 int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream& err) {
-  std::vector<HostRecord> read;
+  MergedRecords read;
   const std::vector<HostRecord>* records = options.Records;
   if (!records) {
-    if (const std::string error = records::ReadRecordsFile(options.RecordsPath, read); !error.empty()) {
+    if (const std::string error = MergeRecordsFiles(options.RecordsPaths, read); !error.empty()) {
       err << Prefix << error << "\n";
       return SweepExitCode::UnusableFile;
     }
-    records = &read;
+    records = &read.Records;
   }
-  std::optional<std::vector<HostRecord>> older;
-  if (!options.SincePath.empty()) {
+  std::optional<MergedRecords> older;
+  if (!options.SincePaths.empty()) {
     older.emplace();
-    if (const std::string error = records::ReadRecordsFile(options.SincePath, *older); !error.empty()) {
+    if (const std::string error = MergeRecordsFiles(options.SincePaths, *older); !error.empty()) {
       err << Prefix << error << "\n";
       return SweepExitCode::UnusableFile;
     }
   }
+  out << FormatMerge(read, "records files");
+  if (older) out << FormatMerge(*older, "older records files (--since)");
 
   if (options.HtmlPath.empty()) {
-    if (older) out << FormatComparison(Compare(*older, *records));
+    if (older) out << FormatComparison(Compare(older->Records, *records));
     return 0;
   }
   ReportInput input;
   input.Records = records;
-  input.Older = older ? &*older : nullptr;
-  if (!options.RecordsPath.empty()) input.SourceName = options.RecordsPath.filename().u8string();
-  if (older) input.OlderName = options.SincePath.filename().u8string();
+  input.Older = older ? &older->Records : nullptr;
+  input.Merged = options.Records ? nullptr : &read;
+  input.MergedOlder = older ? &*older : nullptr;
+  input.SourceName = FileNames(options.RecordsPaths);
+  if (older) input.OlderName = FileNames(options.SincePaths);
   // Replaced whole, so that a page a reader has open is never seen half
   // written, and a power cut leaves the old page or the new one.
   if (const std::string error = ReplaceFileDurably(options.HtmlPath, RenderHtml(input)); !error.empty()) {

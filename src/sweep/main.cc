@@ -3,6 +3,8 @@
 // a record written as each host finishes; or, with --render, the fleet report
 // of earlier records.
 #include <cstdio>
+#include <filesystem>
+#include <vector>
 
 #include "core/exit_codes.h"
 #include "core/worker_process.h"
@@ -27,14 +29,16 @@ int main(int argc, char** argv) {
   }
   if (options.Worker) return RunWorkerFromStandardInput(CheckHostInWorker);
 
-  if (!options.RenderPath.empty()) {
-    return report::RenderCommand({nullptr, options.RenderPath, options.HtmlPath, options.SincePath});
+  const std::vector<std::filesystem::path> since(options.SincePaths.begin(), options.SincePaths.end());
+  if (!options.RenderPaths.empty()) {
+    const std::vector<std::filesystem::path> paths(options.RenderPaths.begin(), options.RenderPaths.end());
+    return report::RenderCommand({nullptr, paths, options.HtmlPath, since});
   }
   RunSettings shared;
   if (const int code = ParseSweepSwitches(options.Switches, shared); code != 0) return code;
   const SweepResult result = Sweep(options, shared);
   if (result.Reportable) {
-    const report::RenderOptions report{&result.Records, {}, options.HtmlPath, options.SincePath};
+    const report::RenderOptions report{&result.Records, {}, options.HtmlPath, since};
     if (report::RenderCommand(report) != 0) return SweepExitCode::UnusableFile;
   }
   return result.ExitCode;

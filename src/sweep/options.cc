@@ -1,7 +1,11 @@
 #include "sweep/options.h"
 
+#include <optional>
+#include <string>
+
 #include <CLI/CLI.hpp>
 
+#include "core/encoding.h"
 #include "core/exit_codes.h"
 
 namespace quorvex::sweep {
@@ -16,8 +20,12 @@ constexpr const char* Footer =
     "SWITCHES are the single tool's (/C name, /T name, /F nnn, /D, /I, /W, /A, /P, /R), given after --\n"
     "and applied to every host; /M, /Q and /V are the sweep's own business and refused there.\n"
     "\n"
-    "quorvex-sweep --render RECORDS.jsonl [--since OLDER.jsonl] [--html FILE] reports an earlier sweep\n"
-    "instead: exit 0, or 3 when a records file cannot be read or the page cannot be written.\n"
+    "--site NAME (1 to 64 characters, no control characters) is written into every record as \"site\".\n"
+    "\n"
+    "quorvex-sweep --render RECORDS.jsonl... [--since OLDER.jsonl...] [--html FILE] reports earlier\n"
+    "sweeps instead, one file a site merged into one report: a record's site is its \"site\", else its\n"
+    "file's name without the extension; a host in several files keeps its latest check (on a tie, the\n"
+    "file named last). Exit 0, or 3 when a records file cannot be read or the page cannot be written.\n"
     "\n"
     "Exit codes: 0 every host passed, 1 at least one did not, 3 the list cannot be read or a\n"
     "records file cannot be written, 9 usage, 99 an invalid switch value, 130 interrupted.";
@@ -29,6 +37,23 @@ class SweepFormatter : public CLI::Formatter {
     return "Usage: quorvex-sweep [OPTIONS] HOSTLIST [-- SWITCHES]\n";
   }
 };
+
+// The site's name goes into every record and onto the report page: text a
+// reader can see, so no control character and no broken UTF-8.
+std::string SiteProblem(const std::string& site) {
+  if (site.empty()) return "a site name cannot be empty";
+  std::size_t characters = 0;
+  for (std::size_t pos = 0; pos < site.size();) {
+    const std::optional<char32_t> c = DecodeUtf8(site, pos);
+    if (!c) return "a site name must be UTF-8 text";
+    if (*c < 0x20 || (*c >= 0x7F && *c <= 0x9F)) return "a site name cannot hold a control character";
+    ++characters;
+  }
+  if (characters > MostSiteCharacters) {
+    return "a site name has at most " + std::to_string(MostSiteCharacters) + " characters";
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -48,11 +73,19 @@ void AddSweepOptions(CLI::App& app, SweepOptions& o) {
   app.add_flag("--no-progress", o.NoProgress, "No progress line on standard error");
   app.add_flag("--checks-only", o.ChecksOnly,
                "Only the checks of quorvex: no clock, restart, service, administrator or profile facts");
+  CLI::Option* site =
+      app.add_option("--site", o.Site, "Record every host as checked at site NAME")
+          ->type_name("NAME")
+          ->check(CLI::Validator([](std::string& value) { return SiteProblem(value); }, "", "site name"));
   app.add_option("--html", o.HtmlPath, "Write the fleet report, one HTML page, to FILE")->type_name("FILE");
-  app.add_option("--render", o.RenderPath, "Sweep nothing: report the records of an earlier sweep")
-      ->type_name("RECORDS.jsonl");
-  app.add_option("--since", o.SincePath, "Show what changed since an older sweep (as text without --html)")
-      ->type_name("OLDER.jsonl");
+  CLI::Option* render =
+      app.add_option("--render", o.RenderPaths, "Sweep nothing: report the records of earlier sweeps, merged")
+          ->type_name("RECORDS.jsonl...")
+          ->expected(1, -1);
+  site->excludes(render);
+  app.add_option("--since", o.SincePaths, "Show what changed since older sweeps (as text without --html)")
+      ->type_name("OLDER.jsonl...")
+      ->expected(1, -1);
   app.add_option("HOSTLIST", o.HostList, "File of hosts, plain text or CSV; - for standard input");
   // Internal: a worker started by the Windows sweep.
   app.add_flag("--worker", o.Worker)->group("");
@@ -98,8 +131,15 @@ OptionsOutcome ParseSweepOptions(int argc, const char* const* argv, SweepOptions
     outcome.Run = true;
     return outcome;
   }
-  const bool renderHasWork = !options.HtmlPath.empty() || !options.SincePath.empty();
-  if (!options.RenderPath.empty() && (!options.HostList.empty() || !renderHasWork)) {
+  const bool rendering = !options.RenderPaths.empty();
+  // --since takes every word up to the next option, HOSTLIST after it too:
+  // on a sweep the last of them is the list, as before --since took several.
+  if (!rendering && options.HostList.empty() && options.SincePaths.size() > 1) {
+    options.HostList = options.SincePaths.back();
+    options.SincePaths.pop_back();
+  }
+  const bool renderHasWork = !options.HtmlPath.empty() || !options.SincePaths.empty();
+  if (rendering && (!options.HostList.empty() || !renderHasWork)) {
     outcome.Code = ExitCode::UsageShown;
     outcome.ToError = true;
     outcome.Text =
@@ -107,7 +147,7 @@ OptionsOutcome ParseSweepOptions(int argc, const char* const* argv, SweepOptions
         "Run with --help for more information.\n";
     return outcome;
   }
-  if (options.HostList.empty() && options.RenderPath.empty()) {
+  if (options.HostList.empty() && !rendering) {
     outcome.Code = ExitCode::UsageShown;
     outcome.ToError = true;
     outcome.Text = "quorvex-sweep: HOSTLIST is required\nRun with --help for more information.\n";

@@ -7,6 +7,7 @@
 // its field here and one line in AddSweepOptions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ inline constexpr int DefaultJobs = 64;
 inline constexpr int MostJobs = 1024;
 inline constexpr int DefaultDeadlineSeconds = 60;
 inline constexpr int MostDeadlineSeconds = 86400;
+inline constexpr std::size_t MostSiteCharacters = 64;
 
 struct SweepOptions {
   int Jobs = DefaultJobs;
@@ -31,13 +33,14 @@ struct SweepOptions {
   bool Overwrite = false;
   bool RetryUnreachable = false;  // implies Resume
   bool NoProgress = false;
-  bool ChecksOnly = false;            // skip what a move trips over: only the single tool's checks
-  std::string HostList;               // a file, or "-" for standard input
-  std::vector<std::string> Switches;  // the arguments after "--"
-  bool Worker = false;                // Windows: this process is a worker (internal)
-  std::string HtmlPath;               // the fleet report, written at the end (or from RenderPath)
-  std::string RenderPath;             // render these records instead of sweeping
-  std::string SincePath;              // compare with this older sweep's records
+  bool ChecksOnly = false;               // skip what a move trips over: only the single tool's checks
+  std::string HostList;                  // a file, or "-" for standard input
+  std::vector<std::string> Switches;     // the arguments after "--"
+  bool Worker = false;                   // Windows: this process is a worker (internal)
+  std::string Site;                      // written into every record; empty: none given
+  std::string HtmlPath;                  // the fleet report, written at the end (or from RenderPaths)
+  std::vector<std::string> RenderPaths;  // render these records, merged, instead of sweeping
+  std::vector<std::string> SincePaths;   // compare with these older sweeps' records, merged
 };
 
 void AddSweepOptions(CLI::App& app, SweepOptions& options);

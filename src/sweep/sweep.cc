@@ -84,7 +84,7 @@ class Books {
   explicit Books(const SweepOptions& options)
       : options_(options),
         recording_(!options.JsonlPath.empty() || !options.CsvPath.empty()),
-        reporting_(!options.HtmlPath.empty() || !options.SincePath.empty()),
+        reporting_(!options.HtmlPath.empty() || !options.SincePaths.empty()),
         progress_(!options.NoProgress && ErrorIsTerminal()) {}
 
   std::string Open() {
@@ -103,6 +103,7 @@ class Books {
   // A finished host: recorded, then told. False when its record cannot be
   // written, which has been said on standard error first.
   bool Keep(records::HostRecord& r) {
+    if (!options_.Site.empty()) r.Site = options_.Site;
     std::string error;
     if (recording_) error = files_.Append(r);
     if (!error.empty()) {

@@ -46,6 +46,7 @@ HostRecord FullRecord() {
   m.OldDomain = "CORP";
   m.Blockers = std::vector<std::string>{"clock", "reboot-pending", "remote-registry", "old-domain-services",
                                         "old-domain-admins"};
+  r.Site = "Lyon, b\xC3\xA2timent \"A\"";
   return r;
 }
 
@@ -74,13 +75,14 @@ TEST(RecordIoTest, RoundTripsEveryFact) {
   EXPECT_NE(line.find("\"os\":{\"CurrentMajorVersionNumber\":null,"), std::string::npos);
   EXPECT_NE(line.find("\"errors\":[],\"smb\":{\"dialect\":null,\"signing_required\":null},\"clock_skew_s\":null,"
                       "\"dns_domain\":null,\"reboot_pending\":null,\"remote_registry\":null,\"domain_services\":null,"
-                      "\"local_admins\":null,\"profiles\":null,\"old_domain\":null,\"blockers\":null,\"lines\":[]}"),
+                      "\"local_admins\":null,\"profiles\":null,\"old_domain\":null,\"blockers\":null,\"site\":null,"
+                      "\"lines\":[]}"),
             std::string::npos);
   const std::string full = ToJsonLine(FullRecord());
   EXPECT_NE(full.find("\"clock_skew_s\":-612.3,"), std::string::npos) << full;
   EXPECT_NE(full.find("\"profiles\":[],"), std::string::npos) << full;
-  // A record of an older sweep, without the keys of the move's facts, reads
-  // with them null.
+  // A record of an older sweep, without the keys of the move's facts and the
+  // site, reads with them null.
   std::string older = line.substr(0, line.find(",\"clock_skew_s\"")) + ",\"lines\":[]}";
   const std::optional<HostRecord> old = ParseJsonLine(older);
   ASSERT_TRUE(old.has_value()) << older;
@@ -130,6 +132,7 @@ TEST(RecordIoTest, RefusesWhatIsNotARecord) {
       with("\"lines\":[", "\"lines\":[3,"),
       with("\"errors\":[{", "\"errors\":[{\"status\":\"x\"},{"),
       with("\"address\":\"10.0.0.1\"", "\"address\":\"\xC3\""),  // invalid UTF-8
+      with("\"site\":\"", "\"site\":7,\"x\":\""),
       with("\"lines\":[", "\"lines\":[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]],"),
       good + " trailing",
   };
@@ -148,7 +151,7 @@ TEST(RecordIoTest, WritesCsvThatSpreadsheetsRead) {
   EXPECT_NE(header.find(",free_bytes,os.CurrentMajorVersionNumber,"), std::string::npos);
   EXPECT_NE(header.find(",os.family,errors,smb.dialect,smb.signing_required,clock_skew_s,reboot_pending,"
                         "remote_registry_state,remote_registry_start_type,domain_services,old_domain_admins,"
-                        "old_domain_profiles,blockers\r\n"),
+                        "old_domain_profiles,blockers,site\r\n"),
             std::string::npos);
 
   HostRecord r = FullRecord();
@@ -161,7 +164,8 @@ TEST(RecordIoTest, WritesCsvThatSpreadsheetsRead) {
             "\"'=HYPERLINK(\"\"x\"\")\",,,Windows 11 23H2,"
             "NetShareGetInfo:5:ERROR_ACCESS_DENIED RegConnectRegistry:3221225506,3.1.1,true,"
             "-612.3,component-servicing file-rename,stopped,disabled,1,1,0,"
-            "clock reboot-pending remote-registry old-domain-services old-domain-admins\r\n");
+            "clock reboot-pending remote-registry old-domain-services old-domain-admins,"
+            "\"Lyon, b\xC3\xA2timent \"\"A\"\"\"\r\n");
   // Columns line up with the header whatever the record holds.
   HostRecord bare;
   bare.Host = "x";

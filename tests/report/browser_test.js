@@ -1,15 +1,16 @@
 // Drives headless Chromium over the reports that tests/suites/report.sh made,
 // comparing what the page shows with the JSON Lines it was made from.
 //   node browser_test.js DIR
-// DIR holds crafted.jsonl/.html, older.jsonl, since.html, fleet.jsonl/.html
-// and, when a sweep ran, sweep.jsonl/.html. QVX_SCREENSHOT=FILE also saves a
+// DIR holds crafted.jsonl/.html, older.jsonl, since.html, fleet.jsonl/.html,
+// the three sites' records with sites.html and, when a sweep ran,
+// sweep.jsonl/.html. QVX_SCREENSHOT=FILE also saves a
 // picture of demo.html.
 'use strict';
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const puppeteer = require('puppeteer-core');
-const { accountDomain, inOldDomain } = require('./make_records.js');
+const { accountDomain, inOldDomain, SITE_FILES, PARIS } = require('./make_records.js');
 
 const dir = process.argv[2];
 let passed = 0;
@@ -123,6 +124,9 @@ async function crafted(browser) {
   const t = await tiles(page);
   check('tiles equal the counts in the JSON Lines', same(t, expectedTiles(records)), JSON.stringify(t));
   check('every record is a row', (await shownHosts(page)).length === records.length);
+  const oneSite = await siteRows(page);
+  check('one file of an older sweep is one site, named by its file',
+    same(oneSite, expectedSiteRows(records.map((r) => Object.assign({}, r, { site: 'crafted' })))), JSON.stringify(oneSite));
 
   const filters = [
     ['f-part', 'admin-share', (r) => r.failed.includes('admin-share')],
@@ -278,6 +282,80 @@ async function since(browser) {
   await page.close();
 }
 
+// The site table's rows as shown: the site, then each count by its key.
+async function siteRows(page) {
+  return page.$$eval('#site-table tr.site-row', (trs) => trs.map((tr) => [tr.querySelector('th').textContent]
+    .concat(Array.from(tr.querySelectorAll('td[data-count]')).map((td) => td.dataset.count + '=' + td.textContent))));
+}
+function expectedSiteRows(records) {
+  const names = Array.from(new Set(records.map((r) => r.site)))
+    .sort((a, b) => a.toLowerCase() < b.toLowerCase() ? -1 : 1);
+  return names.map((site) => {
+    const of = records.filter((r) => r.site === site);
+    const t = expectedTiles(of);
+    return [site, 'hosts=' + of.length, 'ready=' + t.ready, 'not-ready=' + t['not-ready'],
+      'unreachable=' + t.unreachable, 'blocked=' + of.filter((r) => r.blockers && r.blockers.length).length];
+  });
+}
+
+async function sites(browser) {
+  // What the page should hold: each host once, the record of its latest
+  // check (the file named last on a tie), a record without a site named by
+  // its file.
+  const superseded = [['shared-01.corp.example', 'paris.jsonl', 'lyon.jsonl'],
+    ['shared-02.corp.example', 'lyon.jsonl', 'old-branch.jsonl']];
+  const records = [];
+  for (const file of SITE_FILES) {
+    for (const r of readRecords(path.join(dir, file))) {
+      if (superseded.some(([host, dropped]) => dropped === file && host === r.host.toLowerCase())) continue;
+      records.push(Object.assign(r, { site: r.site || file.replace(/\.jsonl$/, '') }));
+    }
+  }
+  const { page, problems, requests } = await open(browser, path.join(dir, 'sites.html'));
+  await page.select('#p-size', '500');
+  check('three sites\' page loads cleanly', problems.length === 0 && requests.length === 0,
+    problems.concat(requests).join(' | '));
+  check('three sites\' tiles count each host once', same(await tiles(page), expectedTiles(records)));
+  const rows = await siteRows(page);
+  check('the table of sites counts each site\'s records, the older sweep\'s by its file name',
+    same(rows, expectedSiteRows(records)) && rows.length === 3 && rows.some((r) => r[0] === 'old-branch'),
+    JSON.stringify(rows));
+  const notes = await page.$$eval('#merged details[data-merge=records]', (ds) => ds.map((d) => ({
+    count: +d.querySelector('summary b').textContent,
+    items: Array.from(d.querySelectorAll('li')).map((li) => li.textContent),
+  })));
+  check('the page says which records a later check superseded, naming the host and both files',
+    notes.length === 1 && notes[0].count === superseded.length && superseded.every(([host, dropped, kept], k) =>
+      notes[0].items[k].startsWith(host + ' \u2014 ' + path.join(dir, dropped) + ' (') &&
+      notes[0].items[k].includes('kept ' + path.join(dir, kept) + ' (')),
+    JSON.stringify(notes));
+
+  const ofSite = (site) => records.filter((r) => r.site === site).map((r) => r.host).sort();
+  const shownSites = () => page.$$eval('#hosts tbody tr.row td[data-col=s]', (tds) => tds.map((td) => td.textContent));
+  for (const site of ['Lyon', PARIS, 'old-branch']) {
+    await clear(page);
+    const found = await choose(page, 'f-site', site);
+    const got = (await shownHosts(page)).sort();
+    check(`the Site filter ${site} shows exactly its hosts, in its column`,
+      found && same(got, ofSite(site)) && (await shownSites()).every((s) => s === site), JSON.stringify(got));
+  }
+  await clear(page);
+  const index = expectedSiteRows(records).findIndex((r) => r[0] === 'old-branch');
+  await page.click(`#site-table tr.site-row[data-site="${index}"] th`);
+  const clicked = (await shownHosts(page)).sort();
+  check('clicking a site\'s row shows exactly its hosts and sets the Site filter',
+    same(clicked, ofSite('old-branch')) &&
+    await page.$eval('#f-site', (s) => s.options[s.selectedIndex].textContent) === 'old-branch', JSON.stringify(clicked));
+  await clear(page);
+  const paris = expectedSiteRows(records).findIndex((r) => r[0] === PARIS);
+  await page.focus(`#site-table tr.site-row[data-site="${paris}"]`);
+  await page.keyboard.press('Enter');
+  check('a site\'s row answers the keyboard too', same((await shownHosts(page)).sort(), ofSite(PARIS)));
+  check('a hostile site name stays text', await page.evaluate(() => document.querySelectorAll('i').length) === 0 &&
+    problems.length === 0, problems.join(' | '));
+  await page.close();
+}
+
 async function sweep(browser) {
   const file = path.join(dir, 'sweep.jsonl');
   if (!fs.existsSync(file)) return;
@@ -342,6 +420,7 @@ async function screenshot(browser, file) {
   try {
     await crafted(browser);
     await since(browser);
+    await sites(browser);
     await sweep(browser);
     await fleet(browser);
     if (process.env.QVX_SCREENSHOT) await screenshot(browser, process.env.QVX_SCREENSHOT);

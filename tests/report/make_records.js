@@ -3,6 +3,9 @@
 //   node make_records.js crafted DIR   DIR/crafted.jsonl (a Samba fleet as a sweep
 //                                      records it, plus hostile and odd records)
 //                                      and DIR/older.jsonl (the same fleet a week before)
+//   node make_records.js sites DIR     DIR/lyon.jsonl, paris.jsonl (swept with --site)
+//                                      and old-branch.jsonl (an older sweep: no site,
+//                                      no blocker facts), two hosts in two of them
 //   node make_records.js fleet N FILE  N hosts of a made-up fleet, for size and for
 //                                      the README's picture
 'use strict';
@@ -254,6 +257,48 @@ function crafted(dir) {
   fs.writeFileSync(path.join(dir, 'older.jsonl'), older.map((r) => JSON.stringify(r) + '\n').join(''));
 }
 
+// Three sites swept apart. shared-01 was checked at Paris, then later at
+// Lyon; shared-02 at Lyon and by the branch in the same second, and the
+// branch's file is named last. Paris's site name is hostile.
+const SITE_FILES = ['lyon.jsonl', 'paris.jsonl', 'old-branch.jsonl'];
+const PARIS = 'Paris "<i>Nord</i>"';
+function sites(dir) {
+  const clean = { clock_skew_s: 0.4, reboot_pending: [], domain_services: [], local_admins: [], profiles: [] };
+  const facts = (more) => Object.assign({}, clean, more);
+  const swept = (records, site, checkedAt) => records.map((r) => Object.assign(r, { checked_at: checkedAt, site }));
+  const free = 60 * 2 ** 30;
+  const lyon = swept([
+    withMove(live('lyon-001.corp.example', 1, 0, FAMILIES[0], 'CORP', free), clean),
+    withMove(live('lyon-002.corp.example', 2, 0, FAMILIES[1], 'CORP', free), facts({ clock_skew_s: 400 })),
+    withMove(live('lyon-003.corp.example', 3, 16, FAMILIES[2], 'CORP', 2 ** 20), facts({ reboot_pending: ['windows-update'] })),
+    dead('lyon-004.corp.example', 4, 'absent'),
+    dead('lyon-005.corp.example', 5, 'timeout'),
+    withMove(live('shared-01.corp.example', 6, 0, FAMILIES[4], 'CORP', free), clean),
+  ], 'Lyon', '2026-12-08T10:00:00Z');
+  lyon.push(...swept([withMove(live('shared-02.corp.example', 7, 0, FAMILIES[4], 'CORP', free),
+    facts({ clock_skew_s: -500 }))], 'Lyon', '2026-12-07T09:00:00Z'));
+  const paris = swept([
+    withMove(live('paris-001.corp.example', 11, 0, FAMILIES[5], 'CORP', free), clean),
+    withMove(live('paris-002.corp.example', 12, 32, FAMILIES[6], 'CORP', free),
+      facts({ local_admins: [account('S-1-5-21-9-8-7-1105', 'helpdesk', 'CORP', 'group')] })),
+    dead('paris-003.corp.example', 13, 'refused'),
+    withMove(live('SHARED-01.corp.example', 14, 16, FAMILIES[4], 'CORP', 2 ** 20), clean),
+  ], PARIS, '2026-12-07T11:00:00Z');
+  // An older sweep wrote neither a site nor what a move trips over.
+  const older = (r) => {
+    for (const key of Object.keys(MOVE_NONE)) delete r[key];
+    return r;
+  };
+  const branch = [
+    live('branch-001.corp.example', 21, 0, FAMILIES[2], 'LEGACY', free),
+    live('branch-002.corp.example', 22, 64, FAMILIES[8], 'LEGACY', free),
+    dead('branch-003.corp.example', 23, 'absent'),
+    live('shared-02.corp.example', 24, 0, FAMILIES[4], 'LEGACY', free),
+  ].map(older);
+  [lyon, paris, branch].forEach((records, i) => fs.writeFileSync(path.join(dir, SITE_FILES[i]),
+    records.map((r) => JSON.stringify(r) + '\n').join('')));
+}
+
 // A fleet swept with /C LEGACY: its domain accounts are shared across hosts,
 // a few hosts lag behind.
 function fleetMove(r, i) {
@@ -301,10 +346,11 @@ function fleet(n, file) {
   fs.closeSync(out);
 }
 
-module.exports = { accountDomain, inOldDomain };
+module.exports = { accountDomain, inOldDomain, SITE_FILES, PARIS };
 if (require.main === module) {
   const [mode, a, b] = process.argv.slice(2);
   if (mode === 'crafted') crafted(a);
+  else if (mode === 'sites') sites(a);
   else if (mode === 'fleet') fleet(Number(a), b);
-  else { console.error('usage: make_records.js crafted DIR | fleet N FILE'); process.exit(2); }
+  else { console.error('usage: make_records.js crafted DIR | sites DIR | fleet N FILE'); process.exit(2); }
 }

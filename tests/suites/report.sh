@@ -61,9 +61,20 @@ exits() {  # CODE COMMAND...: runs COMMAND and compares its exit code
 
 node tests/report/make_records.js crafted "$work"
 node tests/report/make_records.js fleet 10000 "$work/fleet.jsonl"
+node tests/report/make_records.js sites "$work"
 check "render crafted records" exits 0 "$sweep" --render "$work/crafted.jsonl" --html "$work/crafted.html"
 check "render with --since" exits 0 "$sweep" --render "$work/crafted.jsonl" --since "$work/older.jsonl" --html "$work/since.html"
 check "render 10,000 hosts" exits 0 "$sweep" --render "$work/fleet.jsonl" --html "$work/fleet.html"
+sites=("$work/lyon.jsonl" "$work/paris.jsonl" "$work/old-branch.jsonl")
+check "render three sites' records as one page" exits 0 "$sweep" --render "${sites[@]}" --html "$work/sites.html"
+"$sweep" --render "${sites[@]}" --since "$work/old-branch.jsonl" >"$work/sites.txt"
+cat >"$work/sites.want" <<EOF
+Merged 3 records files: 2 records superseded by a later check of the same host
+superseded: shared-01.corp.example: $work/paris.jsonl (2026-12-07T11:00:00Z), kept $work/lyon.jsonl (2026-12-08T10:00:00Z)
+superseded: shared-02.corp.example: $work/lyon.jsonl (2026-12-07T09:00:00Z), kept $work/old-branch.jsonl (2026-12-07T09:00:00Z)
+Changes: 0 became ready, 0 stopped being ready, 9 new, 0 no longer listed, 0 changed OS, 0 gained blockers, 0 cleared blockers
+EOF
+check "the text names the records a later check superseded" diff -u "$work/sites.want" <(head -n 4 "$work/sites.txt")
 
 "$sweep" --render "$work/crafted.jsonl" --since "$work/older.jsonl" >"$work/since.txt"
 cat >"$work/since.want" <<'EOF'
@@ -93,6 +104,8 @@ check "a torn last line is dropped, not fatal" exits 0 "$sweep" --render "$work/
 check "--render of a missing file exits 3" exits 3 "$sweep" --render "$work/absent.jsonl" --html "$work/x.html"
 check "--render of a garbled file exits 3" exits 3 "$sweep" --render "$work/garbled.jsonl" --html "$work/x.html"
 check "--since of a missing file exits 3" exits 3 "$sweep" --render "$work/crafted.jsonl" --since "$work/absent.jsonl"
+check "one missing file of several exits 3" exits 3 "$sweep" --render "$work/lyon.jsonl" "$work/absent.jsonl" --html "$work/x.html"
+check "... with one line naming it" test "$(cat "$work/stderr")" = "quorvex-sweep: $work/absent.jsonl cannot be read"
 check "a page that cannot be written exits 3" exits 3 "$sweep" --render "$work/crafted.jsonl" --html "$work/no/such/dir.html"
 check "--render without --html or --since is a usage error" exits 9 "$sweep" --render "$work/crafted.jsonl"
 

@@ -189,6 +189,23 @@ check "list without a host (3)" test $? = 3
 "$sweep" --jobs 2000 "$work/list" >/dev/null 2>&1
 check "--jobs out of range (9)" test $? = 9
 
+# --site goes into every record, JSON Lines and CSV; a resume told another
+# site leaves the records it finds with the site they were written with.
+site_files=(--jsonl "$work/site.jsonl" --csv "$work/site.csv")
+printf 'qvxhost\n' >"$work/site-list"
+in_client "$sweep" --deadline 10 --no-progress --checks-only --site "Lyon, bâtiment \"A\"" "${site_files[@]}" \
+  "$work/site-list" >/dev/null 2>&1
+printf 'qvxhost\nnosuch.invalid\n' >"$work/site-list"
+in_client "$sweep" --deadline 10 --no-progress --checks-only --site Paris --resume "${site_files[@]}" \
+  "$work/site-list" >/dev/null 2>&1
+check "--site recorded in JSON Lines and CSV, each record keeping its own on resume" python3 -c '
+import csv, json, sys
+records = {r["host"]: r["site"] for r in map(json.loads, open(sys.argv[1], encoding="utf-8"))}
+rows = {r["host"]: r["site"] for r in csv.DictReader(open(sys.argv[2], encoding="utf-8-sig", newline=""))}
+want = {"qvxhost": "Lyon, bâtiment \"A\"", "nosuch.invalid": "Paris"}
+if records != want or rows != want: print(records, rows)
+sys.exit(records != want or rows != want)' "$work/site.jsonl" "$work/site.csv"
+
 # SIGKILL part-way, then --resume finishes the list: every host once.
 "${client[@]}" "$sweep" --jobs 2 --deadline 10 --jsonl "$work/k.jsonl" --csv "$work/k.csv" "$work/list" \
   >/dev/null 2>&1 &
