@@ -7,6 +7,7 @@
 // in an inert script element that the page's script turns into text nodes.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct ReportInput {
   std::string OlderName;
 };
 
+// The page, written as it is made: a large fleet's page is never held whole.
+void WriteHtml(std::ostream& out, const ReportInput& input);
 std::string RenderHtml(const ReportInput& input);
 
 // The counts of the tiles, shared by the page and its tests.
