@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <numeric>
 #include <string_view>
 #include <unordered_map>
@@ -105,11 +106,38 @@ struct Member {
   std::int64_t Value = 0;
 };
 
+// Distinct byte strings numbered in the order first seen: looked up without
+// a copy, stored once, where no later addition moves them.
+class Numbering {
+ public:
+  void Reserve(std::size_t count) { ids_.reserve(count); }
+  // The number, and whether the bytes are new.
+  std::pair<std::uint32_t, bool> Add(std::string_view bytes) {
+    if (const auto it = ids_.find(bytes); it != ids_.end()) return {it->second, false};
+    const auto id = static_cast<std::uint32_t>(keys_.size());
+    keys_.push_back(store_.emplace_back(bytes));
+    ids_.emplace(keys_.back(), id);
+    return {id, true};
+  }
+  std::string_view operator[](std::uint32_t id) const { return keys_[id]; }
+
+ private:
+  std::deque<std::string> store_;
+  std::unordered_map<std::string_view, std::uint32_t> ids_;
+  std::vector<std::string_view> keys_;
+};
+
 // The texts, templates and lists of the page, each once, counted by how
 // often the data names them so that the most named get the shortest indexes
 // and those named once are written in place.
 class Tables {
  public:
+  explicit Tables(std::size_t hosts) {
+    // Most hosts bring a text or two of their own (a SID, a time) and a list.
+    texts_.Reserve(hosts * 2);
+    lists_.Reserve(hosts * 2);
+  }
+
   void SetHost(std::array<std::string, FieldCount> fields) { fields_ = std::move(fields); }
 
   // `allowed`: the fields the text may be built around.
@@ -118,51 +146,50 @@ class Tables {
   }
   Ref Text(const std::string& text, unsigned allowed = AllFields) { return Text(std::string_view(text), allowed); }
   Ref Text(std::string_view raw, unsigned allowed = AllFields) {
-    std::string text = ValidUtf8(raw);
+    std::string repaired;
+    std::string_view text = raw;
+    if (!IsValidUtf8(raw)) text = repaired = ValidUtf8(raw);
     std::size_t best = FieldCount, at = 0;
     for (unsigned f = 0; f < FieldCount; ++f) {
       const std::string& value = fields_[f];
       if (!(allowed & (1u << f)) || value.size() < ShortestField) continue;
       if (best != FieldCount && value.size() <= fields_[best].size()) continue;
-      if (const std::size_t found = text.find(value); found != std::string::npos) {
+      if (const std::size_t found = text.find(value); found != std::string_view::npos) {
         best = f;
         at = found;
       }
     }
-    if (best == FieldCount) return Make(TextRef, Intern(std::move(text)));
+    if (best == FieldCount) return Make(TextRef, Intern(text));
     const Ref pre = Make(TextRef, Intern(text.substr(0, at)));
     const Ref post = Make(TextRef, Intern(text.substr(at + fields_[best].size())));
-    std::string key(reinterpret_cast<const char*>(&pre), sizeof pre);
-    key += static_cast<char>(best);
-    key.append(reinterpret_cast<const char*>(&post), sizeof post);
-    const auto [it, added] = templates_.emplace(std::move(key), templateKeys_.size());
+    key_.assign(reinterpret_cast<const char*>(&pre), sizeof pre);
+    key_ += static_cast<char>(best);
+    key_.append(reinterpret_cast<const char*>(&post), sizeof post);
+    const auto [id, added] = templates_.Add(key_);
     if (added) {
-      templateKeys_.push_back(&it->first);
       templateUses_.push_back(0);
       Use(pre);
       Use(post);
     }
-    return Make(TemplateRef, it->second);
+    return Make(TemplateRef, id);
   }
 
   Ref List(const std::vector<Member>& members) {
-    std::string key;
-    key.reserve(members.size() * 10);
+    key_.clear();
     for (const Member& m : members) {
       const char kind = m.IsNull ? 'n' : m.IsNumber ? '#' : 'r';
-      key += kind;
-      if (m.IsNumber) key.append(reinterpret_cast<const char*>(&m.Value), sizeof m.Value);
-      if (!m.IsNull && !m.IsNumber) key.append(reinterpret_cast<const char*>(&m.Named), sizeof m.Named);
+      key_ += kind;
+      if (m.IsNumber) key_.append(reinterpret_cast<const char*>(&m.Value), sizeof m.Value);
+      if (!m.IsNull && !m.IsNumber) key_.append(reinterpret_cast<const char*>(&m.Named), sizeof m.Named);
     }
-    const auto [it, added] = lists_.emplace(std::move(key), listKeys_.size());
+    const auto [id, added] = lists_.Add(key_);
     if (added) {
-      listKeys_.push_back(&it->first);
       listUses_.push_back(0);
       for (const Member& m : members) {
         if (!m.IsNull && !m.IsNumber) Use(m.Named);
       }
     }
-    return Make(ListRef, it->second);
+    return Make(ListRef, id);
   }
   Ref TextList(const std::vector<std::string>& texts) {
     std::vector<Member> members;
@@ -196,7 +223,7 @@ class Tables {
       case NullRef: out << '0'; break;
       case TextRef:
         if (textIndex_[id] < 0) {
-          out.String(*textKeys_[id]);
+          out.String(texts_[id]);
         } else {
           out.Number(textIndex_[id]);
         }
@@ -216,11 +243,11 @@ class Tables {
     out << "\"t\":[null";
     for (std::uint32_t id : tableTexts_) {
       out << ',';
-      out.String(*textKeys_[id]);
+      out.String(texts_[id]);
     }
     out << "],\"p\":[";
     for (std::size_t i = 0; i < tableTemplates_.size(); ++i) {
-      const std::string& key = *templateKeys_[tableTemplates_[i]];
+      const std::string_view key = templates_[tableTemplates_[i]];
       Ref pre, post;
       std::memcpy(&pre, key.data(), sizeof pre);
       std::memcpy(&post, key.data() + sizeof pre + 1, sizeof post);
@@ -241,17 +268,14 @@ class Tables {
   }
 
  private:
-  std::uint32_t Intern(std::string text) {
-    const auto [it, added] = texts_.emplace(std::move(text), textKeys_.size());
-    if (added) {
-      textKeys_.push_back(&it->first);
-      textUses_.push_back(0);
-    }
-    return it->second;
+  std::uint32_t Intern(std::string_view text) {
+    const auto [id, added] = texts_.Add(text);
+    if (added) textUses_.push_back(0);
+    return id;
   }
 
   void WriteList(Writer& out, std::uint32_t id) const {
-    const std::string& key = *listKeys_[id];
+    const std::string_view key = lists_[id];
     out << '[';
     for (std::size_t at = 0; at < key.size();) {
       if (at) out << ',';
@@ -289,8 +313,8 @@ class Tables {
   }
 
   std::array<std::string, FieldCount> fields_;
-  std::unordered_map<std::string, std::uint32_t> texts_, templates_, lists_;
-  std::vector<const std::string*> textKeys_, templateKeys_, listKeys_;
+  Numbering texts_, templates_, lists_;
+  std::string key_;  // the key of the template or list being looked up
   std::vector<std::uint32_t> textUses_, templateUses_, listUses_;
   std::vector<std::int64_t> textIndex_, templateIndex_, listIndex_;
   std::vector<std::uint32_t> tableTexts_, tableTemplates_, tableLists_;
@@ -482,7 +506,7 @@ void WriteRow(Writer& out, const HostRecord& r, const Row& row, const Tables& t)
 
 void WritePageData(std::ostream& stream, const std::vector<HostRecord>& records,
                    const std::vector<std::string>& changes, bool since) {
-  Tables tables;
+  Tables tables(records.size());
   std::vector<Row> rows;
   rows.reserve(records.size());
   for (std::size_t i = 0; i < records.size(); ++i) rows.push_back(Collect(records[i], changes[i], tables));
