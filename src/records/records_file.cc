@@ -141,11 +141,15 @@ bool WorthRetrying(const HostRecord& record) { return Unreachable(record) || rec
 RecordsFiles::~RecordsFiles() = default;
 
 void RecordsFiles::Keep(HostRecord record) {
-  std::string key = HostKey(record.Host);
-  if (last_.count(key) != 0) replaced_ = true;
-  last_[key] = records_.size();
-  keys_.push_back(std::move(key));
   records_.push_back(std::move(record));
+  Index(records_.size() - 1);
+}
+
+void RecordsFiles::Index(std::size_t i) {
+  std::string key = HostKey(records_[i].Host);
+  if (last_.count(key) != 0) replaced_ = true;
+  last_[key] = i;
+  keys_.push_back(std::move(key));
 }
 
 std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPath, RecordsMode mode) {
@@ -191,7 +195,9 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
     if (ec) return Named(jsonlPath) + " cannot be cut back to its last complete record: " + ec.message();
     droppedTornLine_ = true;
   }
-  for (HostRecord& record : loaded->Records) Keep(std::move(record));
+  records_ = std::move(loaded->Records);
+  keys_.reserve(records_.size());
+  for (std::size_t i = 0; i < records_.size(); ++i) Index(i);
   if (replaced_) {
     // Records replaced by a retry that did not finish: keep the newest.
     if (std::string failed = RewriteAll(false); !failed.empty()) return failed;
@@ -199,6 +205,8 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
   if (replaced_) {
     std::vector<HostRecord> records;
     std::vector<std::string> keys;
+    records.reserve(last_.size());
+    keys.reserve(last_.size());
     for (std::size_t i : LastOfEachHost(keys_)) {
       records.push_back(std::move(records_[i]));
       keys.push_back(std::move(keys_[i]));
