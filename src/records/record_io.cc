@@ -438,12 +438,14 @@ class DirectReader {
     record_.Move.ClockSkewS = value;
     return Took();
   }
+  // Copied, not taken: the scanner's buffer keeps its room for the next text,
+  // and the copy has just the room it needs.
   bool string(std::string& value) {
     switch (expect_) {
-      case Expect::Text: *text_ = std::move(value); return Took();
+      case Expect::Text: *text_ = value; return Took();
       case Expect::RequiredText:
-      case Expect::ErrorName: *requiredText_ = std::move(value); return Took();
-      case Expect::InTexts: list_->push_back(std::move(value)); return true;
+      case Expect::ErrorName: *requiredText_ = value; return Took();
+      case Expect::InTexts: list_->push_back(value); return true;
       default: return false;
     }
   }
@@ -764,7 +766,9 @@ std::string ToJsonLine(const HostRecord& record) {
 }
 
 std::optional<HostRecord> ParseJsonLine(std::string_view line) {
-  if (line.size() > MaxRecordLineBytes || NestedTooDeep(line)) return std::nullopt;
+  if (line.size() > MaxRecordLineBytes) return std::nullopt;
+  // The direct reader gives up at the first nesting a record does not have,
+  // so only the document reader needs the depth checked first.
   if (std::optional<HostRecord> record = DirectReader::Read(line)) return record;
   return ParseJsonDocument(line);
 }
