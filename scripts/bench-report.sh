@@ -15,7 +15,8 @@
 #    unreachable hosts are loopback addresses checked again inside a network
 #    namespace of this run where nothing listens: nothing leaves the machine.
 # The records are made by tests/report/make_records.js sweep; the build is a
-# release build in build/ (tests/lib/build.sh).
+# release build in build/ (tests/lib/build.sh), or QVX_BENCH_SWEEP names a
+# quorvex-sweep to time instead (another commit's, for a comparison).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -31,8 +32,12 @@ command -v npm >/dev/null || bash scripts/install-deps.sh npm >/dev/null
 source tests/lib/build.sh
 # shellcheck source=../tests/lib/netns.sh
 source tests/lib/netns.sh
-qvx_build release quorvex-sweep
-sweep=$QVX_BUILD_DIR/quorvex-sweep
+if [[ -n ${QVX_BENCH_SWEEP:-} ]]; then
+  sweep=$QVX_BENCH_SWEEP
+else
+  qvx_build release quorvex-sweep
+  sweep=$QVX_BUILD_DIR/quorvex-sweep
+fi
 
 browser=$root/build-report/browser
 if [[ $(node -p "try { require('$browser/node_modules/puppeteer-core/package.json').version } catch { '' }") != "$puppeteer_version" ]]; then
