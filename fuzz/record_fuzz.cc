@@ -12,8 +12,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quorvex;
   using namespace quorvex::records;
-  const std::optional<HostRecord> record = ParseJsonLine(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::optional<HostRecord> record = ParseJsonLine(input);
+  // The direct reader takes a line only as the document reader would.
+  const std::optional<HostRecord> document = ParseJsonDocument(input);
+  if (record.has_value() != document.has_value()) __builtin_trap();
   if (!record) return 0;
+  if (ToJsonLine(*record) != ToJsonLine(*document)) __builtin_trap();
   const std::string line = ToJsonLine(*record);
   const std::optional<HostRecord> again = ParseJsonLine(line);
   if (!again || ToJsonLine(*again) != line) __builtin_trap();

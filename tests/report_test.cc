@@ -4,12 +4,17 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "core/encoding.h"
 #include "records/blockers.h"
 #include "records/record_io.h"
 #include "records/records_file.h"
@@ -263,6 +268,126 @@ TEST(Page, RepeatedMoveTextsTravelOnce) {
   EXPECT_EQ(count("svc-sql@old.example"), 1u);
   EXPECT_EQ(count("SQL Server (MSSQLSERVER)"), 1u);
   EXPECT_EQ(count(meaning), 2u);  // the page's data and the chart bar's title
+}
+
+// The page's data read back the way its script reads it (page_data.h): a
+// text is an index into "t", a template of "p" filled in with the host's
+// own fields, itself, or null; a list an index into "v" or itself.
+class PageData {
+ public:
+  explicit PageData(const std::string& page) {
+    const std::string open = "id=\"qvx-data\">";
+    const std::size_t from = page.find(open) + open.size();
+    text_ = page.substr(from, page.find("</script>", from) - from);
+    data_ = nlohmann::json::parse(text_);
+  }
+  const std::string& Text() const { return text_; }
+  std::size_t Hosts() const { return data_["hosts"].size(); }
+
+  std::optional<std::string> Field(std::size_t host, std::size_t slot) {
+    Use(host);
+    return TextOf(row_->at(slot));
+  }
+  std::vector<std::optional<std::string>> Texts(std::size_t host, std::size_t slot) {
+    Use(host);
+    std::vector<std::optional<std::string>> texts;
+    for (const nlohmann::json& ref : List(row_->at(slot))) texts.push_back(TextOf(ref));
+    return texts;
+  }
+  // An entry of the move facts' list `slot` (3 services, 4 administrators, 5
+  // profiles), its texts without the old domain's mark.
+  std::vector<std::optional<std::string>> Entry(std::size_t host, std::size_t slot, std::size_t entry) {
+    Use(host);
+    const nlohmann::json& fields = List(List(row_->at(21).at(slot)).at(entry));
+    std::vector<std::optional<std::string>> texts;
+    for (std::size_t k = 0; k + 1 < fields.size(); ++k) texts.push_back(TextOf(fields[k]));
+    return texts;
+  }
+
+ private:
+  void Use(std::size_t host) {
+    row_ = &data_["hosts"].at(host);
+    label_ = row_->at(0).get<std::string>();
+    label_ = label_.substr(0, label_.find('.'));
+    for (char& c : label_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  std::optional<std::string> TextOf(const nlohmann::json& ref) {
+    if (ref.is_null()) return std::nullopt;
+    if (ref.is_string()) return ref.get<std::string>();
+    const auto k = ref.get<std::int64_t>();
+    if (k >= 0) return data_["t"].at(k).is_null() ? std::nullopt : std::optional(data_["t"].at(k).get<std::string>());
+    const nlohmann::json& p = data_["p"].at(-1 - k);
+    const int field = p.at(1).get<int>();
+    const std::string value = field == 0   ? row_->at(0).get<std::string>()
+                              : field == 1 ? label_
+                                           : TextOf(row_->at(field == 2 ? 4 : 7)).value_or("?");
+    return *TextOf(p.at(0)) + value + *TextOf(p.at(2));
+  }
+  const nlohmann::json& List(const nlohmann::json& ref) {
+    return ref.is_number() ? data_["v"].at(ref.get<std::size_t>()) : ref;
+  }
+
+  std::string text_;
+  nlohmann::json data_;
+  const nlohmann::json* row_ = nullptr;
+  std::string label_;
+};
+
+// Whatever bytes a host sent come back from the page as the records file
+// would hold them, whether stored once, built around the host's own name,
+// address or domain, or written in place.
+TEST(PageData, EveryTextDecodesToTheRecordsText) {
+  const std::string hostile = "</script><!--<script>&amp;\xE2\x80\xA8\x01\x1b[31m";
+  struct Case {
+    const char* Name;
+    std::string Host, Address, Domain, NetbiosName, Line;
+  };
+  const Case cases[] = {
+      {"plain", "pc1.corp.example", "10.0.0.1", "CORP", "PC1", " + Resolved hostname to: 10.0.0.1"},
+      {"same lines elsewhere", "pc2.corp.example", "10.0.0.2", "CORP", "PC2", " + Resolved hostname to: 10.0.0.2"},
+      {"hostile", hostile + ".x", hostile, hostile + "D", hostile, " - Host DOWN. Could not ping: " + hostile + ".x"},
+      {"invalid UTF-8", "bad\xff\xfe.example", "\xC3(", "D\xE2\x82", "BAD\xff",
+       "\xE2"
+       "bad\xff\xfe.example\xC3("},
+      {"name inside a longer one", "pc1", "pc1.corp.example", "pc1.corp", "PC1", "pc1.corp.example pc1 PC1"},
+      {"not ASCII", "s\xC3\xA4ljare.example", "", "S\xC3\x84LJARE", "S\xC3\x84LJARE", "S\xC3\x84LJARE"},
+      {"empty", "e", "", "", "", ""},
+  };
+  std::vector<HostRecord> records;
+  for (const Case& c : cases) {
+    HostRecord r = Host(c.Host, 0);
+    if (!c.Address.empty()) r.Address = c.Address;
+    if (!c.Domain.empty()) r.Domain = c.Domain;
+    r.NetbiosName = c.NetbiosName;
+    r.FullName = c.Host + "." + c.Domain;
+    r.Lines = {c.Line, c.Line + c.Host, " + Host in domain: " + c.Domain};
+    r.Move.LocalAdmins = {{"S-1-5-21-1-500", "Administrator", c.NetbiosName, "user"}, {hostile, c.Host, c.Domain, ""}};
+    records.push_back(r);
+  }
+  ReportInput input;
+  input.Records = &records;
+  PageData data(RenderHtml(input));
+  for (const char* raw : {"<", ">", "&", "\xE2\x80\xA8", "\x01"}) {
+    EXPECT_EQ(data.Text().find(raw), std::string::npos) << raw;
+  }
+  ASSERT_EQ(data.Hosts(), records.size());
+  using Texts = std::vector<std::optional<std::string>>;
+  auto valid = [](const std::optional<std::string>& text) { return text ? std::optional(ValidUtf8(*text)) : text; };
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const HostRecord& r = records[i];
+    SCOPED_TRACE(cases[i].Name);
+    EXPECT_EQ(data.Field(i, 0), ValidUtf8(r.Host));
+    EXPECT_EQ(data.Field(i, 4), valid(r.Address));
+    EXPECT_EQ(data.Field(i, 5), valid(r.FullName));
+    EXPECT_EQ(data.Field(i, 6), valid(r.NetbiosName));
+    EXPECT_EQ(data.Field(i, 7), valid(r.Domain));
+    EXPECT_EQ(data.Texts(i, 13), (Texts{ValidUtf8(r.Lines[0]), ValidUtf8(r.Lines[1]), ValidUtf8(r.Lines[2])}));
+    for (std::size_t k = 0; k < 2; ++k) {
+      const records::AccountEntry& a = (*r.Move.LocalAdmins)[k];
+      EXPECT_EQ(data.Entry(i, 4, k),
+                (Texts{ValidUtf8(a.Name), ValidUtf8(a.Domain), ValidUtf8(a.Kind), ValidUtf8(a.Sid)}));
+    }
+  }
 }
 
 }  // namespace

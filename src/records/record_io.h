@@ -53,6 +53,10 @@ std::string ToJsonLine(const HostRecord& record);
 // (a missing nullable key reads as null); anything else, however garbled or
 // hostile, gives nullopt.
 std::optional<HostRecord> ParseJsonLine(std::string_view line);
+// ParseJsonLine reads lines as ToJsonLine writes them straight into a record,
+// and reads every other line as a whole document first. This is that second
+// reader alone, for checking that the two agree on every line.
+std::optional<HostRecord> ParseJsonDocument(std::string_view line);
 
 std::string CsvHeader();
 std::string ToCsvRow(const HostRecord& record);

@@ -1,8 +1,10 @@
 #include "records/records_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <unordered_map>
 
 #include "core/durable_file.h"
 #include "records/host_key.h"
@@ -13,6 +15,9 @@ namespace quorvex::records {
 namespace fs = std::filesystem;
 
 namespace {
+
+// More is grown into as it comes.
+constexpr std::size_t MaxReservedRecords = 4u << 20;
 
 // The JSON Lines file as read back: its complete records in file order, and
 // where the last complete line ends.
@@ -31,6 +36,18 @@ std::string Unwritable(const fs::path& path) {
   return Named(path) + " cannot be written" + (error != 0 ? std::string(": ") + std::strerror(error) : "");
 }
 
+// About how many records a file holds, judged by its first lines: a vector
+// grown a record at a time would move every record ten times over. Room
+// reserved and never filled costs address space, not memory.
+std::size_t RecordsExpected(const fs::path& path, std::string_view start) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  const auto lines = static_cast<std::size_t>(std::count(start.begin(), start.end(), '\n'));
+  if (ec || lines == 0) return 0;
+  const std::uintmax_t expected = size / std::max<std::size_t>(1, start.size() / lines) + lines;
+  return static_cast<std::size_t>(std::min<std::uintmax_t>(expected + expected / 4, MaxReservedRecords));
+}
+
 std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* error) {
   LoadedRecords loaded;
   std::ifstream in(path, std::ios::binary);
@@ -41,10 +58,15 @@ std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* erro
   std::string line;
   std::size_t lineNumber = 1;
   std::uintmax_t offset = 0;
-  char buffer[64 * 1024];
+  std::vector<char> buffer(1 << 20);
+  bool first = true;
   while (in) {
-    in.read(buffer, sizeof buffer);
-    const std::string_view chunk(buffer, static_cast<std::size_t>(in.gcount()));
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const std::string_view chunk(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    if (first) {
+      first = false;
+      loaded.Records.reserve(RecordsExpected(path, chunk));
+    }
     for (std::size_t pos = 0; pos < chunk.size();) {
       const std::size_t end = chunk.find('\n', pos);
       line.append(chunk.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
@@ -81,9 +103,11 @@ std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* erro
 
 // Indexes of the last record of each host, in file order.
 std::vector<std::size_t> LastOfEachHost(const std::vector<std::string>& keys) {
-  std::map<std::string, std::size_t> last;
+  std::unordered_map<std::string_view, std::size_t> last;
+  last.reserve(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) last[keys[i]] = i;
   std::vector<std::size_t> kept;
+  kept.reserve(last.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     if (last[keys[i]] == i) kept.push_back(i);
   }
@@ -117,11 +141,15 @@ bool WorthRetrying(const HostRecord& record) { return Unreachable(record) || rec
 RecordsFiles::~RecordsFiles() = default;
 
 void RecordsFiles::Keep(HostRecord record) {
-  std::string key = HostKey(record.Host);
-  if (last_.count(key) != 0) replaced_ = true;
-  last_[key] = records_.size();
-  keys_.push_back(std::move(key));
   records_.push_back(std::move(record));
+  Index(records_.size() - 1);
+}
+
+void RecordsFiles::Index(std::size_t i) {
+  std::string key = HostKey(records_[i].Host);
+  if (last_.count(key) != 0) replaced_ = true;
+  last_[key] = i;
+  keys_.push_back(std::move(key));
 }
 
 std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPath, RecordsMode mode) {
@@ -167,7 +195,9 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
     if (ec) return Named(jsonlPath) + " cannot be cut back to its last complete record: " + ec.message();
     droppedTornLine_ = true;
   }
-  for (HostRecord& record : loaded->Records) Keep(std::move(record));
+  records_ = std::move(loaded->Records);
+  keys_.reserve(records_.size());
+  for (std::size_t i = 0; i < records_.size(); ++i) Index(i);
   if (replaced_) {
     // Records replaced by a retry that did not finish: keep the newest.
     if (std::string failed = RewriteAll(false); !failed.empty()) return failed;
@@ -175,6 +205,8 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
   if (replaced_) {
     std::vector<HostRecord> records;
     std::vector<std::string> keys;
+    records.reserve(last_.size());
+    keys.reserve(last_.size());
     for (std::size_t i : LastOfEachHost(keys_)) {
       records.push_back(std::move(records_[i]));
       keys.push_back(std::move(keys_[i]));
@@ -283,8 +315,17 @@ std::string ReadRecordsFile(const fs::path& path, std::vector<HostRecord>& recor
   std::optional<LoadedRecords> loaded = LoadRecords(path, &error);
   if (!loaded) return error;
   std::vector<std::string> keys;
+  keys.reserve(loaded->Records.size());
   for (const HostRecord& record : loaded->Records) keys.push_back(HostKey(record.Host));
-  for (std::size_t i : LastOfEachHost(keys)) records.push_back(std::move(loaded->Records[i]));
+  // In place: the kept records only move forward, and a second vector of
+  // them all would double what a large file costs.
+  std::size_t kept = 0;
+  for (std::size_t i : LastOfEachHost(keys)) {
+    if (i != kept) loaded->Records[kept] = std::move(loaded->Records[i]);
+    ++kept;
+  }
+  loaded->Records.resize(kept);
+  records = std::move(loaded->Records);
   return {};
 }
 

@@ -88,9 +88,14 @@ class RecordsFiles {
   // Every record, one a host (the last one), in file order: for the summary
   // and the report of a resumed sweep.
   std::vector<HostRecord> Records() const;
+  // Right after Open, the records it read back, one a host, in file order:
+  // the same as Records() without a copy of them all.
+  const std::vector<HostRecord>& RecordsReadBack() const { return records_; }
 
  private:
   void Keep(HostRecord record);
+  // Files records_[i] under its host's key.
+  void Index(std::size_t i);
   std::string OpenForAppend(bool fresh);
   // Writes the JSON Lines file (or the CSV) again from the last record of
   // each host, replacing the old one whole.

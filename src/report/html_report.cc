@@ -6,19 +6,16 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string_view>
-#include <unordered_map>
-
-#include <nlohmann/json.hpp>
 
 #include "core/exit_codes.h"
 #include "records/blockers.h"
 #include "report/page_assets.h"
+#include "report/page_data.h"
 
 namespace quorvex::report {
 namespace {
-
-using nlohmann::json;
 
 // Text into HTML text or a quoted attribute. C0 controls other than tab and
 // line feed, and DEL, become their visible symbols (U+2400 on), as the
@@ -73,113 +70,6 @@ std::vector<std::string> PartsOf(const HostRecord& r) {
   auto code = static_cast<std::uint16_t>(r.ExitCode < 0 || r.ExitCode > 255 ? 255 : r.ExitCode);
   for (std::string_view name : FailureNames(code)) parts.emplace_back(name);
   return parts;
-}
-
-template <typename T>
-json OrNull(const std::optional<T>& value) {
-  return value ? json(*value) : json(nullptr);
-}
-
-// The texts of the move facts, each once: a fleet's hosts share service
-// names, accounts, domains and their SIDs, and list them by the thousand.
-class TextTable {
- public:
-  int operator()(const std::string& text) {
-    auto [at, added] = index_.emplace(text, static_cast<int>(texts_.size()));
-    if (added) texts_.push_back(text);
-    return at->second;
-  }
-  json Index(const std::optional<std::string>& text) { return text ? json((*this)(*text)) : json(nullptr); }
-  json Indexes(const std::optional<std::vector<std::string>>& texts) {
-    if (!texts) return nullptr;
-    json out = json::array();
-    for (const std::string& t : *texts) out.push_back((*this)(t));
-    return out;
-  }
-  const std::vector<std::string>& Texts() const { return texts_; }
-
- private:
-  std::unordered_map<std::string, int> index_;
-  std::vector<std::string> texts_;
-};
-
-// The move facts, each entry in the order the page shows its columns, its last
-// member 1 when it belongs to the old domain: the page marks those without
-// knowing the rule.
-json MoveJson(const HostRecord& r, TextTable& text) {
-  const records::MoveFacts& m = r.Move;
-  if (!m.ClockSkewS && !m.DnsDomain && !m.RebootPending && !m.RemoteRegistry && !m.DomainServices && !m.LocalAdmins &&
-      !m.Profiles && !m.OldDomain && !m.Blockers) {
-    return nullptr;
-  }
-  auto old = [&r](const std::string& domain) { return records::InOldDomain(r, domain) ? 1 : 0; };
-  json services = nullptr, admins = nullptr, profiles = nullptr;
-  if (m.DomainServices) {
-    services = json::array();
-    for (const records::ServiceEntry& s : *m.DomainServices) {
-      services.push_back({text(s.Name), text(s.DisplayName), text(s.Account), text(s.StartType), text(s.State),
-                          old(records::AccountDomain(s.Account))});
-    }
-  }
-  if (m.LocalAdmins) {
-    admins = json::array();
-    for (const records::AccountEntry& a : *m.LocalAdmins) {
-      admins.push_back({text(a.Name), text(a.Domain), text(a.Kind), text(a.Sid), old(a.Domain)});
-    }
-  }
-  if (m.Profiles) {
-    profiles = json::array();
-    for (const records::AccountEntry& p : *m.Profiles) {
-      profiles.push_back({text(p.Sid), text(p.Name), text(p.Domain), old(p.Domain)});
-    }
-  }
-  json registry = nullptr;
-  if (m.RemoteRegistry) registry = {text(m.RemoteRegistry->State), text(m.RemoteRegistry->StartType)};
-  return {m.ClockSkewS ? json(std::round(*m.ClockSkewS * 10.0) / 10.0) : json(nullptr),
-          text.Indexes(m.RebootPending),
-          registry,
-          services,
-          admins,
-          profiles,
-          text.Index(m.OldDomain),
-          text.Index(m.DnsDomain)};
-}
-
-json HostJson(const HostRecord& r, const std::string& change, TextTable& text) {
-  json errors = json::array();
-  for (const records::CallError& e : r.Errors) errors.push_back({e.Call, e.Status, e.Name});
-  json smb = nullptr;
-  if (r.Smb.Dialect || r.Smb.SigningRequired) smb = {OrNull(r.Smb.Dialect), OrNull(r.Smb.SigningRequired)};
-  const records::OsFacts& os = r.Os;
-  return {
-      {"h", r.Host},
-      {"c", r.ExitCode},
-      {"f", PartsOf(r)},
-      {"to", r.TimedOut},
-      {"cr", r.Crashed},
-      {"a", OrNull(r.Address)},
-      {"fn", OrNull(r.FullName)},
-      {"nb", OrNull(r.NetbiosName)},
-      {"d", OrNull(r.Domain)},
-      {"pt", OrNull(r.ProductType)},
-      {"ov", OrNull(r.OsVersion)},
-      {"as", OrNull(r.AdminShare)},
-      {"fb", OrNull(r.FreeBytes)},
-      {"e", r.ElapsedMs},
-      {"at", r.CheckedAt},
-      {"l", r.Lines},
-      {"fam", FamilyOf(r)},
-      {"bld", BuildText(r)},
-      {"os",
-       {OrNull(os.ProductName), OrNull(os.EditionID), OrNull(os.DisplayVersion), OrNull(os.InstallationType),
-        OrNull(os.CurrentMajorVersionNumber), OrNull(os.CurrentMinorVersionNumber)}},
-      {"er", errors},
-      {"sm", smb},
-      {"ch", change},
-      {"b", text.Indexes(r.Move.Blockers)},
-      {"mv", MoveJson(r, text)},
-      {"s", OrNull(r.Site)},
-  };
 }
 
 struct Bar {
@@ -487,7 +377,7 @@ std::string ScriptSafeJson(const std::string& jsonText) {
   return out;
 }
 
-std::string RenderHtml(const ReportInput& input) {
+void WriteHtml(std::ostream& out, const ReportInput& input) {
   static const std::vector<HostRecord> none;
   const std::vector<HostRecord>& records = input.Records ? *input.Records : none;
 
@@ -506,32 +396,12 @@ std::string RenderHtml(const ReportInput& input) {
     if (last.empty() || r.CheckedAt > last) last = r.CheckedAt;
   }
 
-  TextTable text;
-  json hosts = json::array();
-  for (std::size_t i = 0; i < records.size(); ++i) hosts.push_back(HostJson(records[i], changes[i], text));
-  // What each blocker means travels once, not with every host that has it.
-  json blockers = json::array();
-  for (const records::BlockerRow& row : records::BlockerTable) blockers.push_back({row.Name, row.Meaning});
-  json data = {{"since", input.Older != nullptr},
-               {"hosts", std::move(hosts)},
-               {"t", text.Texts()},
-               {"blockers", std::move(blockers)}};
   // The sites in the order of the table of sites, whose rows name them by index.
   const std::vector<SiteRow> sites = CountSites(records);
-  if (!sites.empty()) {
-    json names = json::array();
-    for (const SiteRow& row : sites) names.push_back(OrNull(row.Site));
-    data["sites"] = std::move(names);
-  }
-  // Records carry whatever bytes a host sent; invalid UTF-8 shows as U+FFFD
-  // rather than failing the page.
-  std::string dataText = ScriptSafeJson(data.dump(-1, ' ', false, json::error_handler_t::replace));
 
   std::string nonce = Nonce();
   Tiles t = CountTiles(records);
-  std::string html;
-  html.reserve(dataText.size() + 64 * 1024);
-  html += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">";
+  std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">";
   html +=
       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
       "style-src 'unsafe-inline'; img-src data:; script-src 'nonce-" +
@@ -591,11 +461,18 @@ std::string RenderHtml(const ReportInput& input) {
       "</section></main>";
 
   html += "<script type=\"application/json\" id=\"qvx-data\">";
-  html += dataText;
-  html += "</script><script nonce=\"" + nonce + "\">";
-  html += PageScript;
-  html += "</script></body></html>\n";
-  return html;
+  out << html;
+  // Streamed: a large fleet's data is most of the page, and is never held whole.
+  std::vector<std::optional<std::string>> siteNames;
+  for (const SiteRow& row : sites) siteNames.push_back(row.Site);
+  WritePageData(out, records, changes, input.Older != nullptr, siteNames);
+  out << "</script><script nonce=\"" << nonce << "\">" << PageScript << "</script></body></html>\n";
+}
+
+std::string RenderHtml(const ReportInput& input) {
+  std::ostringstream out;
+  WriteHtml(out, input);
+  return out.str();
 }
 
 }  // namespace quorvex::report

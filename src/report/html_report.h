@@ -8,6 +8,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct ReportInput {
   const MergedRecords* MergedOlder = nullptr;
 };
 
+// The page, written as it is made: a large fleet's page is never held whole.
+void WriteHtml(std::ostream& out, const ReportInput& input);
 std::string RenderHtml(const ReportInput& input);
 
 // The counts of the tiles, shared by the page and its tests.

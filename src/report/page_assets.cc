@@ -89,6 +89,54 @@ tr.site-row:hover, tr.site-row:focus { background: #eef4fc; outline: none; }
 // Every text that came from a host reaches the page through textContent and
 // never through markup, so a host named "<script>" is a host named "<script>".
 const char PageScript[] = R"js(
+// The data names texts and lists that repeat by their place in its tables,
+// and texts built around a host's own name, address or domain by a
+// template (report/page_data.h); each host becomes the object the table,
+// the filters and the opened rows read.
+function decodeFleetData(data) {
+  'use strict';
+  const T = data.t, P = data.p, V = data.v;
+  let host = null, label = null;
+  const field = (f) => f === 0 ? host.h : f === 1 ? label : f === 2 ? host.a : host.d;
+  const text = (r) => typeof r === 'number' ? (r >= 0 ? T[r] : fill(P[-1 - r])) : r;
+  const fill = (p) => text(p[0]) + field(p[1]) + text(p[2]);
+  const list = (r) => typeof r === 'number' ? V[r] : r;
+  const texts = (r) => { const l = list(r); return l === null ? null : l.map(text); };
+  // Entries of the move facts: texts, then 1 when the old domain's.
+  const entries = (r) => {
+    const l = list(r);
+    return l === null ? null : l.map((e) => list(e).map((x, k, all) => k < all.length - 1 ? text(x) : x));
+  };
+  return data.hosts.map((row, i) => {
+    const flags = row[3];
+    host = { i, h: row[0], c: row[1], a: text(row[4]), d: text(row[7]) };
+    label = host.h.split('.')[0].toUpperCase();
+    const h = host, failed = text(row[2]), os = list(row[16]), sm = list(row[18]), mv = row[21];
+    h.f = failed ? failed.split(' ') : [];
+    h.to = (flags & 1) !== 0;
+    h.cr = (flags & 2) !== 0;
+    h.as = flags & 4 ? true : flags & 8 ? false : null;
+    h.fn = text(row[5]);
+    h.nb = text(row[6]);
+    h.pt = text(row[8]);
+    h.ov = text(row[9]);
+    h.fb = row[10];
+    h.e = row[11];
+    h.at = text(row[12]);
+    h.l = texts(row[13]);
+    h.fam = text(row[14]);
+    h.bld = text(row[15]);
+    h.os = [text(os[0]), text(os[1]), text(os[2]), text(os[3]), os[4], os[5]];
+    h.er = list(row[17]).map((e) => { const x = list(e); return [text(x[0]), x[1], text(x[2])]; });
+    h.sm = sm === null ? null : [text(sm[0]), sm[1]];
+    h.ch = text(row[19]);
+    h.b = texts(row[20]);
+    h.s = text(row[22]);
+    h.mv = mv === null ? null : [mv[0], texts(mv[1]), texts(mv[2]), entries(mv[3]), entries(mv[4]),
+      entries(mv[5]), text(mv[6]), text(mv[7])];
+    return h;
+  });
+}
 (function () {
   'use strict';
   const byId = (id) => document.getElementById(id);
@@ -123,18 +171,14 @@ const char PageScript[] = R"js(
 
   function start() {
     const data = JSON.parse(byId('qvx-data').textContent);
-    const hosts = data.hosts;
-    // The move facts' texts are listed once and named by their index.
-    const T = data.t;
-    const at = (k) => k === null || k === undefined ? null : T[k];
+    const hosts = decodeFleetData(data);
     const BLOCKERS = data.blockers.map((b) => b[0]);
     const MEANING = new Map(data.blockers);
     // Absent when no record has a site; the table of sites names them by index.
     const SITES = data.sites;
-    hosts.forEach((h, i) => {
-      h.i = i;
+    hosts.forEach((h) => {
       h.fk = h.f.join(' ');
-      if (h.b) h.b = Array.from(new Set(h.b.map(at)));
+      if (h.b) h.b = Array.from(new Set(h.b));
       h.bk = h.b ? h.b.join(', ') : null;
       h.q = [h.h, h.s, h.a, h.fn, h.nb, h.d, h.fam, h.bld, h.fk, h.ch, h.bk].join('\n').toLowerCase();
     });
@@ -277,7 +321,7 @@ const char PageScript[] = R"js(
       list.forEach((e) => {
         const old = e[e.length - 1] === 1;
         const r = make('tr', old ? 'entry old' : 'entry');
-        for (let k = 0; k < e.length - 1; k++) r.appendChild(make('td', null, at(e[k])));
+        for (let k = 0; k < e.length - 1; k++) r.appendChild(make('td', null, e[k]));
         r.appendChild(make('td', 'mark', old ? 'old domain' : ''));
         t.appendChild(r);
       });
@@ -307,12 +351,12 @@ const char PageScript[] = R"js(
       }
       if (!m) return box;
       const dl = make('dl', 'facts');
-      const names = (list) => list === null ? null : list.length ? list.map(at).join(', ') : 'none';
-      fact(dl, 'old domain', at(m[6]));
-      fact(dl, 'DNS domain', at(m[7]));
+      const names = (list) => list === null ? null : list.length ? list.join(', ') : 'none';
+      fact(dl, 'old domain', m[6]);
+      fact(dl, 'DNS domain', m[7]);
       fact(dl, 'clock skew', m[0] === null ? null : skew(m[0]));
       fact(dl, 'pending reboot', names(m[1]));
-      fact(dl, 'Remote Registry', m[2] === null ? null : at(m[2][0]) + ', start type ' + at(m[2][1]));
+      fact(dl, 'Remote Registry', m[2] === null ? null : m[2][0] + ', start type ' + m[2][1]);
       box.appendChild(dl);
       const lists = make('div', 'lists');
       lists.appendChild(entries('services', 'Services with domain accounts', m[3],

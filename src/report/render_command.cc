@@ -64,7 +64,8 @@ int RenderCommand(const RenderOptions& options, std::ostream& out, std::ostream&
   if (older) input.OlderName = FileNames(options.SincePaths);
   // Replaced whole, so that a page a reader has open is never seen half
   // written, and a power cut leaves the old page or the new one.
-  if (const std::string error = ReplaceFileDurably(options.HtmlPath, RenderHtml(input)); !error.empty()) {
+  const auto write = [&input](std::ostream& page) { WriteHtml(page, input); };
+  if (const std::string error = ReplaceFileDurably(options.HtmlPath, write); !error.empty()) {
     err << Prefix << "cannot write the report " << Shown(options.HtmlPath) << ": " << PrintableText(error) << "\n";
     return SweepExitCode::UnusableFile;
   }

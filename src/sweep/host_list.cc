@@ -1,5 +1,6 @@
 #include "sweep/host_list.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "core/encoding.h"
@@ -207,6 +208,7 @@ std::string ReadHostList(std::string_view bytes, HostList& list) {
 
   list.Csv = columns.Main.has_value();
   std::vector<HostEntry> entries;
+  entries.reserve(std::min<std::size_t>(std::count(text.begin(), text.end(), '\n') + 1, MaxHostEntries + 1));
   if (list.Csv) {
     while (!reader.AtEnd()) {
       const std::size_t lineNumber = reader.LineNumber();
@@ -231,10 +233,15 @@ std::string ReadHostList(std::string_view bytes, HostList& list) {
     return "the host list names more than " + std::to_string(MaxHostEntries) + " hosts";
   }
 
-  std::unordered_set<std::string> seen;
+  // The keys seen are those of the entries kept, which never move: room for
+  // them all is made first.
+  std::unordered_set<std::string_view> seen;
+  seen.reserve(entries.size());
+  list.Entries.reserve(entries.size());
   for (HostEntry& entry : entries) {
-    if (seen.insert(entry.Key).second) {
+    if (seen.count(entry.Key) == 0) {
       list.Entries.push_back(std::move(entry));
+      seen.insert(list.Entries.back().Key);
     } else {
       ++list.Duplicates;
     }

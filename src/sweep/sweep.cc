@@ -91,7 +91,7 @@ class Books {
     if (!recording_) return {};
     const std::string error = files_.Open(options_.JsonlPath, options_.CsvPath, ModeOf(options_));
     // A record --retry-unreachable checks again counts by its new record.
-    for (const records::HostRecord& kept : files_.Records()) {
+    for (const records::HostRecord& kept : files_.RecordsReadBack()) {
       if (files_.IsDone(records::HostKey(kept.Host))) someFailed_ |= Failed(kept);
     }
     return error;

@@ -145,6 +145,75 @@ TEST(RecordIoTest, RefusesWhatIsNotARecord) {
   ExpectSame(*back, FullRecord());
 }
 
+// Lines as ToJsonLine writes them are read without building a document;
+// whatever a line holds, both readers take or refuse it alike, and alike.
+TEST(RecordIoTest, BothReadersAgreeOnEveryLine) {
+  HostRecord bare;
+  bare.Host = "h";
+  const std::string full = ToJsonLine(FullRecord()), empty = ToJsonLine(bare);
+  auto with = [](std::string line, const std::string& from, const std::string& to) {
+    const auto at = line.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return line.replace(at, from.size(), to);
+  };
+  const std::string lists =
+      with(with(with(full, "\"profiles\":[]", "\"profiles\":null"), "\"errors\":[{", "\"errors\":[{\"name\":null,"),
+           ",\"name\":\"ERROR_ACCESS_DENIED\"", "");
+  const std::string cases[] = {
+      full,
+      empty,
+      lists,
+      with(full, "\"host\":\"pc1.corp.lan\"", "\"host\":\"x\",\"host\":\"pc1.corp.lan\""),  // repeated
+      with(full, "\"host\":\"pc1.corp.lan\"", "\"host\":7,\"host\":\"pc1.corp.lan\""),
+      with(full, "\"schema\":1,", ""),
+      with(full, "\"schema\":1", "\"schema\":1.0"),
+      with(full, "\"failed\":[", "\"site\":\"north\",\"failed\":["),  // unknown
+      with(full, "\"clock_skew_s\":-612.3", "\"clock_skew_s\":-612"),
+      with(full, "\"clock_skew_s\":-612.3", "\"clock_skew_s\":7"),
+      with(full, "\"clock_skew_s\":-612.3", "\"clock_skew_s\":\"7\""),
+      with(full, "\"status\":5", "\"status\":-5"),
+      with(full, "\"status\":5", "\"status\":9223372036854775808"),
+      with(full, "\"status\":5", "\"status\":5.5"),
+      with(full, ",\"status\":5", ""),
+      with(full, "\"remote_registry\":{\"state\":\"stopped\",", "\"remote_registry\":{"),
+      with(full, "\"remote_registry\":{\"state\":\"stopped\",\"start_type\":\"disabled\"}", "\"remote_registry\":{}"),
+      with(full, "\"remote_registry\":{\"state\":\"stopped\",\"start_type\":\"disabled\"}", "\"remote_registry\":null"),
+      with(full, "\"account\":\"CORP\\\\svc\",", ""),
+      with(full, "\"kind\":\"group\"", "\"kind\":null"),
+      with(full, "\"profiles\":[]",
+           "\"profiles\":[{\"sid\":\"S-1\",\"name\":\"a\",\"domain\":\"D\",\"kind\":\"user\"}]"),
+      with(full, "\"profiles\":[]", "\"profiles\":[{\"sid\":\"S-1\",\"name\":\"a\",\"domain\":\"D\"}]"),
+      with(full, "\"profiles\":[]", "\"profiles\":[null]"),
+      with(full, "\"blockers\":[", "\"blockers\":[null,"),
+      with(full,
+           "\"blockers\":[\"clock\",\"reboot-pending\",\"remote-registry\",\"old-domain-services\",\"old-domain-"
+           "admins\"]",
+           "\"blockers\":[]"),
+      with(full, "\"UBR\":4460", "\"UBR\":4294967295"),
+      with(full, "\"UBR\":4460", "\"UBR\":4294967296"),
+      with(full, "\"UBR\":4460", "\"UBR\":-1"),
+      with(full, "\"os\":{", "\"os\":{\"UBR\":1,"),
+      with(full, "\"smb\":{\"dialect\":\"3.1.1\",\"signing_required\":true}", "\"smb\":null"),
+      with(full, "\"smb\":{\"dialect\":\"3.1.1\",\"signing_required\":true}", "\"smb\":{}"),
+      with(full, "\"admin_share\":false", "\"admin_share\":0"),
+      with(full, "\"lines\":[", "\"lines\":null,\"x\":["),
+      with(empty, "\"lines\":[]", "\"lines\":null"),
+      with(empty, "\"errors\":[]", "\"errors\":{}"),
+      with(empty, "\"os\":{", "\"os\":null,\"o\":{"),
+      with(empty, "\"host\":\"h\"", "\"host\":\"\""),
+      " " + full + " ",
+      full + "{}",
+      "[" + full + "]",
+  };
+  for (const std::string& line : cases) {
+    const std::optional<HostRecord> direct = ParseJsonLine(line), document = ParseJsonDocument(line);
+    ASSERT_EQ(direct.has_value(), document.has_value()) << line;
+    if (direct) {
+      EXPECT_EQ(ToJsonLine(*direct), ToJsonLine(*document)) << line;
+    }
+  }
+}
+
 TEST(RecordIoTest, WritesCsvThatSpreadsheetsRead) {
   const std::string header = CsvHeader();
   EXPECT_EQ(header.substr(0, 61), "schema,host,checked_at,elapsed_ms,exit_code,failed,timed_out,");

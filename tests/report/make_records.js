@@ -8,6 +8,11 @@
 //                                      no blocker facts), two hosts in two of them
 //   node make_records.js fleet N FILE  N hosts of a made-up fleet, for size and for
 //                                      the README's picture
+//   node make_records.js sweep N FILE [FIRST [SITE [START]]]
+//                                      N hosts as a large sweep with /V records them,
+//                                      hosts FIRST to FIRST+N-1 (0 by default), each
+//                                      record with the site SITE when given, checked
+//                                      from START on at the pace of a sweep
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -346,11 +351,140 @@ function fleet(n, file) {
   fs.closeSync(out);
 }
 
+// A large sweep with /V /C LEGACY: 5% of the hosts unreachable, every failed
+// part and every blocker present, most hosts answering with the facts beyond
+// the checks. The same host number always gives the same record but for its
+// time, so two sweeps of overlapping ranges describe the same hosts.
+const COMMENTS = ['', '', 'Finance workstation', 'Build server', 'Print server, 3rd floor', 'SQL cluster node',
+  'Kiosk'];
+const SERVICES = [
+  ['MSSQLSERVER', 'SQL Server (MSSQLSERVER)', 'svc-sql'], ['SQLSERVERAGENT', 'SQL Server Agent (MSSQLSERVER)', 'svc-sql'],
+  ['BackupAgent', 'Backup agent', 'svc-backup'], ['MonAgent', 'Monitoring agent', 'svc-mon'],
+  ['W3SVC', 'World Wide Web Publishing Service', 'svc-web'], ['Spooler2', 'Print relay', 'svc-print'],
+];
+function sweepLines(r, i, code, server) {
+  const lines = [` + Resolved hostname to: ${r.address}`];
+  if (code === 4) return lines.concat([` - NetBIOS name does NOT match. Returned: ${'PC' + (i * 7 % 9000 + 1000)}`]);
+  lines.push(' + NetBIOS name matches.');
+  if (code === 8) return lines.concat([` - Host is in the ${r.domain} domain (NOT LEGACY as expected).`]);
+  lines.push(` + Host in domain: ${r.domain}`, ` ! OS version: ${r.os_version || '10.0'}`);
+  const comment = COMMENTS[i % COMMENTS.length];
+  if (comment) lines.push(` ! OS comment: ${comment}`);
+  if (server) lines.push(' ! ROLE: non-DC server');
+  if (i % 17 === 0) lines.push(' ! ROLE: Time server');
+  if (i % 3) lines.push(` ! Active sessions: ${i % 5 + 1}`);
+  lines.push(code & 16 ? (r.free_bytes === null ? ' - Admin$ share does NOT exist or we have no access to it.'
+    : ' - Admin$ share exists but has less than 015MB free.') : ' + Admin$ share exists and has greater than 015MB free.');
+  if (code & 128) {
+    return lines.concat([' - Can NOT access remote registry. Non-NT OS or access denied.']);
+  }
+  lines.push(' + Connected to remote registry.', `${code & 32 ? ' - ' : ' + '}${server ? 'SERVER' : 'WORKSTATION'} role.`);
+  lines.push(code & 64 ? ' - Unsupported OS.' : ' + W2K or greater OS.');
+  return lines;
+}
+
+function sweepMove(r, i) {
+  const server = r.product_type === 'ServerNT';
+  const legacy = r.domain === 'LEGACY';
+  const dom = (k) => (legacy || (i * k) % 13 === 0 ? 'LEGACY' : r.domain);
+  const domainSid = (d, rid) => `S-1-5-21-4100-4200-${d === 'LEGACY' ? 4300 : d === 'SALES' ? 4500 : 4400}-${rid}`;
+  const services = server ? SERVICES.filter((_, k) => (i >> k) % 3 === 0).map(([name, display, user], k) =>
+    service(name, display, `${dom(k + 3)}\\${user}`, k % 4 ? 'automatic' : 'manual', k % 5 ? 'running' : 'stopped'))
+    : i % 7 ? [] : [service('BackupAgent', 'Backup agent', `${dom(5)}\\svc-backup`)];
+  const users = Array.from({ length: i % 4 }, (_, k) => (i * 31 + k * 977) % 4000);
+  withMove(r, {
+    clock_skew_s: i % 53 === 0 ? 300.5 + (i % 90) : ((i * 37) % 200 - 100) / 10,
+    dns_domain: `${r.domain.toLowerCase()}.example`,
+    reboot_pending: i % 9 === 0 ? ['windows-update'] : i % 23 === 0 ? ['component-servicing', 'file-rename'] : [],
+    remote_registry: null,
+    domain_services: services,
+    local_admins: [account(`S-1-5-21-${4000000000 - i * 7919}-${1862412345 - i}-${100000 + i}-500`, 'Administrator',
+      r.netbios_name, 'user'), account(domainSid(r.domain, 512), 'Domain Admins', r.domain, 'group')]
+      .concat(i % 11 === 0 ? [account(domainSid('LEGACY', 1105), 'helpdesk', 'LEGACY', 'group')] : [])
+      .concat(i % 97 === 0 ? [account(`S-1-5-21-1-2-3-${1100 + i % 50}`, '', '', 'deleted')] : []),
+    profiles: users.map((u) => { const d = dom(u + 1); return profile(domainSid(d, 2000 + u), `user${u}`, d); }),
+  }, 'LEGACY');
+}
+
+function sweepRecord(i, site, startMs) {
+  const roll = (i * 7919 + 13) % 1000;
+  const family = FAMILIES[(i * 31 + (i >> 4)) % FAMILIES.length];
+  const server = family[9] === 'ServerNT';
+  const domain = ['CORP', 'CORP', 'CORP', 'SALES', 'LEGACY'][(i * 13) % 5];
+  const host = `${server ? 'srv' : 'ws'}-${String(i + 1).padStart(6, '0')}.corp.example`;
+  const addr = `10.${96 + (i >> 16)}.${(i >> 8) & 255}.${(i & 255) || 1}`;
+  let r;
+  if (roll < 20) {
+    r = record({ host, exit_code: 1, elapsed_ms: 20 + i % 40, lines: [' - Could not resolve hostname to IP Address.'],
+      errors: [{ call: 'getaddrinfo', status: 11001, name: 'WSAHOST_NOT_FOUND' }] });
+  } else if (roll < 40) {
+    r = record({ host, exit_code: 2, elapsed_ms: 5000 + i % 300, address: addr, full_name: host,
+      errors: [{ call: 'NetWkstaGetInfo', status: 1722, name: 'RPC_S_SERVER_UNAVAILABLE' },
+        { call: 'NetWkstaGetInfo', status: 1722, name: 'RPC_S_SERVER_UNAVAILABLE' }],
+      lines: [` + Resolved hostname to: ${addr}`, ' ! Retrying NetWkstaGetInfo call...',
+        ' - Can not access. NetWkstaGetInfo call failed.'] });
+  } else if (roll < 50) {
+    r = record({ host, exit_code: 2, timed_out: true, elapsed_ms: 60000 + i % 900, address: addr, full_name: host,
+      lines: [` + Resolved hostname to: ${addr}`] });
+  } else if (roll < 51) {
+    r = record({ host: host.replace('.', ' .'), exit_code: 9, elapsed_ms: 0,
+      lines: ['ERROR: The host text holds a space, which no host name does.'] });
+  } else if (roll < 53) {
+    r = record({ host, exit_code: 2, crashed: true, elapsed_ms: 900 + i % 400, address: addr, full_name: host,
+      lines: [` + Resolved hostname to: ${addr}`, ' + NetBIOS name matches.'] });
+  } else {
+    const code = roll < 75 ? 4 : roll < 115 ? 8 : roll < 175 ? 16 : roll < 215 ? 32 : roll < 235 ? 64
+      : roll < 265 ? [128, 144, 160, 176][i % 4] : 0;
+    const free = code & 16 ? (i % 3 ? ((i * 97) % 14) * 2 ** 20 : null) : ((i * 2654435761) % 400 + 2) * 2 ** 30;
+    r = live(host, i, code, family, code === 8 ? 'OLDDOMAIN' : domain, free);
+    r.address = addr;
+    if (code === 4 || code === 8) {
+      Object.assign(r, { product_type: null, os_version: null, admin_share: null, free_bytes: null,
+        os: osOf([null, null, null, null, null, null, null, null, null]) });
+      r.os.family = null;
+      r.errors = [];
+    }
+    if (code & 128) {
+      r.errors = [{ call: 'RegConnectRegistryW', status: 53, name: 'ERROR_BAD_NETPATH' }];
+      if (code & 16 && free === null) r.errors.push({ call: 'NetShareGetInfo', status: 5, name: 'ERROR_ACCESS_DENIED' });
+    }
+    r.lines = sweepLines(r, i, code, server);
+    if (code !== 4 && code !== 8) {
+      sweepMove(r, i);
+      if (code & 128) {
+        r.remote_registry = i % 2 ? { state: 'stopped', start_type: 'disabled' } : { state: 'running', start_type: 'manual' };
+        r.reboot_pending = null;
+        withMove(r, {}, 'LEGACY');
+      }
+    }
+  }
+  if (site) r.site = site;
+  // About 20 hosts a second finish in a large sweep.
+  r.checked_at = new Date(startMs + Math.floor(i * 50 + (i % 7) * 9)).toISOString().replace(/\.\d+Z$/, 'Z');
+  return r;
+}
+
+function sweepFile(n, file, first, site, start) {
+  const out = fs.openSync(file, 'w');
+  const startMs = Date.parse(start || '2026-12-07T08:00:00Z');
+  let chunk = '';
+  for (let i = first; i < first + n; i++) {
+    chunk += JSON.stringify(sweepRecord(i, site, startMs)) + '\n';
+    if (chunk.length > 1 << 20) { fs.writeSync(out, chunk); chunk = ''; }
+  }
+  fs.writeSync(out, chunk);
+  fs.closeSync(out);
+}
+
 module.exports = { accountDomain, inOldDomain, SITE_FILES, PARIS };
 if (require.main === module) {
   const [mode, a, b] = process.argv.slice(2);
   if (mode === 'crafted') crafted(a);
   else if (mode === 'sites') sites(a);
   else if (mode === 'fleet') fleet(Number(a), b);
-  else { console.error('usage: make_records.js crafted DIR | sites DIR | fleet N FILE'); process.exit(2); }
+  else if (mode === 'sweep') sweepFile(Number(a), b, Number(process.argv[5] || 0), process.argv[6], process.argv[7]);
+  else {
+    console.error('usage: make_records.js crafted DIR | sites DIR | fleet N FILE | sweep N FILE [FIRST [SITE [START]]]');
+    process.exit(2);
+  }
 }

@@ -131,6 +131,14 @@ if [[ -n ${QVX_SCREENSHOT:-} ]]; then
   "$sweep" --render "$work/demo.jsonl" --html "$work/demo.html" >/dev/null
 fi
 
+# The page's data, decoded by the page's own script, against its records.
+check "the crafted page's data decodes to its records" node tests/report/page_data_test.js "$work/crafted.html" "$work/crafted.jsonl"
+check "the compared page's data decodes to its records" node tests/report/page_data_test.js "$work/since.html" "$work/crafted.jsonl"
+check "the 10,000 hosts' data decodes to their records" node tests/report/page_data_test.js "$work/fleet.html" "$work/fleet.jsonl"
+if [[ -s $work/sweep.html ]]; then
+  check "a real sweep's data decodes to its records" node tests/report/page_data_test.js --live "$work/sweep.html" "$work/sweep.jsonl"
+fi
+
 NODE_PATH=$browser/node_modules node tests/report/browser_test.js "$work"
 browser_code=$?
 ((browser_code)) && failed=$((failed + 1))
