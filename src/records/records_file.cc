@@ -19,10 +19,8 @@ namespace {
 // More is grown into as it comes.
 constexpr std::size_t MaxReservedRecords = 4u << 20;
 
-// The JSON Lines file as read back: its complete records in file order, and
-// where the last complete line ends.
-struct LoadedRecords {
-  std::vector<HostRecord> Records;
+// Where the complete lines of a JSON Lines file end, once read.
+struct ScannedFile {
   std::uintmax_t CompleteBytes = 0;
   bool Torn = false;
 };
@@ -48,8 +46,13 @@ std::size_t RecordsExpected(const fs::path& path, std::string_view start) {
   return static_cast<std::size_t>(std::min<std::uintmax_t>(expected + expected / 4, MaxReservedRecords));
 }
 
-std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* error) {
-  LoadedRecords loaded;
+// Reads every complete line of the file as a record, in file order, and
+// gives it to take(record, offset of its line, its length without the line
+// end) after expecting(about how many there are) once. A line that is no
+// record refuses the file.
+template <typename Expecting, typename Take>
+std::optional<ScannedFile> ScanRecords(const fs::path& path, std::string* error, Expecting expecting, Take take) {
+  ScannedFile scanned;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = Named(path) + " cannot be read";
@@ -65,7 +68,7 @@ std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* erro
     const std::string_view chunk(buffer.data(), static_cast<std::size_t>(in.gcount()));
     if (first) {
       first = false;
-      loaded.Records.reserve(RecordsExpected(path, chunk));
+      expecting(RecordsExpected(path, chunk));
     }
     for (std::size_t pos = 0; pos < chunk.size();) {
       const std::size_t end = chunk.find('\n', pos);
@@ -75,6 +78,7 @@ std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* erro
         return std::nullopt;
       }
       if (end == std::string_view::npos) break;
+      const std::uintmax_t start = offset;
       offset += line.size() + 1;
       pos = end + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -84,9 +88,9 @@ std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* erro
           *error = "line " + std::to_string(lineNumber) + " of " + Named(path) + " is not a sweep record";
           return std::nullopt;
         }
-        loaded.Records.push_back(std::move(*record));
+        take(std::move(*record), start, static_cast<std::uint32_t>(line.size()));
       }
-      loaded.CompleteBytes = offset;
+      scanned.CompleteBytes = offset;
       line.clear();
       ++lineNumber;
     }
@@ -97,9 +101,43 @@ std::optional<LoadedRecords> LoadRecords(const fs::path& path, std::string* erro
   }
   // A record is written with its line end in one go: a last line without one
   // is a write the sweep did not finish.
-  loaded.Torn = !line.empty();
-  return loaded;
+  scanned.Torn = !line.empty();
+  return scanned;
 }
+
+// Lines of a file at rising offsets, read in one pass: the records a
+// rewrite or the report takes back from the file, in file order.
+class LineSource {
+ public:
+  explicit LineSource(const fs::path& path) : path_(path) {
+    in_.rdbuf()->pubsetbuf(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    in_.open(path, std::ios::binary);
+  }
+  // "" with line holding the bytes, or one line saying why they cannot be read.
+  std::string Read(std::uint64_t offset, std::uint32_t length, std::string& line) {
+    if (offset >= at_) {
+      in_.ignore(static_cast<std::streamsize>(offset - at_));
+      line.resize(length);
+      in_.read(line.data(), static_cast<std::streamsize>(length));
+      at_ = offset + length;
+      if (in_) return {};
+    }
+    return Named(path_) + " cannot be read back";
+  }
+  // The record of that line, checked again: the file may have changed since.
+  std::string Read(std::uint64_t offset, std::uint32_t length, std::optional<HostRecord>& record) {
+    if (std::string failed = Read(offset, length, line_); !failed.empty()) return failed;
+    record = ParseJsonLine(line_);
+    return record ? std::string() : Named(path_) + " changed while the sweep held it";
+  }
+
+ private:
+  fs::path path_;
+  std::vector<char> buffer_ = std::vector<char>(1 << 20);
+  std::ifstream in_;
+  std::uint64_t at_ = 0;
+  std::string line_;
+};
 
 // Indexes of the last record of each host, in file order.
 std::vector<std::size_t> LastOfEachHost(const std::vector<std::string>& keys) {
@@ -136,20 +174,19 @@ bool HoldsCsvRows(const fs::path& path) {
 
 bool WorthRetrying(const HostRecord& record) { return Unreachable(record) || record.Crashed; }
 
+bool Failed(const HostRecord& r) { return r.ExitCode != ExitCode::Success || r.TimedOut || r.Crashed; }
+
 }  // namespace
 
 RecordsFiles::~RecordsFiles() = default;
 
-void RecordsFiles::Keep(HostRecord record) {
-  records_.push_back(std::move(record));
-  Index(records_.size() - 1);
-}
-
-void RecordsFiles::Index(std::size_t i) {
-  std::string key = HostKey(records_[i].Host);
-  if (last_.count(key) != 0) replaced_ = true;
-  last_[key] = i;
-  keys_.push_back(std::move(key));
+void RecordsFiles::Index(Entry entry) {
+  const auto [at, added] = last_.try_emplace(entry.Key, entries_.size());
+  if (!added) {
+    replaced_ = true;
+    at->second = entries_.size();
+  }
+  entries_.push_back(std::move(entry));
 }
 
 std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPath, RecordsMode mode) {
@@ -157,12 +194,13 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
   csv_.close();
   jsonlPath_ = jsonlPath;
   csvPath_ = csvPath;
-  records_.clear();
-  keys_.clear();
+  entries_.clear();
+  appended_.clear();
   last_.clear();
   done_.clear();
   retry_.clear();
   keptCount_ = 0;
+  standingFailed_ = false;
   droppedTornLine_ = false;
   replaced_ = false;
   open_ = false;
@@ -186,46 +224,49 @@ std::string RecordsFiles::Open(const fs::path& jsonlPath, const fs::path& csvPat
   }
   if (!resume || !hasJsonl || !HoldsSomething(jsonlPath)) return OpenForAppend(true);
 
+  // What decides each host's fate, by entry, until the last record of each
+  // host is known.
+  std::vector<char> retry, failed;
   std::string error;
-  std::optional<LoadedRecords> loaded = LoadRecords(jsonlPath, &error);
-  if (!loaded) return error;
-  if (loaded->Torn) {
+  const std::optional<ScannedFile> scanned = ScanRecords(
+      jsonlPath, &error,
+      [&](std::size_t expected) {
+        entries_.reserve(expected);
+        last_.reserve(expected);
+        retry.reserve(expected);
+        failed.reserve(expected);
+      },
+      [&](HostRecord&& record, std::uint64_t offset, std::uint32_t length) {
+        retry.push_back(mode == RecordsMode::RetryUnreachable && WorthRetrying(record));
+        failed.push_back(Failed(record));
+        Index(Entry{HostKey(record.Host), offset, length, ReadBack});
+      });
+  if (!scanned) return error;
+  if (scanned->Torn) {
     std::error_code ec;
-    fs::resize_file(jsonlPath, loaded->CompleteBytes, ec);
+    fs::resize_file(jsonlPath, scanned->CompleteBytes, ec);
     if (ec) return Named(jsonlPath) + " cannot be cut back to its last complete record: " + ec.message();
     droppedTornLine_ = true;
   }
-  records_ = std::move(loaded->Records);
-  keys_.reserve(records_.size());
-  for (std::size_t i = 0; i < records_.size(); ++i) Index(i);
-  if (replaced_) {
-    // Records replaced by a retry that did not finish: keep the newest.
-    if (std::string failed = RewriteAll(false); !failed.empty()) return failed;
-  }
-  if (replaced_) {
-    std::vector<HostRecord> records;
-    std::vector<std::string> keys;
-    records.reserve(last_.size());
-    keys.reserve(last_.size());
-    for (std::size_t i : LastOfEachHost(keys_)) {
-      records.push_back(std::move(records_[i]));
-      keys.push_back(std::move(keys_[i]));
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (last_.at(entries_[i].Key) != i) continue;
+    if (retry[i]) {
+      retry_.insert(entries_[i].Key);
+    } else {
+      done_.insert(entries_[i].Key);
+      standingFailed_ = standingFailed_ || failed[i];
     }
-    records_ = std::move(records);
-    keys_ = std::move(keys);
-    last_.clear();
-    for (std::size_t i = 0; i < keys_.size(); ++i) last_[keys_[i]] = i;
+  }
+  // Records replaced by a retry that did not finish: keep the newest.
+  if (replaced_) {
+    if (std::string failedRewrite = RewriteAll(false); !failedRewrite.empty()) return failedRewrite;
   }
   replaced_ = false;
-  keptCount_ = records_.size();
-  for (std::size_t i = 0; i < records_.size(); ++i) {
-    const bool retry = mode == RecordsMode::RetryUnreachable && WorthRetrying(records_[i]);
-    (retry ? retry_ : done_).insert(keys_[i]);
-  }
+  keptCount_ = entries_.size();
   // The CSV may lack the row of a record written just before a kill, or hold
   // rows of records since replaced: it is made again from the records.
   if (hasCsv) {
-    if (std::string failed = RewriteAll(true); !failed.empty()) return failed;
+    if (std::string failedRewrite = RewriteAll(true); !failedRewrite.empty()) return failedRewrite;
   }
   return OpenForAppend(false);
 }
@@ -259,8 +300,9 @@ std::string RecordsFiles::Append(const HostRecord& record) {
     csv_ << ToCsvRow(record) << std::flush;
     if (!csv_) return Unwritable(csvPath_);
   }
-  Keep(record);
-  done_.insert(keys_.back());
+  appended_.push_back(record);
+  Index(Entry{HostKey(record.Host), 0, 0, appended_.size() - 1});
+  done_.insert(entries_.back().Key);
   return {};
 }
 
@@ -286,46 +328,98 @@ std::string RecordsFiles::Finish() {
   return csvPath_.empty() ? std::string() : RewriteAll(true);
 }
 
-std::vector<HostRecord> RecordsFiles::Records() const {
-  std::vector<HostRecord> records;
-  for (std::size_t i : LastOfEachHost(keys_)) records.push_back(records_[i]);
-  return records;
+std::string RecordsFiles::Records(std::vector<HostRecord>& records) const {
+  records.clear();
+  records.reserve(last_.size());
+  std::optional<LineSource> source;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const Entry& entry = entries_[i];
+    if (last_.at(entry.Key) != i) continue;
+    if (entry.Appended != ReadBack) {
+      records.push_back(appended_[entry.Appended]);
+      continue;
+    }
+    if (!source) source.emplace(jsonlPath_);
+    std::optional<HostRecord> record;
+    if (std::string failed = source->Read(entry.Offset, entry.Length, record); !failed.empty()) return failed;
+    records.push_back(std::move(*record));
+  }
+  return {};
 }
 
 std::string RecordsFiles::RewriteAll(bool csv) {
   const fs::path& path = csv ? csvPath_ : jsonlPath_;
   if (path.empty()) return {};
-  const std::vector<std::size_t> kept = LastOfEachHost(keys_);
+  std::vector<Entry> rewritten;
+  std::string unreadable;
   const std::string failed = ReplaceFileDurably(path, [&](std::ostream& out) {
+    // Closed before the new file takes the name: Windows renames nothing
+    // over a file that is open.
+    LineSource source(jsonlPath_);
+    std::string line;
+    std::optional<HostRecord> record;
+    std::uint64_t written = 0;
     if (csv) out << CsvBom << CsvHeader();
-    for (std::size_t i : kept) {
+    for (std::size_t i = 0; i < entries_.size() && unreadable.empty(); ++i) {
+      const Entry& entry = entries_[i];
+      if (last_.at(entry.Key) != i) continue;
+      const bool held = entry.Appended != ReadBack;
       if (csv) {
-        out << ToCsvRow(records_[i]);
-      } else {
-        out << ToJsonLine(records_[i]) << '\n';
+        if (!held) unreadable = source.Read(entry.Offset, entry.Length, record);
+        if (unreadable.empty()) out << ToCsvRow(held ? appended_[entry.Appended] : *record);
+        continue;
       }
+      // A line read back goes over as it is: checked when it was read, and
+      // whatever an older or newer sweep wrote in it is kept.
+      if (held) {
+        line = ToJsonLine(appended_[entry.Appended]);
+      } else {
+        unreadable = source.Read(entry.Offset, entry.Length, line);
+      }
+      out << line << '\n';
+      rewritten.push_back(Entry{entry.Key, written, static_cast<std::uint32_t>(line.size()), ReadBack});
+      written += line.size() + 1;
     }
+    if (!unreadable.empty()) out.setstate(std::ios::failbit);
   });
-  return failed.empty() ? failed : Named(path) + " cannot be replaced: " + failed;
+  if (!unreadable.empty()) return unreadable;
+  if (!failed.empty()) return Named(path) + " cannot be replaced: " + failed;
+  if (!csv) {
+    // The new file holds every record now, one a host.
+    entries_ = std::move(rewritten);
+    appended_.clear();
+    last_.clear();
+    for (std::size_t i = 0; i < entries_.size(); ++i) last_.emplace(entries_[i].Key, i);
+    replaced_ = false;
+  }
+  return {};
 }
 
 std::string ReadRecordsFile(const fs::path& path, std::vector<HostRecord>& records) {
   records.clear();
-  std::string error;
-  std::optional<LoadedRecords> loaded = LoadRecords(path, &error);
-  if (!loaded) return error;
+  std::vector<HostRecord> loaded;
   std::vector<std::string> keys;
-  keys.reserve(loaded->Records.size());
-  for (const HostRecord& record : loaded->Records) keys.push_back(HostKey(record.Host));
+  std::string error;
+  const std::optional<ScannedFile> scanned = ScanRecords(
+      path, &error,
+      [&](std::size_t expected) {
+        loaded.reserve(expected);
+        keys.reserve(expected);
+      },
+      [&](HostRecord&& record, std::uint64_t, std::uint32_t) {
+        keys.push_back(HostKey(record.Host));
+        loaded.push_back(std::move(record));
+      });
+  if (!scanned) return error;
   // In place: the kept records only move forward, and a second vector of
   // them all would double what a large file costs.
   std::size_t kept = 0;
   for (std::size_t i : LastOfEachHost(keys)) {
-    if (i != kept) loaded->Records[kept] = std::move(loaded->Records[i]);
+    if (i != kept) loaded[kept] = std::move(loaded[i]);
     ++kept;
   }
-  loaded->Records.resize(kept);
-  records = std::move(loaded->Records);
+  loaded.resize(kept);
+  records = std::move(loaded);
   return {};
 }
 

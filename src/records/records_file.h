@@ -39,13 +39,14 @@
 // file or the new one, never a mix, and never neither.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "records/host_record.h"
@@ -70,11 +71,14 @@ class RecordsFiles {
   // Keys (host_list.h HostKey) of the hosts whose kept record stands: the
   // sweep skips them.
   const std::set<std::string>& DoneHosts() const { return done_; }
-  bool IsDone(std::string_view key) const { return done_.count(std::string(key)) != 0; }
+  bool IsDone(const std::string& key) const { return done_.count(key) != 0; }
   // Hosts RetryUnreachable marked to check again, by key.
   const std::set<std::string>& RetryHosts() const { return retry_; }
   // Records read back on resume that were kept (one a host), file order.
   std::size_t KeptCount() const { return keptCount_; }
+  // Whether a record read back and left standing (not to be checked again)
+  // is of a host that failed: the sweep's exit code counts it.
+  bool StandingRecordFailed() const { return standingFailed_; }
   // Torn lines dropped and duplicate records collapsed on resume.
   bool DroppedTornLine() const { return droppedTornLine_; }
 
@@ -85,32 +89,42 @@ class RecordsFiles {
   // rewrites both with one record a host. "" or one line saying what failed.
   std::string Finish();
 
-  // Every record, one a host (the last one), in file order: for the summary
-  // and the report of a resumed sweep.
-  std::vector<HostRecord> Records() const;
-  // Right after Open, the records it read back, one a host, in file order:
-  // the same as Records() without a copy of them all.
-  const std::vector<HostRecord>& RecordsReadBack() const { return records_; }
+  // Every record, one a host (the last one), in file order: for the report
+  // of a resumed sweep. Those read back are read from the file again: "" or
+  // one line saying why they cannot be.
+  std::string Records(std::vector<HostRecord>& records) const;
 
  private:
-  void Keep(HostRecord record);
-  // Files records_[i] under its host's key.
-  void Index(std::size_t i);
+  // A record kept: one read back stays a line of the JSON Lines file until a
+  // rewrite or the report needs it (a large sweep's records would otherwise
+  // fill memory, and every worker forked after them would copy their page
+  // tables); one appended is held here.
+  struct Entry {
+    std::string Key;
+    std::uint64_t Offset = 0;  // of its line in the file, when read back
+    std::uint32_t Length = 0;  // without the line end
+    std::size_t Appended = ReadBack;
+  };
+  static constexpr std::size_t ReadBack = static_cast<std::size_t>(-1);
+
+  void Index(Entry entry);
   std::string OpenForAppend(bool fresh);
   // Writes the JSON Lines file (or the CSV) again from the last record of
-  // each host, replacing the old one whole.
+  // each host, replacing the old one whole. After the JSON Lines file, the
+  // entries are those of the new file.
   std::string RewriteAll(bool csv);
 
   std::filesystem::path jsonlPath_;
   std::filesystem::path csvPath_;
   std::ofstream jsonl_;
   std::ofstream csv_;
-  std::vector<HostRecord> records_;          // every record, kept and appended, in order
-  std::vector<std::string> keys_;            // the host key of each
-  std::map<std::string, std::size_t> last_;  // key -> index of its last record
+  std::vector<Entry> entries_;                         // every record, kept and appended, in order
+  std::vector<HostRecord> appended_;                   // the records Append was given
+  std::unordered_map<std::string, std::size_t> last_;  // key -> index of its last entry
   std::set<std::string> done_;
   std::set<std::string> retry_;
   std::size_t keptCount_ = 0;
+  bool standingFailed_ = false;
   bool droppedTornLine_ = false;
   bool replaced_ = false;
   bool open_ = false;

@@ -10,7 +10,6 @@
 
 #include "core/exit_codes.h"
 #include "core/worker_process.h"
-#include "records/host_key.h"
 #include "records/records_file.h"
 #include "records/records_lock.h"
 #include "sweep/host_list.h"
@@ -91,9 +90,7 @@ class Books {
     if (!recording_) return {};
     const std::string error = files_.Open(options_.JsonlPath, options_.CsvPath, ModeOf(options_));
     // A record --retry-unreachable checks again counts by its new record.
-    for (const records::HostRecord& kept : files_.RecordsReadBack()) {
-      if (files_.IsDone(records::HostKey(kept.Host))) someFailed_ |= Failed(kept);
-    }
+    someFailed_ = files_.StandingRecordFailed();
     return error;
   }
 
@@ -145,8 +142,13 @@ class Books {
     if (!finishError.empty() && !unwritable_) Complain(finishError);
     if (unwritable_ || !finishError.empty()) return SweepExitCode::UnusableFile;
     if (reporting_) {
+      if (!recording_) {
+        result.Records = std::move(unfiled_);
+      } else if (const std::string error = files_.Records(result.Records); !error.empty()) {
+        Complain(error);
+        return SweepExitCode::UnusableFile;
+      }
       result.Reportable = true;
-      result.Records = recording_ ? files_.Records() : std::move(unfiled_);
     }
     if (end == PoolEnd::Interrupted) return SweepExitCode::Interrupted;
     return someFailed_ ? SweepExitCode::SomeFailed : SweepExitCode::AllPassed;
