@@ -12,6 +12,7 @@ namespace quorvex::report {
 std::string MergeRecordsFiles(const std::vector<std::filesystem::path>& paths, MergedRecords& merged) {
   merged = {};
   merged.Files = paths.size();
+  if (paths.empty()) return {};
   struct Place {
     std::size_t File, Index;
   };
@@ -37,12 +38,26 @@ std::string MergeRecordsFiles(const std::vector<std::filesystem::path>& paths, M
       if (later) at->second = Place{f, i};
     }
   }
+  // The first file's vector becomes the result, compacted in place, and each
+  // file is let go once its records moved: a large fleet is held once.
+  std::vector<records::HostRecord>& out = files[0];
+  std::size_t keptCount = 0;
   for (std::size_t f = 0; f < files.size(); ++f) {
+    if (f == 1) out.reserve(kept.size());
     for (std::size_t i = 0; i < files[f].size(); ++i) {
       const Place& place = kept.at(records::HostKey(files[f][i].Host));
-      if (place.File == f && place.Index == i) merged.Records.push_back(std::move(files[f][i]));
+      if (place.File != f || place.Index != i) continue;
+      if (f == 0) {
+        if (i != keptCount) out[keptCount] = std::move(out[i]);
+        ++keptCount;
+      } else {
+        out.push_back(std::move(files[f][i]));
+      }
     }
+    if (f == 0) out.resize(keptCount);
+    if (f > 0) std::vector<records::HostRecord>().swap(files[f]);
   }
+  merged.Records = std::move(out);
   return {};
 }
 
