@@ -159,5 +159,44 @@ TEST_F(RecordsFileTest, RetryUnreachableReplacesRecordsAtomically) {
   EXPECT_EQ(left, (std::vector<std::string>{"sweep.csv", "sweep.jsonl"}));
 }
 
+// A resume keeps the lines it reads back in the file: a rewrite copies them
+// byte for byte (an older sweep's line keeps its form, a newer one's keys
+// it does not know), and the report reads them again from wherever the
+// last rewrite put them.
+TEST_F(RecordsFileTest, LinesReadBackAreCopiedAsTheyAreAndReadAgainForTheReport) {
+  std::string older = ToJsonLine(Record("old", 16));
+  older.erase(older.find(",\"site\":null"), std::string(",\"site\":null").size());
+  std::string newer = ToJsonLine(Record("new", 0));
+  newer.insert(newer.size() - 1, ",\"later_key\":[1,2]");
+  Write(jsonl_, older + "\r\n" + newer + "\n" + Lines({Record("down", 1)}));
+
+  for (const RecordsMode mode : {RecordsMode::Resume, RecordsMode::RetryUnreachable}) {
+    RecordsFiles files;
+    ASSERT_EQ(files.Open(jsonl_, csv_, mode), "");
+    if (mode == RecordsMode::RetryUnreachable) {
+      ASSERT_EQ(files.Append(Record("down", 0)), "");
+    }
+    ASSERT_EQ(files.Finish(), "");
+    std::vector<HostRecord> records;
+    ASSERT_EQ(files.Records(records), "");
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].ExitCode, 16);
+    EXPECT_EQ(records[1].Host, "new");
+  }
+  // The retry rewrote the file: the lines it read back are as they were
+  // (but the line end), the new record after them.
+  EXPECT_EQ(Read(jsonl_), older + "\n" + newer + "\n" + Lines({Record("down", 0)}));
+  EXPECT_EQ(Read(csv_), Csv({Record("old", 16), Record("new", 0), Record("down", 0)}));
+
+  // Only a host checked again can clear a failure from the exit code.
+  Write(jsonl_, Lines({Record("ok", 0), Record("down", 1)}));
+  RecordsFiles retry;
+  ASSERT_EQ(retry.Open(jsonl_, "", RecordsMode::RetryUnreachable), "");
+  EXPECT_FALSE(retry.StandingRecordFailed());
+  RecordsFiles resume;
+  ASSERT_EQ(resume.Open(jsonl_, "", RecordsMode::Resume), "");
+  EXPECT_TRUE(resume.StandingRecordFailed());
+}
+
 }  // namespace
 }  // namespace quorvex::records
