@@ -12,6 +12,8 @@
 #
 #   bash scripts/bench-sweep.sh            # everything (several minutes)
 #   QVX_BENCH_RUNS="64" bash scripts/bench-sweep.sh   # only --jobs 64
+#   QVX_BENCH_RUNS="64 64c" ...   # --jobs 64 with and without the facts
+#                                   beyond the checks (64c: --checks-only)
 #
 # The hosts are checked with /I: their names are the client's, not the
 # server's NetBIOS name, and every host should run the whole check.
@@ -148,6 +150,8 @@ for r in $runs; do
   case $r in
     1) measure "sweep --jobs 1" "$work/list100" 60 \
          "${client[@]}" "$build/quorvex-sweep" --jobs 1 --no-progress --jsonl "$work/r.jsonl" "$work/list100" -- /I ;;
+    64c) measure "sweep --jobs 64 checks" "$work/list" 60 \
+         "${client[@]}" "$build/quorvex-sweep" --jobs 64 --checks-only --no-progress --jsonl "$work/r.jsonl" "$work/list" -- /I ;;
     64d5) measure "sweep --jobs 64 -d 5" "$work/list" 5 \
          "${client[@]}" "$build/quorvex-sweep" --jobs 64 --deadline 5 --no-progress --jsonl "$work/r.jsonl" "$work/list" -- /I ;;
     serial) measure "serial quorvex loop" "$work/list100" 60 \

@@ -45,7 +45,6 @@ using Win32::MoreData;
 using Win32::RpcServerUnavailable;
 
 // lsarpc has no installed opnum header.
-constexpr std::uint16_t OpLsaClose = 0;
 constexpr std::uint16_t OpLsaQueryInfoPolicy = 7;
 constexpr std::uint16_t OpLsaLookupSids = 15;
 constexpr std::uint16_t OpLsaOpenPolicy2 = 44;
@@ -138,53 +137,23 @@ class HostCalls {
   TallocPtr<> memory_;
 };
 
-// A handle opened on the host, closed when it goes out of scope.
+// A handle opened on the host. None is closed one by one: a handle belongs
+// to its pipe, the pipe to the session, and the host lets them all go when
+// the session ends, which is when the host's check ends (a check has a
+// session pool of its own, sweep workers included). A close of each would
+// be a round trip a handle: on a Windows host, one for every service listed.
 class HostHandle {
  public:
-  using Closer = void (*)(HostCalls&, policy_handle&);
-  HostHandle(HostCalls& calls, Closer closer) : calls_(calls), closer_(closer) {}
-  HostHandle(const HostHandle&) = delete;
-  HostHandle& operator=(const HostHandle&) = delete;
-  ~HostHandle() {
-    if (open_) closer_(calls_, handle_);
-  }
-
   // What an open call returned (its out pointer, which the unmarshalling
   // may have replaced with memory of its own).
   void Opened(const policy_handle* handle) {
-    if (handle == nullptr) return;
-    handle_ = *handle;
-    open_ = true;
+    if (handle != nullptr) handle_ = *handle;
   }
   policy_handle* Get() { return &handle_; }
 
  private:
-  HostCalls& calls_;
-  Closer closer_;
   policy_handle handle_{};
-  bool open_ = false;
 };
-
-void CloseServiceHandle(HostCalls& calls, policy_handle& handle) {
-  svcctl_CloseServiceHandle r{};
-  r.in.handle = &handle;
-  r.out.handle = &handle;
-  calls.Invoke(RpcInterface::ServiceControl, NDR_SVCCTL_CLOSESERVICEHANDLE, r);
-}
-
-void CloseAccountsHandle(HostCalls& calls, policy_handle& handle) {
-  samr_Close r{};
-  r.in.handle = &handle;
-  r.out.handle = &handle;
-  calls.Invoke(RpcInterface::Accounts, NDR_SAMR_CLOSE, r);
-}
-
-void ClosePolicyHandle(HostCalls& calls, policy_handle& handle) {
-  lsa_Close r{};
-  r.in.handle = &handle;
-  r.out.handle = &handle;
-  calls.Invoke(RpcInterface::Policy, OpLsaClose, r);
-}
 
 // svcctl answers WERRORs, which are Win32 codes already.
 CallStatus ServiceFailure(HostCalls& calls, bool sent, WERROR result, std::string_view call) {
@@ -355,7 +324,7 @@ CallStatus Translate(HostCalls& calls, std::vector<AccountInfo>& accounts, std::
     sids.push_back(*sid);
   }
   if (sids.empty()) return {};
-  HostHandle policy(calls, &ClosePolicyHandle);
+  HostHandle policy;
   if (CallStatus opened = OpenPolicy(calls, policy, LSA_POLICY_LOOKUP_NAMES, call); !opened) return opened;
   for (std::size_t first = 0; first < sids.size(); first += LookupBatch) {
     const std::size_t count = std::min(LookupBatch, sids.size() - first);
@@ -388,7 +357,7 @@ CallStatus Translate(HostCalls& calls, std::vector<AccountInfo>& accounts, std::
 
 // The SIDs of BUILTIN\Administrators' members.
 CallStatus AdministratorSids(HostCalls& calls, std::vector<AccountInfo>& members) {
-  HostHandle connect(calls, &CloseAccountsHandle);
+  HostHandle connect;
   policy_handle connectOut{};
   samr_Connect2 c{};
   c.in.system_name = nullptr;
@@ -398,7 +367,7 @@ CallStatus AdministratorSids(HostCalls& calls, std::vector<AccountInfo>& members
   if (!sent || !NT_STATUS_IS_OK(c.out.result)) return AccountFailure(calls, sent, c.out.result, LocalGroupMembers);
   connect.Opened(c.out.connect_handle);
 
-  HostHandle domain(calls, &CloseAccountsHandle);
+  HostHandle domain;
   dom_sid builtin = *SidOf("S-1-5-32");
   policy_handle domainOut{};
   samr_OpenDomain d{};
@@ -410,7 +379,7 @@ CallStatus AdministratorSids(HostCalls& calls, std::vector<AccountInfo>& members
   if (!sent || !NT_STATUS_IS_OK(d.out.result)) return AccountFailure(calls, sent, d.out.result, LocalGroupMembers);
   domain.Opened(d.out.domain_handle);
 
-  HostHandle alias(calls, &CloseAccountsHandle);
+  HostHandle alias;
   policy_handle aliasOut{};
   samr_OpenAlias a{};
   a.in.domain_handle = domain.Get();
@@ -481,7 +450,7 @@ class SambaHostAdmin : public HostAdminService {
     SessionPool* pool = pool_();
     if (!server || pool == nullptr) return {BadNetPath, OpenSCManager};
     HostCalls calls(*pool, *server);
-    HostHandle manager(calls, &CloseServiceHandle);
+    HostHandle manager;
     if (CallStatus opened = OpenManager(calls, manager); !opened) return opened;
     std::vector<ServiceEntry> entries;
     if (CallStatus listed = EnumerateServices(calls, manager, entries); !listed) return listed;
@@ -492,7 +461,7 @@ class SambaHostAdmin : public HostAdminService {
       info.Name = Utf16ToCp437(entry.Name);
       info.DisplayName = Utf16ToCp437(entry.DisplayName);
       info.State = entry.State;
-      HostHandle service(calls, &CloseServiceHandle);
+      HostHandle service;
       CallStatus status = OpenOneService(calls, manager, Utf8Of(entry.Name), service);
       if (status) status = QueryConfig(calls, service, info);
       if (!status) return status;
@@ -507,9 +476,9 @@ class SambaHostAdmin : public HostAdminService {
     SessionPool* pool = pool_();
     if (!server || pool == nullptr) return {BadNetPath, OpenSCManager};
     HostCalls calls(*pool, *server);
-    HostHandle manager(calls, &CloseServiceHandle);
+    HostHandle manager;
     if (CallStatus opened = OpenManager(calls, manager); !opened) return opened;
-    HostHandle handle(calls, &CloseServiceHandle);
+    HostHandle handle;
     ServiceInfo info;
     info.Name = name;
     CallStatus status = OpenOneService(calls, manager, Cp437ToUtf8(name), handle);
@@ -550,7 +519,7 @@ class SambaHostAdmin : public HostAdminService {
     SessionPool* pool = pool_();
     if (!server || pool == nullptr) return {BadNetPath, QueryPolicy};
     HostCalls calls(*pool, *server);
-    HostHandle policy(calls, &ClosePolicyHandle);
+    HostHandle policy;
     if (CallStatus opened = OpenPolicy(calls, policy, LSA_POLICY_VIEW_LOCAL_INFORMATION, QueryPolicy); !opened) {
       return opened;
     }
