@@ -26,7 +26,9 @@
 //   RetryUnreachable  Resume, and hosts whose last record is unreachable,
 //              no-management, timed out or crashed are not done: their new
 //              records replace the old ones, and Finish rewrites the JSON
-//              Lines file with one record a host, and the CSV from it.
+//              Lines file with one record a host (the lines read back
+//              copied as they were, keys this build does not know
+//              included), and the CSV from it.
 // A line that is not a record, anywhere but at the torn end, refuses the
 // file: it is not silently dropped.
 //
