@@ -7,9 +7,8 @@
 // sorted by host name and by free space, each until the next frame is drawn.
 'use strict';
 const fs = require('fs');
-const os = require('os');
 const path = require('path');
-const puppeteer = require('puppeteer-core');
+const { withChromium } = require('../tests/report/chromium.js');
 
 const file = path.resolve(process.argv[2]);
 const runs = Number(process.argv[3] || 3);
@@ -34,60 +33,51 @@ async function timed(page, action, arg) {
 }
 
 (async () => {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qvx-bench-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: process.env.QVX_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    userDataDir: profile,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
-  });
   let failed = false;
   try {
-    const page = await browser.newPage();
-    const problems = [];
-    page.on('pageerror', (e) => problems.push(String(e)));
-    page.on('console', (m) => { if (m.type() === 'error') problems.push(m.text()); });
-    // When the page's script marks the table drawn, on the page's own clock.
-    await page.evaluateOnNewDocument(() => {
-      new MutationObserver((_, observer) => {
-        if (document.documentElement && document.documentElement.hasAttribute('data-ready')) {
-          window.__qvxReadyAt = performance.now();
-          observer.disconnect();
-        }
-      }).observe(document, { attributes: true, subtree: true, attributeFilter: ['data-ready'] });
+    await withChromium('qvx-bench-chromium-', async (browser) => {
+      const page = await browser.newPage();
+      const problems = [];
+      page.on('pageerror', (e) => problems.push(String(e)));
+      page.on('console', (m) => { if (m.type() === 'error') problems.push(m.text()); });
+      // When the page's script marks the table drawn, on the page's own clock.
+      await page.evaluateOnNewDocument(() => {
+        new MutationObserver((_, observer) => {
+          if (document.documentElement && document.documentElement.hasAttribute('data-ready')) {
+            window.__qvxReadyAt = performance.now();
+            observer.disconnect();
+          }
+        }).observe(document, { attributes: true, subtree: true, attributeFilter: ['data-ready'] });
+      });
+      await page.goto('file://' + file, { waitUntil: 'load', timeout: 120000 });
+      await page.waitForSelector('html[data-ready]', { timeout: 120000 });
+      const opened = await page.evaluate(() => {
+        const fcp = performance.getEntriesByName('first-contentful-paint')[0];
+        return { fcp: fcp ? fcp.startTime : null, ready: window.__qvxReadyAt,
+          hosts: document.getElementById('count').textContent };
+      });
+      console.log(`page: ${(fs.statSync(file).size / 1e6).toFixed(1)} MB, ${opened.hosts}`);
+      console.log(`first contentful paint: ${Math.round(opened.fcp)} ms`);
+      console.log(`table drawn: ${Math.round(opened.ready)} ms`);
+      const one = await page.$eval('#hosts tbody tr.row:nth-child(37) td[data-col=h]', (td) => td.textContent);
+      const figures = { 'search to one host': [], 'sort by host': [], 'sort by free space': [] };
+      for (let k = 0; k < runs; k++) {
+        const found = await timed(page, 'search', one);
+        if (found.rows !== 1) throw new Error(`search for ${one} shows ${found.rows} rows`);
+        figures['search to one host'].push(found.ms);
+        await timed(page, 'search', '');
+        figures['sort by host'].push((await timed(page, 'sort', 'h')).ms);
+        figures['sort by free space'].push((await timed(page, 'sort', 'fb')).ms);
+      }
+      for (const [name, ms] of Object.entries(figures)) {
+        const sorted = ms.slice().sort((a, b) => a - b);
+        console.log(`${name}: median ${Math.round(sorted[sorted.length >> 1])} ms (runs: ${ms.map(Math.round).join(', ')})`);
+      }
+      if (problems.length) throw new Error(problems.join(' | '));
     });
-    await page.goto('file://' + file, { waitUntil: 'load', timeout: 120000 });
-    await page.waitForSelector('html[data-ready]', { timeout: 120000 });
-    const opened = await page.evaluate(() => {
-      const fcp = performance.getEntriesByName('first-contentful-paint')[0];
-      return { fcp: fcp ? fcp.startTime : null, ready: window.__qvxReadyAt,
-        hosts: document.getElementById('count').textContent };
-    });
-    console.log(`page: ${(fs.statSync(file).size / 1e6).toFixed(1)} MB, ${opened.hosts}`);
-    console.log(`first contentful paint: ${Math.round(opened.fcp)} ms`);
-    console.log(`table drawn: ${Math.round(opened.ready)} ms`);
-    const one = await page.$eval('#hosts tbody tr.row:nth-child(37) td[data-col=h]', (td) => td.textContent);
-    const figures = { 'search to one host': [], 'sort by host': [], 'sort by free space': [] };
-    for (let k = 0; k < runs; k++) {
-      const found = await timed(page, 'search', one);
-      if (found.rows !== 1) throw new Error(`search for ${one} shows ${found.rows} rows`);
-      figures['search to one host'].push(found.ms);
-      await timed(page, 'search', '');
-      figures['sort by host'].push((await timed(page, 'sort', 'h')).ms);
-      figures['sort by free space'].push((await timed(page, 'sort', 'fb')).ms);
-    }
-    for (const [name, ms] of Object.entries(figures)) {
-      const sorted = ms.slice().sort((a, b) => a - b);
-      console.log(`${name}: median ${Math.round(sorted[sorted.length >> 1])} ms (runs: ${ms.map(Math.round).join(', ')})`);
-    }
-    if (problems.length) throw new Error(problems.join(' | '));
   } catch (e) {
     console.log(`failed: ${e.stack}`);
     failed = true;
-  } finally {
-    await browser.close();
-    fs.rmSync(profile, { recursive: true, force: true });
   }
   process.exit(failed ? 1 : 0);
 })();

@@ -7,9 +7,8 @@
 // picture of demo.html.
 'use strict';
 const fs = require('fs');
-const os = require('os');
 const path = require('path');
-const puppeteer = require('puppeteer-core');
+const { withChromium } = require('./chromium.js');
 const { accountDomain, inOldDomain, SITE_FILES, PARIS } = require('./make_records.js');
 
 const dir = process.argv[2];
@@ -409,26 +408,17 @@ async function screenshot(browser, file) {
 }
 
 (async () => {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qvx-report-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: process.env.QVX_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    userDataDir: profile,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
-  });
   try {
-    await crafted(browser);
-    await since(browser);
-    await sites(browser);
-    await sweep(browser);
-    await fleet(browser);
-    if (process.env.QVX_SCREENSHOT) await screenshot(browser, process.env.QVX_SCREENSHOT);
+    await withChromium('qvx-report-chromium-', async (browser) => {
+      await crafted(browser);
+      await since(browser);
+      await sites(browser);
+      await sweep(browser);
+      await fleet(browser);
+      if (process.env.QVX_SCREENSHOT) await screenshot(browser, process.env.QVX_SCREENSHOT);
+    });
   } catch (e) {
     check('browser run', false, e.stack);
-  } finally {
-    await browser.close();
-    fs.rmSync(profile, { recursive: true, force: true });
   }
   console.log(`browser checks: ${passed} passed, ${failed} failed`);
   process.exit(failed ? 1 : 0);
