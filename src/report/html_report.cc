@@ -355,28 +355,6 @@ Tiles CountTiles(const std::vector<HostRecord>& records) {
   return t;
 }
 
-std::string ScriptSafeJson(const std::string& jsonText) {
-  std::string out;
-  out.reserve(jsonText.size() + jsonText.size() / 16);
-  for (std::size_t i = 0; i < jsonText.size(); ++i) {
-    char c = jsonText[i];
-    if (c == '<') {
-      out += "\\u003c";
-    } else if (c == '>') {
-      out += "\\u003e";
-    } else if (c == '&') {
-      out += "\\u0026";
-    } else if (c == '\xE2' && i + 2 < jsonText.size() && jsonText[i + 1] == '\x80' &&
-               (jsonText[i + 2] == '\xA8' || jsonText[i + 2] == '\xA9')) {
-      out += jsonText[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 void WriteHtml(std::ostream& out, const ReportInput& input) {
   static const std::vector<HostRecord> none;
   const std::vector<HostRecord>& records = input.Records ? *input.Records : none;

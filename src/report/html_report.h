@@ -41,16 +41,13 @@ struct Tiles {
 Tiles CountTiles(const std::vector<HostRecord>& records);
 
 // A row of the table of sites, in the page's order: by name, ASCII case
-// folded, the hosts recorded without a site (Site empty) last. No row when no record has a
-// site.
+// folded, the hosts recorded without a site (Site null) last. No row at all
+// when no record has a site.
 struct SiteRow {
   std::optional<std::string> Site;
   std::size_t Hosts = 0, Ready = 0, NotReady = 0, Unreachable = 0, Blocked = 0;
 };
 std::vector<SiteRow> CountSites(const std::vector<HostRecord>& records);
 
-// JSON text made safe inside a <script> element: no "<", ">" or "&" that could
-// close it or open a comment, and no U+2028/U+2029 that older parsers choke on.
-std::string ScriptSafeJson(const std::string& json);
 
 }  // namespace quorvex::report
