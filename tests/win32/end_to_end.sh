@@ -13,6 +13,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/harness.sh"
 trap qvx_teardown EXIT
 QVX_RUN=("$@" "$exe")
 QVX_ALLOW_STDERR=1  # Wine's own notes, never the tool's
+QVX_RERUN_SILENT=1
 
 bogus=$'\n\aBOGUS was unexpected.'
 qvx_case --usage "no arguments" 9 10 -- </dev/null

@@ -50,6 +50,7 @@ fi
 
 QVX_RUN=(in_ns /usr/lib/wine/wine64 "$build/quorvex.exe")
 QVX_ALLOW_STDERR=1  # Wine's own notes, never the tool's
+QVX_RERUN_SILENT=1
 qvx_case "unresolvable name" 1 5 -- /M qvxnohost <<<" - Could not resolve hostname to IP Address."
 qvx_case "unresolvable name, quiet" 1 5 -- /M qvxnohost /Q </dev/null
 qvx_case --min 3800 "silent host" 1 8 -- /M qvxsilent /P /V <<<" + Resolved hostname to: $silent
@@ -68,16 +69,34 @@ qvx_case "two-digit first address field" 2 10 -- /M 10.98.7.2 <<<" + Resolved IP
 # The sweep: each host in a worker process of its own. Hosts that fail at
 # resolution, a name listed twice and an invalid host text, then a host whose
 # ping outlasts the deadline, so its worker's job object is terminated.
+# A sweep always writes its summary: one that wrote nothing was ended by Wine
+# before it began (see QVX_RERUN_SILENT in the harness) and is run once more,
+# its records removed first. Usage: wine_sweep OUT ERR RECORDS... -- ARGS...
+wine_sweep() {
+  local out=$1 err=$2 code
+  shift 2
+  local -a records=()
+  while [ "$1" != -- ]; do records+=("$1"); shift; done
+  shift
+  for attempt in 1 2; do
+    rm -f "${records[@]}"
+    in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" "$@" >"$out" 2>"$err" </dev/null
+    code=$?
+    [ -s "$out" ] || [ -s "$err" ] || [ "$attempt" = 2 ] && return "$code"
+    echo "note: sweep exit $code with nothing written, run again"
+  done
+}
+
 if [ -f "$build/quorvex-sweep.exe" ]; then
   sweep_dir=$(mktemp -d)
   printf 'qvxnohost1\r\nqvxnohost2\r\nQVXNOHOST1\r\nbad host\r\nqvxnohost3\r\n' >"$sweep_dir/list.txt"
-  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --jobs 2 --no-progress --jsonl "Z:$sweep_dir/r.jsonl" \
-    --csv "Z:$sweep_dir/r.csv" "Z:$sweep_dir/list.txt" >"$sweep_dir/out" 2>"$sweep_dir/err" </dev/null
+  wine_sweep "$sweep_dir/out" "$sweep_dir/err" "$sweep_dir/r.jsonl" "$sweep_dir/r.csv" -- --jobs 2 --no-progress \
+    --jsonl "Z:$sweep_dir/r.jsonl" --csv "Z:$sweep_dir/r.csv" "Z:$sweep_dir/list.txt"
   code=$?
   printf 'qvxsilent\r\n' >"$sweep_dir/slow.txt"
   start=$(date +%s%N)
-  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --deadline 2 --no-progress --jsonl "Z:$sweep_dir/s.jsonl" \
-    "Z:$sweep_dir/slow.txt" -- /P >"$sweep_dir/slow.out" 2>&1 </dev/null
+  wine_sweep "$sweep_dir/slow.out" "$sweep_dir/slow.err" "$sweep_dir/s.jsonl" -- --deadline 2 --no-progress \
+    --jsonl "Z:$sweep_dir/s.jsonl" "Z:$sweep_dir/slow.txt" -- /P
   slow_code=$?
   elapsed=$((($(date +%s%N) - start) / 1000000))
   if [ "$code" -ne 1 ] || [ "$slow_code" -ne 1 ] || ! python3 - "$sweep_dir" <<'EOF'
@@ -100,7 +119,7 @@ sys.exit(0 if ok else 1)
 EOF
   then
     echo "FAIL sweep under Wine: exit $code and $slow_code"
-    cat "$sweep_dir/out" "$sweep_dir/err" "$sweep_dir/slow.out" "$sweep_dir"/*.jsonl 2>/dev/null | head -40
+    cat "$sweep_dir/out" "$sweep_dir/err" "$sweep_dir/slow.out" "$sweep_dir/slow.err" "$sweep_dir"/*.jsonl 2>/dev/null | head -40
     qvx_failed=$((qvx_failed + 1))
   else
     qvx_passed=$((qvx_passed + 1))
@@ -109,19 +128,25 @@ EOF
   echo "sweep under Wine: deadline run took $elapsed ms"
 
   # A second sweep on the records file a running one writes: refused (3, one
-  # line), its host never checked; the first's record comes out whole.
-  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --deadline 4 --no-progress --jsonl "Z:$sweep_dir/l.jsonl" \
-    "Z:$sweep_dir/slow.txt" -- /P >"$sweep_dir/lock1.out" 2>&1 </dev/null &
-  first=$!
-  for _ in $(seq 100); do
-    [ -e "$sweep_dir/l.jsonl" ] && break
-    sleep 0.1
+  # line), its host never checked; the first's record comes out whole. When
+  # Wine ended either before it wrote anything, the two are run once more.
+  for attempt in 1 2; do
+    rm -f "$sweep_dir/l.jsonl"
+    in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --deadline 4 --no-progress --jsonl "Z:$sweep_dir/l.jsonl" \
+      "Z:$sweep_dir/slow.txt" -- /P >"$sweep_dir/lock1.out" 2>&1 </dev/null &
+    first=$!
+    for _ in $(seq 100); do
+      [ -e "$sweep_dir/l.jsonl" ] && break
+      sleep 0.1
+    done
+    in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --overwrite --no-progress --jsonl "Z:$sweep_dir/l.jsonl" \
+      "Z:$sweep_dir/list.txt" >"$sweep_dir/lock2.out" 2>"$sweep_dir/lock2.err" </dev/null
+    second_code=$?
+    wait "$first"
+    first_code=$?
+    [ -s "$sweep_dir/lock1.out" ] && { [ -s "$sweep_dir/lock2.out" ] || [ -s "$sweep_dir/lock2.err" ]; } && break
+    echo "note: a sweep ended with nothing written (exits $first_code and $second_code), both run again"
   done
-  in_ns /usr/lib/wine/wine64 "$build/quorvex-sweep.exe" --overwrite --no-progress --jsonl "Z:$sweep_dir/l.jsonl" \
-    "Z:$sweep_dir/list.txt" >"$sweep_dir/lock2.out" 2>"$sweep_dir/lock2.err" </dev/null
-  second_code=$?
-  wait "$first"
-  first_code=$?
   if [ "$second_code" -eq 3 ] && [ ! -s "$sweep_dir/lock2.out" ] && [ "$first_code" -eq 1 ] &&
     grep -qx "quorvex-sweep: Z:$sweep_dir/l.jsonl is being written by another sweep" "$sweep_dir/lock2.err" &&
     [ "$(grep -c '"timed_out":true' "$sweep_dir/l.jsonl")" = 1 ]; then

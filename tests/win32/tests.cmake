@@ -29,11 +29,11 @@ add_test(NAME win32_version_resource
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check_version.sh $<TARGET_FILE:quorvex> ${PROJECT_VERSION})
 add_test(NAME win32_end_to_end
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/end_to_end.sh $<TARGET_FILE:quorvex>
-                 ${CMAKE_CROSSCOMPILING_EMULATOR})
+                 ${QUORVEX_WINE})
 
 # The example batch file's errorlevel branches, fed every code by a stand-in.
 add_executable(quorvex_exit_code_stub ${CMAKE_CURRENT_LIST_DIR}/exit_code_stub.c)
 add_test(NAME win32_check_hosts_batch
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/batch_test.sh
                  ${PROJECT_SOURCE_DIR}/packaging/check-hosts.bat
-                 $<TARGET_FILE:quorvex_exit_code_stub> ${CMAKE_CROSSCOMPILING_EMULATOR})
+                 $<TARGET_FILE:quorvex_exit_code_stub> ${QUORVEX_WINE})
