@@ -207,6 +207,9 @@ struct FakePlatform::ServiceSet : ConsoleService,
     localMs = fake.LocalClockMs;
     return fake.ClockStatus;
   }
+  void PrepareServiceListing(const std::string& server) override {
+    fake.Calls.push_back("prepare EnumServicesStatusExW " + server);
+  }
   CallStatus ListServices(const std::string& server, std::vector<ServiceInfo>& services) override {
     fake.Calls.push_back("EnumServicesStatusExW " + server);
     if (fake.ServicesStatus) services = fake.HostServices;

@@ -497,6 +497,19 @@ TEST(ScenarioTest, WhatAMoveTripsOverComesAfterTheChecksAndChangesNothing) {
     const int code = RunChecks(c.Command, fake.Services(), log);
     EXPECT_EQ(log.Told, c.Told) << c.Name;
     EXPECT_EQ(fake.Unreleased(), "") << c.Name;
+    // The listing is announced once, as soon as the host answered, so it
+    // can go on beside the checks: before the share's first question.
+    const auto prepared = std::find_if(fake.Calls.begin(), fake.Calls.end(),
+                                       [](const std::string& call) { return call.rfind("prepare ", 0) == 0; });
+    EXPECT_EQ(std::count_if(fake.Calls.begin(), fake.Calls.end(),
+                            [](const std::string& call) { return call.rfind("prepare ", 0) == 0; }),
+              c.Told.empty() ? 0 : 1)
+        << c.Name;
+    if (prepared != fake.Calls.end()) {
+      EXPECT_TRUE(std::none_of(fake.Calls.begin(), prepared,
+                               [](const std::string& call) { return call.rfind("FindFirstFileA", 0) == 0; }))
+          << c.Name;
+    }
 
     // The single tool asks none of it: the same bytes, the same code, and
     // not one call of the host administration service.
@@ -505,7 +518,7 @@ TEST(ScenarioTest, WhatAMoveTripsOverComesAfterTheChecksAndChangesNothing) {
     EXPECT_EQ(RunChecks(c.Command, single.Services()), code) << c.Name;
     EXPECT_EQ(single.Output, fake.Output) << c.Name;
     for (const std::string& call : single.Calls) {
-      for (const char* admin : {"NetRemoteTOD", "EnumServices", "QueryServiceConfigW", "NetLocalGroupGetMembers",
+      for (const char* admin : {"prepare", "NetRemoteTOD", "EnumServices", "QueryServiceConfigW", "NetLocalGroupGetMembers",
                                 "LsaLookupSids", "LsaQueryInformationPolicy", "RegEnumKeyExA"}) {
         EXPECT_NE(call.rfind(admin, 0), 0u) << c.Name << ": " << call;
       }

@@ -209,6 +209,10 @@ class HostAdminService {
   // The host's clock and ours at one instant, in milliseconds since 1970
   // (NetRemoteTOD, or a time the connection already carried).
   virtual CallStatus RemoteClock(const std::string& uncServerName, std::int64_t& hostMs, std::int64_t& localMs) = 0;
+  // Says the host's services will be listed: a backend that can ask while
+  // other calls go on over the same connection starts now. ListServices
+  // answers as it would have without.
+  virtual void PrepareServiceListing(const std::string& /*uncServerName*/) {}
   // Every Win32 service of the host, with its configuration
   // (OpenSCManagerW, EnumServicesStatusExW, QueryServiceConfigW).
   virtual CallStatus ListServices(const std::string& uncServerName, std::vector<ServiceInfo>& services) = 0;

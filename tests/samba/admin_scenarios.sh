@@ -123,19 +123,20 @@ qvx_case "profile subkeys as net registry enumerate says" 0 10 -- '\\qvxhost' ke
 qvx_case "subkey names outside ASCII" 0 10 -- '\\qvxhost' keys 'SOFTWARE\Quorvex' <<<"$(net_subkeys 'SOFTWARE\Quorvex')"
 qvx_case "a key without subkeys" 0 10 -- '\\qvxhost' keys "$profiles\\$foreign_sid" </dev/null
 
-# Everything in one process: one session carries every pipe, and each call's
-# handles are closed before the next. Samba's view is taken right after, as
+# Everything in one process: one session carries every pipe. The listing is
+# prepared first and goes on beside the registry and account calls; the
+# query of one service waits for it. Samba's view is taken right after, as
 # for the services alone.
 all_dir=$qvx_work/all
 mkdir -p "$all_dir"
-qvx_run "$all_dir" -- '\\qvxhost' services admins domains keys 'SOFTWARE\Quorvex' service RemoteRegistry
+qvx_run "$all_dir" -- '\\qvxhost' prepare keys 'SOFTWARE\Quorvex' admins service RemoteRegistry services domains
 # shellcheck disable=SC2086
 qvx_want "$all_dir/want" <<EOF
-$(net_services)
-$(rpc_lookup_lines $members)
-domains $host_sid|
 $(net_subkeys 'SOFTWARE\Quorvex')
+$(rpc_lookup_lines $members)
 $(net_service_line RemoteRegistry)
+$(net_services)
+domains $host_sid|
 EOF
 qvx_judge "every call in one session" 0 15 "$all_dir"
 
@@ -150,14 +151,15 @@ failed NetLocalGroupGetMembers 121
 EOF
 
 # A call the host stops answering in the middle of a session ends at its
-# bound (10 s): the service control worker is stopped between two calls.
+# bound (10 s): the service control worker is stopped between two calls,
+# the second a listing prepared before it is waited for.
 stall_dir=$qvx_work/stall
 mkdir -p "$stall_dir"
 qvx_want "$stall_dir/want" <<EOF
 $(net_service_line RemoteRegistry)
 failed OpenSCManagerW 121
 EOF
-qvx_run "$stall_dir" -- '\\qvxhost' service RemoteRegistry wait-for "$stall_dir/go" service RemoteRegistry &
+qvx_run "$stall_dir" -- '\\qvxhost' service RemoteRegistry wait-for "$stall_dir/go" prepare services &
 stall_run=$!
 for _ in $(seq 100); do [[ -s $stall_dir/out ]] && break; sleep 0.1; done
 stopped=()

@@ -8,6 +8,7 @@ add_library(quorvex_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/run_clock.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/credentials.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/host_admin.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/service_control.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/ndr.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/samba_abi.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/session_pool.cc

@@ -7,6 +7,8 @@
 //
 //   clock          "clock HOST_MS LOCAL_MS"           RemoteClock
 //   tod            "tod HOST_MS LOCAL_MS"             NetRemoteTOD alone
+//   prepare        nothing; the listing starts beside  PrepareServiceListing
+//                  the calls that follow
 //   services       "NAME|DISPLAY|ACCOUNT|START|STATE" ListServices, a line each
 //   service NAME   the same line for one service      QueryService
 //   admins         "SID DOMAIN\NAME (USE)"            LocalAdministrators
@@ -164,6 +166,9 @@ int main(int argc, char** argv) {
       ok = probe.Clock();
     } else if (command == "tod") {
       ok = probe.TimeOfDay();
+    } else if (command == "prepare") {
+      system->Services().Admin.PrepareServiceListing(args[0]);
+      ok = true;
     } else if (command == "services") {
       ok = probe.Services();
     } else if (command == "service" && i < args.size()) {

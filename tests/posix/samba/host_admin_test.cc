@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,25 @@ class ScriptedPool : public SessionPool {
     if (usedSession != nullptr) *usedSession = 1;
     return Answer(iface, opnum, call);
   }
+  // A chain runs when it is waited for, request by request through Answer.
+  int ChainsStarted = 0;
+  void StartChain(const std::string&, RpcInterface iface, std::unique_ptr<CallChain> chain) override {
+    ++ChainsStarted;
+    chains_[iface] = std::move(chain);
+  }
+  std::unique_ptr<CallChain> FinishChain(const std::string&, RpcInterface iface) override {
+    auto found = chains_.find(iface);
+    if (found == chains_.end()) return nullptr;
+    std::unique_ptr<CallChain> chain = std::move(found->second);
+    chains_.erase(found);
+    for (CallChain::Request r = chain->First(); r.Call != nullptr; r = chain->Answered()) {
+      if (!Answer(iface, r.Opnum, r.Call)) {
+        chain->Failed(failure_);
+        break;
+      }
+    }
+    return chain;
+  }
   std::optional<NegotiatedClock> Clock(const std::string&) override { return Negotiated; }
   bool FileExists(const SharePath&) override { return false; }
   std::optional<DiskFreeSpace> FreeSpace(const SharePath&) override { return std::nullopt; }
@@ -141,6 +161,7 @@ class ScriptedPool : public SessionPool {
  private:
   std::uint32_t next_ = 1;
   CallFailure failure_;
+  std::map<RpcInterface, std::unique_ptr<CallChain>> chains_;
 };
 
 // An enumeration buffer of records of recordSize bytes (36 or 44), each
@@ -352,6 +373,52 @@ TEST(ServiceQueries, EveryPathAnswersWithoutARoundTripAHandle) {
     EXPECT_EQ(status.Status, c.Status);
     EXPECT_EQ(status.Call, c.Call);
     EXPECT_EQ(host.Calls, c.Calls);
+  }
+}
+
+// A listing prepared while the checks go on answers the listing once; a
+// query of one service waits for it and goes on its own. A prepared listing
+// whose transport failed (its session went during the checks) is made again
+// when asked for, as it would have been made then; one the host refused is
+// the answer.
+TEST(ServiceQueries, APreparedListingIsTheListing) {
+  const struct {
+    const char* Case;
+    bool QueryBetween;
+    std::uint16_t FailOpnum;
+    NTSTATUS Transport;
+    std::uint32_t Status;
+    int Calls;
+    int Chains;
+  } cases[] = {
+      {"prepared, then listed", false, 0xffff, NT_STATUS_OK, 0, 6, 1},
+      {"a query while it is pending", true, 0xffff, NT_STATUS_OK, 0, 10, 2},
+      {"its session went: listed again", false, NDR_SVCCTL_OPENSCMANAGERW, NT_STATUS_CONNECTION_DISCONNECTED, 0, 7, 2},
+      {"the host refused it", false, NDR_SVCCTL_OPENSCMANAGERW, NT_STATUS_OK, 5, 1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Case);
+    ScriptedPool pool;
+    ServiceHost host;
+    host.Rounds = {{0, {u"Spooler", u"WINS"}, 0, 0}};
+    host.FailOpnum = c.FailOpnum;
+    host.FailWError = 5;
+    host.FailTransport = c.Transport;
+    pool.Answer = [&](RpcInterface, std::uint16_t opnum, void* call) { return host.Answer(pool, opnum, call); };
+    std::unique_ptr<HostAdminService> admin = MakeHostAdmin([&] { return &pool; });
+    admin->PrepareServiceListing("\\\\HOST");
+    if (c.QueryBetween) {
+      ServiceInfo spooler;
+      EXPECT_TRUE(admin->QueryService("\\\\HOST", "Spooler", spooler));
+      EXPECT_EQ(spooler.State, 4u);
+    }
+    std::vector<ServiceInfo> services;
+    CallStatus status = admin->ListServices("\\\\HOST", services);
+    EXPECT_EQ(status.Status, c.Status);
+    const std::vector<std::string> listed = {"Spooler", "WINS"};
+    EXPECT_EQ(NamesOf(services), c.Status == 0 ? listed : std::vector<std::string>());
+    EXPECT_EQ(host.Calls, c.Calls);
+    EXPECT_EQ(pool.ChainsStarted, c.Chains);
   }
 }
 

@@ -9,6 +9,7 @@
 #include "core/encoding.h"
 #include "platform/posix/samba/ndr.h"
 #include "platform/posix/samba/samba_abi.h"
+#include "platform/posix/samba/service_control.h"
 #include "platform/posix/samba/smb_text.h"
 #include "platform/posix/samba/win32_status.h"
 
@@ -18,21 +19,14 @@ extern "C" {
 #include <dcerpc.h>
 #include <gen_ndr/lsa.h>
 #include <gen_ndr/ndr_samr.h>
-#include <gen_ndr/ndr_svcctl.h>
 #include <gen_ndr/samr.h>
 #include <gen_ndr/security.h>
-#include <gen_ndr/svcctl.h>
 }
 
 namespace quorvex::samba {
 namespace {
 
 // The Win32 calls each seam call stands for, as CallStatus names them.
-constexpr const char* OpenSCManager = "OpenSCManagerW";
-constexpr const char* EnumServices = "EnumServicesStatusExW";
-constexpr const char* OpenService = "OpenServiceW";
-constexpr const char* QueryServiceConfig = "QueryServiceConfigW";
-constexpr const char* QueryServiceStatus = "QueryServiceStatus";
 constexpr const char* LocalGroupMembers = "NetLocalGroupGetMembers";
 constexpr const char* LookupSidsCall = "LsaLookupSids";
 constexpr const char* QueryPolicy = "LsaQueryInformationPolicy";
@@ -49,16 +43,6 @@ constexpr std::uint16_t OpLsaQueryInfoPolicy = 7;
 constexpr std::uint16_t OpLsaLookupSids = 15;
 constexpr std::uint16_t OpLsaOpenPolicy2 = 44;
 
-constexpr std::uint32_t ServiceWin32 = 0x30;      // SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS
-constexpr std::uint32_t ConfigBufferSize = 8192;  // the most QueryServiceConfigW may be offered
-// What one reply fragment carries: the hosts with few services (Samba's
-// four) answer in one, the others say how much the rest needs.
-constexpr std::uint32_t FirstEnumerationSize = 0x1000;
-constexpr std::uint32_t LargestEnumerationSize = 0x40000;  // the most EnumServicesStatus may be offered
-// A host that keeps answering "more data" without progress is not followed
-// for ever.
-constexpr int MaxEnumerationRounds = 64;
-
 constexpr std::uint32_t AdministratorsRid = 0x220;
 // What one LsaLookupSids request carries at most; the interface allows more,
 // a host's reply for them all in one piece need not.
@@ -68,20 +52,6 @@ std::int64_t WallClockMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
-
-std::string Utf8Of(const std::u16string& text) {
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xff));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return Utf16ToUtf8(bytes, false);
-}
-
-// Samba's generated code hands strings over as UTF-8; the seam's are code
-// page 437.
-std::string Cp437Of(const char* utf8) { return utf8 != nullptr ? Utf8ToCp437(utf8) : std::string(); }
 
 std::string SidTextOf(const dom_sid& sid) {
   SidParts parts;
@@ -140,8 +110,7 @@ class HostCalls {
 // A handle opened on the host. None is closed one by one: a handle belongs
 // to its pipe, the pipe to the session, and the host lets them all go when
 // the session ends, which is when the host's check ends (a check has a
-// session pool of its own, sweep workers included). A close of each would
-// be a round trip a handle: on a Windows host, one for every service listed.
+// session pool of its own, sweep workers included).
 class HostHandle {
  public:
   // What an open call returned (its out pointer, which the unmarshalling
@@ -154,136 +123,6 @@ class HostHandle {
  private:
   policy_handle handle_{};
 };
-
-// svcctl answers WERRORs, which are Win32 codes already.
-CallStatus ServiceFailure(HostCalls& calls, bool sent, WERROR result, std::string_view call) {
-  if (!sent) return {calls.TransportFailure(), call};
-  return {W_ERROR_V(result), call};
-}
-
-CallStatus OpenManager(HostCalls& calls, HostHandle& manager) {
-  policy_handle out{};
-  svcctl_OpenSCManagerW r{};
-  r.in.MachineName = nullptr;  // the pipe already names the host
-  r.in.DatabaseName = nullptr;
-  r.in.access_mask = SC_RIGHT_MGR_CONNECT | SC_RIGHT_MGR_ENUMERATE_SERVICE;
-  r.out.handle = &out;
-  bool sent = calls.Invoke(RpcInterface::ServiceControl, NDR_SVCCTL_OPENSCMANAGERW, r);
-  if (!sent || !W_ERROR_IS_OK(r.out.result)) return ServiceFailure(calls, sent, r.out.result, OpenSCManager);
-  manager.Opened(r.out.handle);
-  return {};
-}
-
-CallStatus OpenOneService(HostCalls& calls, HostHandle& manager, const std::string& utf8Name, HostHandle& service) {
-  policy_handle out{};
-  svcctl_OpenServiceW r{};
-  r.in.scmanager_handle = manager.Get();
-  r.in.ServiceName = utf8Name.c_str();
-  r.in.access_mask = SC_RIGHT_SVC_QUERY_CONFIG | SC_RIGHT_SVC_QUERY_STATUS;
-  r.out.handle = &out;
-  bool sent = calls.Invoke(RpcInterface::ServiceControl, NDR_SVCCTL_OPENSERVICEW, r);
-  if (!sent || !W_ERROR_IS_OK(r.out.result)) return ServiceFailure(calls, sent, r.out.result, OpenService);
-  service.Opened(r.out.handle);
-  return {};
-}
-
-// Start type, logon account and display name (kept when the host sends none).
-CallStatus QueryConfig(HostCalls& calls, HostHandle& service, ServiceInfo& info) {
-  QUERY_SERVICE_CONFIG config{};
-  std::uint32_t needed = 0;
-  svcctl_QueryServiceConfigW r{};
-  r.in.handle = service.Get();
-  r.in.offered = ConfigBufferSize;
-  r.out.query = &config;
-  r.out.needed = &needed;
-  bool sent = calls.Invoke(RpcInterface::ServiceControl, NDR_SVCCTL_QUERYSERVICECONFIGW, r);
-  if (!sent || !W_ERROR_IS_OK(r.out.result)) return ServiceFailure(calls, sent, r.out.result, QueryServiceConfig);
-  if (r.out.query == nullptr) return {InvalidData, QueryServiceConfig};
-  info.StartType = static_cast<std::uint32_t>(r.out.query->start_type);
-  info.Account = Cp437Of(r.out.query->startname);
-  if (r.out.query->displayname != nullptr) info.DisplayName = Cp437Of(r.out.query->displayname);
-  return {};
-}
-
-CallStatus QueryState(HostCalls& calls, HostHandle& service, ServiceInfo& info) {
-  SERVICE_STATUS status{};
-  svcctl_QueryServiceStatus r{};
-  r.in.handle = service.Get();
-  r.out.service_status = &status;
-  bool sent = calls.Invoke(RpcInterface::ServiceControl, NDR_SVCCTL_QUERYSERVICESTATUS, r);
-  if (!sent || !W_ERROR_IS_OK(r.out.result)) return ServiceFailure(calls, sent, r.out.result, QueryServiceStatus);
-  if (r.out.service_status == nullptr) return {InvalidData, QueryServiceStatus};
-  info.State = static_cast<std::uint32_t>(r.out.service_status->state);
-  return {};
-}
-
-// One round of an enumeration: the records of this round's buffer, the
-// host's WERROR, and where the next round starts.
-struct EnumerationRound {
-  bool Sent = false;
-  WERROR Result{};
-  std::vector<std::uint8_t> Buffer;
-  std::uint32_t Returned = 0;
-  std::uint32_t Needed = 0;
-  std::uint32_t Resume = 0;
-};
-
-// The older call rather than EnumServicesStatusExW: every Windows answers
-// it with the same records but for the process, which nothing here needs,
-// and Samba has no other.
-EnumerationRound EnumerateBasic(HostCalls& calls, HostHandle& manager, std::uint32_t offered, std::uint32_t resume) {
-  EnumerationRound round;
-  std::vector<std::uint8_t> buffer(offered);
-  std::uint32_t resumeIn = resume;
-  std::uint32_t needed = 0;
-  std::uint32_t returned = 0;
-  svcctl_EnumServicesStatusW r{};
-  r.in.handle = manager.Get();
-  r.in.type = ServiceWin32;
-  r.in.state = SERVICE_STATE_ALL;
-  r.in.offered = offered;
-  r.in.resume_handle = &resumeIn;
-  r.out.service = buffer.data();
-  r.out.needed = &needed;
-  r.out.services_returned = &returned;
-  r.out.resume_handle = &resumeIn;
-  round.Sent = calls.Invoke(RpcInterface::ServiceControl, NDR_SVCCTL_ENUMSERVICESSTATUSW, r);
-  round.Result = r.out.result;
-  if (round.Sent) {
-    if (r.out.service != nullptr) round.Buffer.assign(r.out.service, r.out.service + offered);
-    round.Needed = r.out.needed != nullptr ? *r.out.needed : 0;
-    round.Returned = r.out.services_returned != nullptr ? *r.out.services_returned : 0;
-    round.Resume = r.out.resume_handle != nullptr ? *r.out.resume_handle : 0;
-  }
-  return round;
-}
-
-// Every Win32 service the host lists, in as many rounds as it takes: a host
-// with more than a buffer holds answers "more data" with the records that fit
-// (Windows) or none (Samba), how much the rest needs and where to resume.
-// The reply carries the whole buffer offered, so the first offer is small.
-CallStatus EnumerateServices(HostCalls& calls, HostHandle& manager, std::vector<ServiceEntry>& entries) {
-  std::uint32_t offered = FirstEnumerationSize;
-  std::uint32_t resume = 0;
-  for (int i = 0; i < MaxEnumerationRounds; ++i) {
-    EnumerationRound round = EnumerateBasic(calls, manager, offered, resume);
-    const bool more = W_ERROR_EQUAL(round.Result, WERR_MORE_DATA);
-    if (!round.Sent || (!W_ERROR_IS_OK(round.Result) && !more)) {
-      return ServiceFailure(calls, round.Sent, round.Result, EnumServices);
-    }
-    auto decoded =
-        DecodeServiceEntries(round.Buffer.data(), round.Buffer.size(), round.Returned, ServiceRecordLayout::Status);
-    if (!decoded) return {InvalidData, EnumServices};
-    entries.insert(entries.end(), decoded->begin(), decoded->end());
-    if (!more) return {};
-    if (round.Returned == 0 && (offered >= LargestEnumerationSize || round.Needed <= offered)) {
-      return {MoreData, EnumServices};
-    }
-    offered = std::clamp(round.Needed, offered, LargestEnumerationSize);
-    resume = round.Resume;
-  }
-  return {MoreData, EnumServices};
-}
 
 // lsarpc and samr answer NTSTATUS results.
 CallStatus AccountFailure(HostCalls& calls, bool sent, NTSTATUS result, std::string_view call) {
@@ -444,48 +283,21 @@ class SambaHostAdmin : public HostAdminService {
     return {};
   }
 
-  CallStatus ListServices(const std::string& uncServerName, std::vector<ServiceInfo>& services) override {
-    services.clear();
+  void PrepareServiceListing(const std::string& uncServerName) override {
     std::optional<std::string> server = ServerNameOf(uncServerName);
     SessionPool* pool = pool_();
-    if (!server || pool == nullptr) return {BadNetPath, OpenSCManager};
-    HostCalls calls(*pool, *server);
-    HostHandle manager;
-    if (CallStatus opened = OpenManager(calls, manager); !opened) return opened;
-    std::vector<ServiceEntry> entries;
-    if (CallStatus listed = EnumerateServices(calls, manager, entries); !listed) return listed;
-    std::vector<ServiceInfo> found;
-    found.reserve(entries.size());
-    for (const ServiceEntry& entry : entries) {
-      ServiceInfo info;
-      info.Name = Utf16ToCp437(entry.Name);
-      info.DisplayName = Utf16ToCp437(entry.DisplayName);
-      info.State = entry.State;
-      HostHandle service;
-      CallStatus status = OpenOneService(calls, manager, Utf8Of(entry.Name), service);
-      if (status) status = QueryConfig(calls, service, info);
-      if (!status) return status;
-      found.push_back(std::move(info));
-    }
-    services = std::move(found);
-    return {};
+    if (server && pool != nullptr) pool->StartChain(*server, RpcInterface::ServiceControl, ServiceListing());
+  }
+
+  CallStatus ListServices(const std::string& uncServerName, std::vector<ServiceInfo>& services) override {
+    services.clear();
+    return RunServiceChain(uncServerName, ServiceListing(), services, true);
   }
 
   CallStatus QueryService(const std::string& uncServerName, const std::string& name, ServiceInfo& service) override {
-    std::optional<std::string> server = ServerNameOf(uncServerName);
-    SessionPool* pool = pool_();
-    if (!server || pool == nullptr) return {BadNetPath, OpenSCManager};
-    HostCalls calls(*pool, *server);
-    HostHandle manager;
-    if (CallStatus opened = OpenManager(calls, manager); !opened) return opened;
-    HostHandle handle;
-    ServiceInfo info;
-    info.Name = name;
-    CallStatus status = OpenOneService(calls, manager, Cp437ToUtf8(name), handle);
-    if (status) status = QueryConfig(calls, handle, info);
-    if (status) status = QueryState(calls, handle, info);
-    if (!status) return status;
-    service = std::move(info);
+    std::vector<ServiceInfo> found;
+    if (CallStatus status = RunServiceChain(uncServerName, ServiceQuery(name), found, false); !status) return status;
+    service = std::move(found.front());
     return {};
   }
 
@@ -538,7 +350,7 @@ class SambaHostAdmin : public HostAdminService {
     // domain) refuses the level: it belongs to no DNS domain.
     if (NT_STATUS_IS_OK(result)) {
       if (info == nullptr) return {InvalidData, QueryPolicy};
-      dns = Cp437Of(info->dns.dns_domain.string);
+      dns = Cp437OfUtf8(info->dns.dns_domain.string);
     } else if (!NT_STATUS_EQUAL(result, NT_STATUS_INVALID_INFO_CLASS)) {
       return {Win32StatusOfResult(NT_STATUS_V(result)), QueryPolicy};
     }
@@ -548,7 +360,32 @@ class SambaHostAdmin : public HostAdminService {
   }
 
  private:
+  // Runs the chain to its end on the server's svcctl pipe. The listing
+  // prepared earlier, waited for first (it holds the pipe), answers a
+  // listing unless its session went before it ended: then the listing is
+  // made again, as it would have been made now.
+  CallStatus RunServiceChain(const std::string& uncServerName, std::unique_ptr<ServiceChain> chain,
+                             std::vector<ServiceInfo>& services, bool listing) {
+    std::optional<std::string> server = ServerNameOf(uncServerName);
+    SessionPool* pool = pool_();
+    if (!server || pool == nullptr) return {Win32::BadNetPath, "OpenSCManagerW"};
+    if (std::unique_ptr<CallChain> prepared = pool->FinishChain(*server, RpcInterface::ServiceControl)) {
+      prepared_ = {*server, std::unique_ptr<ServiceChain>(static_cast<ServiceChain*>(prepared.release()))};
+    }
+    std::unique_ptr<ServiceChain> ended;
+    if (listing && prepared_.second && prepared_.first == *server && !prepared_.second->TransportFailed()) {
+      ended = std::move(prepared_.second);
+    } else {
+      pool->StartChain(*server, RpcInterface::ServiceControl, std::move(chain));
+      ended.reset(static_cast<ServiceChain*>(pool->FinishChain(*server, RpcInterface::ServiceControl).release()));
+    }
+    if (CallStatus status = ended->Status(); !status) return status;
+    services = ended->TakeServices();
+    return {};
+  }
+
   std::function<SessionPool*()> pool_;
+  std::pair<std::string, std::unique_ptr<ServiceChain>> prepared_;
 };
 
 }  // namespace
@@ -586,8 +423,8 @@ void FillTranslations(const lsa_RefDomainList* domains, const lsa_TransNameArray
     const lsa_TranslatedName& name = names->names[i];
     if (name.sid_type == SID_NAME_USE_NONE || name.sid_type == SID_NAME_UNKNOWN) continue;
     account.Use = static_cast<std::uint32_t>(name.sid_type);
-    account.Name = Cp437Of(name.name.string);
-    if (name.sid_index < known) account.Domain = Cp437Of(domains->domains[name.sid_index].name.string);
+    account.Name = Cp437OfUtf8(name.name.string);
+    if (name.sid_index < known) account.Domain = Cp437OfUtf8(domains->domains[name.sid_index].name.string);
   }
 }
 

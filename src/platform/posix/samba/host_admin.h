@@ -5,9 +5,10 @@
 // NEGOTIATE response, else srvsvc NetRemoteTOD in hand-written NDR).
 //
 // Each call pins the session its first request used: a handle opened on the
-// host means nothing in another session. Every handle opened is closed on
-// every path; a failed close is not reported, since there is nothing the tool
-// could do about it.
+// host means nothing in another session. No handle is closed one by one: the
+// host lets them go when the session ends, with the check. The services are
+// asked as a call chain (service_control.h), which a prepared listing runs
+// beside the checks.
 #pragma once
 
 #include <cstddef>

@@ -63,9 +63,21 @@ const Loaded& Load() {
 }
 
 // The composite requests come without a public header for their structure
-// (libcli/composite/composite.h in Samba's tree); its first member is the
-// state, of which done and error are final.
+// (libcli/composite/composite.h in Samba's tree, unchanged through the
+// tested releases): the state, of which done and error are final, and the
+// callback the request calls when it ends.
 enum class CompositeState : int { Init = 0, InProgress = 1, Done = 2, Error = 3 };
+struct CompositeLayout {
+  CompositeState State;
+  void* PrivateData;
+  NTSTATUS Status;
+  tevent_context* EventContext;
+  struct {
+    void (*Fn)(composite_context*);
+    void* PrivateData;
+  } Async;
+  bool UsedWait;
+};
 
 void Collect(const void* ptr, int, int, int isReference, void* data) {
   if (isReference) return;
@@ -118,7 +130,17 @@ const ndr_interface_table& AccountsInterface() { return ndr_table_samr; }
 const ndr_interface_table& PolicyInterface() { return ndr_table_lsarpc; }
 
 bool CompositeFinished(const composite_context* c) {
-  return *reinterpret_cast<const CompositeState*>(c) >= CompositeState::Done;
+  return reinterpret_cast<const CompositeLayout*>(c)->State >= CompositeState::Done;
+}
+
+void CompositeWhenDone(composite_context* c, void (*done)(composite_context*), void* data) {
+  auto* layout = reinterpret_cast<CompositeLayout*>(c);
+  layout->Async.Fn = done;
+  layout->Async.PrivateData = data;
+}
+
+void* CompositeData(const composite_context* c) {
+  return reinterpret_cast<const CompositeLayout*>(c)->Async.PrivateData;
 }
 
 void SilenceSambaLog() {

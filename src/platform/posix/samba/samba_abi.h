@@ -90,6 +90,10 @@ const ndr_interface_table& PolicyInterface();
 
 // Whether one of Samba's composite connect requests has ended, for good or ill.
 bool CompositeFinished(const composite_context* c);
+// Has `done` called with `data` from the event loop when the request ends.
+void CompositeWhenDone(composite_context* c, void (*done)(composite_context*), void* data);
+// The data given to CompositeWhenDone.
+void* CompositeData(const composite_context* c);
 
 // Sends Samba's log messages nowhere.
 void SilenceSambaLog();

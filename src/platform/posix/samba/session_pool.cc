@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -132,6 +133,19 @@ std::string SystemAddressOf(const std::string& name) {
 
 namespace {
 
+class SambaSessionPool;
+struct Session;
+
+// A pipe being opened while other calls go on, for the chains that wait for
+// it. Its request and its bound's timer live in the session's memory.
+struct PipeOpening {
+  SambaSessionPool* Pool = nullptr;
+  Session* On = nullptr;
+  RpcInterface Iface = RpcInterface::Workstation;
+  composite_context* Request = nullptr;  // null when none is pending
+  TallocPtr<> Bound;                     // owns the timer of the open's bound
+};
+
 struct Session {
   explicit Session(TALLOC_CTX* parent) : Owner(NewTalloc(parent)), Memory(Owner.get()) {}
 
@@ -144,6 +158,21 @@ struct Session {
   std::string Server;
   std::unique_ptr<ShareTrees> Trees;  // made on the first share question
   bool TreesTried = false;
+  std::array<PipeOpening, RpcInterfaceCount> Opening{};
+};
+
+// A chain and where it stands. The request in flight is freed before the
+// chain whose reply memory it writes into.
+struct ChainRun {
+  std::unique_ptr<CallChain> Chain;
+  TallocPtr<> InFlight;
+  SambaSessionPool* Pool = nullptr;
+  std::string Server;
+  RpcInterface Iface = RpcInterface::Workstation;
+  Session* On = nullptr;
+  bool WaitingForPipe = false;
+  bool Ended = false;
+  bool EndsSession = false;  // ran out of time or lost the connection
 };
 
 class SambaSessionPool : public SessionPool {
@@ -152,6 +181,8 @@ class SambaSessionPool : public SessionPool {
       : memory_(std::move(memory)), ev_(ev), lp_(lp), creds_(creds) {}
 
   ~SambaSessionPool() override {
+    // Chains first: their requests sit on the sessions' pipes.
+    chains_.clear();
     live_.clear();
     retired_.clear();
   }
@@ -188,6 +219,48 @@ class SambaSessionPool : public SessionPool {
           return dcerpc_binding_handle_call_send(scratch, ev_, h, nullptr, &TableOf(iface), opnum, replyMemory, call);
         },
         [](tevent_req* req, TALLOC_CTX*) { return dcerpc_binding_handle_call_recv(req); });
+  }
+
+  void StartChain(const std::string& server, RpcInterface iface, std::unique_ptr<CallChain> chain) override {
+    FinishChain(server, iface);  // one chain a server and interface: an earlier one is waited for
+    auto fresh = std::make_unique<ChainRun>();
+    ChainRun& run = *fresh;
+    run.Chain = std::move(chain);
+    run.Pool = this;
+    run.Server = server;
+    run.Iface = iface;
+    chains_.push_back(std::move(fresh));
+
+    auto live = live_.find(server);
+    if (live == live_.end()) {
+      // No session to go on beside: made now, with the chain's pipe.
+      Session* made = nullptr;
+      if (PipeFor(server, iface, made) == nullptr) return EndChain(run, lastFailure_, false);
+      run.On = made;
+      return Send(run, run.Chain->First());
+    }
+    run.On = live->second.get();
+    if (run.On->Pipes[static_cast<std::size_t>(iface)] != nullptr) return Send(run, run.Chain->First());
+    run.WaitingForPipe = true;
+    OpenAside(*run.On, iface);
+  }
+
+  std::unique_ptr<CallChain> FinishChain(const std::string& server, RpcInterface iface) override {
+    auto found = std::find_if(chains_.begin(), chains_.end(),
+                              [&](const auto& run) { return run->Server == server && run->Iface == iface; });
+    if (found == chains_.end()) return nullptr;
+    ChainRun& run = **found;
+    if (!RunUntil(ev_, posix::WaitDeadline(posix::RunBudget), [&run] { return run.Ended; })) {
+      run.InFlight.reset();
+      EndChain(run, {NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Call}, true);
+    }
+    if (run.EndsSession) {
+      auto live = live_.find(server);
+      if (live != live_.end() && live->second.get() == run.On) Retire(server);
+    }
+    std::unique_ptr<CallChain> chain = std::move(run.Chain);
+    chains_.erase(found);
+    return chain;
   }
 
   std::optional<NegotiatedClock> Clock(const std::string& server) override {
@@ -286,6 +359,107 @@ class SambaSessionPool : public SessionPool {
     return NT_STATUS_IS_OK(status);
   }
 
+  // The chain's next request on its pipe, bounded as a call. A session that
+  // went in the meantime fails it as a call pinned to that session would.
+  void Send(ChainRun& run, CallChain::Request request) {
+    if (request.Call == nullptr) {
+      run.Ended = true;
+      return;
+    }
+    auto live = live_.find(run.Server);
+    if (live == live_.end() || live->second.get() != run.On) return EndChain(run, {0, FailedStep::Call}, false);
+    dcerpc_pipe* pipe = run.On->Pipes[static_cast<std::size_t>(run.Iface)];
+    posix::SteadyClock::time_point deadline = posix::WaitDeadline(CallBound);
+    if (posix::MillisecondsUntil(deadline) == 0) {
+      return EndChain(run, {NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Call}, true);
+    }
+    run.InFlight = NewTalloc(memory_.get());
+    tevent_req* req = dcerpc_binding_handle_call_send(run.InFlight.get(), ev_, pipe->binding_handle, nullptr,
+                                                      &TableOf(run.Iface), request.Opnum, run.Chain->ReplyMemory(),
+                                                      request.Call);
+    if (req == nullptr || !tevent_req_set_endtime(req, ev_, TimevalOf(deadline))) {
+      run.InFlight.reset();
+      return EndChain(run, {NT_STATUS_V(NT_STATUS_NO_MEMORY), FailedStep::Call}, false);
+    }
+    tevent_req_set_callback(req, &ChainReplied, &run);
+  }
+
+  static void ChainReplied(tevent_req* req) {
+    auto& run = *static_cast<ChainRun*>(tevent_req_callback_data_void(req));
+    const NTSTATUS status = dcerpc_binding_handle_call_recv(req);
+    run.InFlight.reset();
+    if (!NT_STATUS_IS_OK(status)) {
+      dcerpc_pipe* pipe = run.On->Pipes[static_cast<std::size_t>(run.Iface)];
+      const bool gone = NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT) ||
+                        !dcerpc_binding_handle_is_connected(pipe->binding_handle);
+      return run.Pool->EndChain(run, {NT_STATUS_V(status), FailedStep::Call}, gone);
+    }
+    run.Pool->Send(run, run.Chain->Answered());
+  }
+
+  void EndChain(ChainRun& run, const CallFailure& failure, bool endsSession) {
+    run.WaitingForPipe = false;
+    run.Ended = true;
+    run.EndsSession = endsSession;
+    run.Chain->Failed(failure);
+  }
+
+  // Opens the interface's pipe on the session without waiting for it; the
+  // chains waiting for it go on when it is open.
+  void OpenAside(Session& session, RpcInterface iface) {
+    PipeOpening& opening = session.Opening[static_cast<std::size_t>(iface)];
+    if (opening.Request != nullptr) return;
+    composite_context* c = SendOpen(session, iface);
+    if (c == nullptr) return PipeSettled(session, iface, {NT_STATUS_V(NT_STATUS_NO_MEMORY), FailedStep::Connect});
+    opening.Pool = this;
+    opening.On = &session;
+    opening.Iface = iface;
+    opening.Request = c;
+    opening.Bound = NewTalloc(session.Memory);
+    CompositeWhenDone(c, &PipeOpened, &opening);
+    tevent_add_timer(ev_, opening.Bound.get(), TimevalOf(posix::WaitDeadline(ConnectBound)), &OpenOutlasted,
+                     &opening);
+  }
+
+  static void PipeOpened(composite_context* c) {
+    auto& opening = *static_cast<PipeOpening*>(CompositeData(c));
+    Session& session = *opening.On;
+    dcerpc_pipe* pipe = nullptr;
+    const NTSTATUS status = dcerpc_secondary_auth_connection_recv(c, session.Memory, &pipe);
+    opening.Request = nullptr;
+    opening.Bound.reset();
+    const std::size_t index = static_cast<std::size_t>(opening.Iface);
+    if (NT_STATUS_IS_OK(status) && pipe != nullptr && session.Pipes[index] == nullptr) {
+      dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
+      session.Pipes[index] = pipe;
+    }
+    opening.Pool->PipeSettled(session, opening.Iface, {NT_STATUS_V(status), FailedStep::Connect});
+  }
+
+  // The open outlasted its bound: the chains waiting for it fail as a
+  // connect would; the request is left to end with the session.
+  static void OpenOutlasted(tevent_context*, tevent_timer*, timeval, void* data) {
+    auto& opening = *static_cast<PipeOpening*>(data);
+    opening.Pool->PipeSettled(*opening.On, opening.Iface,
+                              {NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Connect});
+  }
+
+  void PipeSettled(Session& session, RpcInterface iface, const CallFailure& failure) {
+    dcerpc_pipe* pipe = session.Pipes[static_cast<std::size_t>(iface)];
+    dcerpc_pipe* first = FirstPipe(session);
+    const bool gone = failure.NtStatus == NT_STATUS_V(NT_STATUS_IO_TIMEOUT) || first == nullptr ||
+                      !dcerpc_binding_handle_is_connected(first->binding_handle);
+    for (const auto& run : chains_) {
+      if (!run->WaitingForPipe || run->On != &session || run->Iface != iface) continue;
+      run->WaitingForPipe = false;
+      if (pipe != nullptr) {
+        Send(*run, run->Chain->First());
+      } else {
+        EndChain(*run, failure, gone);
+      }
+    }
+  }
+
   std::nullopt_t Failed(std::uint32_t ntStatus, FailedStep step) {
     lastFailure_ = {ntStatus, step};
     return std::nullopt;
@@ -302,6 +476,14 @@ class SambaSessionPool : public SessionPool {
       return session->Pipes[index];
     }
     session = found->second.get();
+    if (session->Opening[index].Request != nullptr) {
+      // A chain's open of this pipe is under way: it is waited for, not
+      // made twice.
+      Session* waiting = session;
+      RunUntil(ev_, posix::WaitDeadline(ConnectBound), [waiting, index] {
+        return waiting->Opening[index].Request == nullptr;
+      });
+    }
     if (session->Pipes[index] == nullptr) OpenSecondary(server, *session, iface);
     return session->Pipes[index];
   }
@@ -355,17 +537,8 @@ class SambaSessionPool : public SessionPool {
   void OpenSecondary(const std::string& server, Session& session, RpcInterface iface) {
     posix::SteadyClock::time_point deadline = posix::WaitDeadline(ConnectBound);
     lastFailure_ = {};
-    dcerpc_pipe* first = nullptr;
-    for (dcerpc_pipe* pipe : session.Pipes) {
-      if (pipe != nullptr) first = pipe;
-    }
-    if (first == nullptr) return;
-    dcerpc_binding* binding = dcerpc_binding_dup(session.Memory, session.Binding);
-    if (binding == nullptr || !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(binding, "endpoint", PipeOf(iface)))) {
-      return;
-    }
-    // The pipe's open on the session's IPC$ tree and its bind.
-    composite_context* c = dcerpc_secondary_auth_connection_send(first, binding, &TableOf(iface), creds_, lp_);
+    dcerpc_pipe* first = FirstPipe(session);
+    composite_context* c = SendOpen(session, iface);
     if (c == nullptr) return;
     if (!RunUntil(ev_, deadline, [c] { return CompositeFinished(c); })) {
       Abandon(c, session.Memory);
@@ -382,6 +555,26 @@ class SambaSessionPool : public SessionPool {
     }
     dcerpc_binding_handle_set_timeout(pipe->binding_handle, static_cast<std::uint32_t>(CallBound.count()));
     session.Pipes[static_cast<std::size_t>(iface)] = pipe;
+  }
+
+  static dcerpc_pipe* FirstPipe(const Session& session) {
+    dcerpc_pipe* first = nullptr;
+    for (dcerpc_pipe* pipe : session.Pipes) {
+      if (pipe != nullptr) first = pipe;
+    }
+    return first;
+  }
+
+  // The pipe's open on the session's IPC$ tree and its bind, beside a pipe
+  // the session has.
+  composite_context* SendOpen(Session& session, RpcInterface iface) {
+    dcerpc_pipe* first = FirstPipe(session);
+    if (first == nullptr) return nullptr;
+    dcerpc_binding* binding = dcerpc_binding_dup(session.Memory, session.Binding);
+    if (binding == nullptr || !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(binding, "endpoint", PipeOf(iface)))) {
+      return nullptr;
+    }
+    return dcerpc_secondary_auth_connection_send(first, binding, &TableOf(iface), creds_, lp_);
   }
 
   // Gives up a connect or pipe open that ran out of time. Its connection is
@@ -413,6 +606,7 @@ class SambaSessionPool : public SessionPool {
   cli_credentials* creds_;
   std::map<std::string, std::unique_ptr<Session>> live_;
   std::vector<std::unique_ptr<Session>> retired_;
+  std::vector<std::unique_ptr<ChainRun>> chains_;
   std::uint64_t lastSessionId_ = 0;
   CallFailure lastFailure_;
 };

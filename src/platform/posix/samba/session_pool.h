@@ -50,6 +50,28 @@ struct NegotiatedClock {
   std::int64_t LocalMs = 0;          // milliseconds since 1970
 };
 
+// Requests made one after another on one interface's pipe while the caller
+// goes on with other calls: the pool sends what the chain names, on its
+// event loop, which turns whenever any wait of the pool turns it. Each
+// request is bounded as a call, the pipe's open as a connect.
+class CallChain {
+ public:
+  // A request: the opnum and the call's structure (gen_ndr) of the
+  // interface's table, its in part filled. No call: the chain has ended.
+  struct Request {
+    std::uint16_t Opnum = 0;
+    void* Call = nullptr;
+  };
+  virtual ~CallChain() = default;
+  virtual Request First() = 0;
+  // The last request came back, its out part filled under ReplyMemory.
+  virtual Request Answered() = 0;
+  // The last request could not be made or did not come back; the chain ends.
+  virtual void Failed(const CallFailure& failure) = 0;
+  // Where replies are allocated (a talloc context).
+  virtual void* ReplyMemory() = 0;
+};
+
 class SessionPool {
  public:
   // Null when Samba's client cannot be set up at all, or the loaded Samba is
@@ -77,6 +99,15 @@ class SessionPool {
   // the call went and came back; the call's own result is in its structure.
   virtual bool Invoke(const std::string& server, RpcInterface iface, std::uint16_t opnum, void* call, void* replyMemory,
                       std::uint64_t requiredSession = 0, std::uint64_t* usedSession = nullptr) = 0;
+
+  // Starts the chain on the interface's pipe of the server's session (made
+  // first, and waited for, when there is none), one chain a server and
+  // interface at a time. A chain that cannot start has Failed called now.
+  virtual void StartChain(const std::string& server, RpcInterface iface, std::unique_ptr<CallChain> chain) = 0;
+  // Turns the loop until the server's chain on the interface has ended, and
+  // hands it back; null when none was started. A chain whose request ran
+  // out of time or lost its connection ends the session, as a call would.
+  virtual std::unique_ptr<CallChain> FinishChain(const std::string& server, RpcInterface iface) = 0;
 
   // The clock of the server's live session, made (with the server pipe)
   // when there is none; a ServerFileTime of 0 when the host sent no time or

@@ -107,6 +107,8 @@ std::string WorkstationNameOf(std::string_view hostName) {
   return name.empty() ? std::string("QUORVEX") : name;
 }
 
+std::string Cp437OfUtf8(const char* utf8) { return utf8 != nullptr ? Utf8ToCp437(utf8) : std::string(); }
+
 std::string AnsiRegistryData(std::uint32_t type, const std::vector<std::uint8_t>& data) {
   constexpr std::uint32_t RegSz = 1, RegExpandSz = 2, RegMultiSz = 7;
   if (type != RegSz && type != RegExpandSz && type != RegMultiSz) {

@@ -48,6 +48,10 @@ Logon ParseLogon(const char* userVar, const char* passwdVar, const std::string& 
 // upper case, at most 15 characters; a fixed name when there is none.
 std::string WorkstationNameOf(std::string_view hostName);
 
+// A text Samba's generated code handed over (UTF-8, null for none) as the
+// core takes texts: code page 437, "" for none.
+std::string Cp437OfUtf8(const char* utf8);
+
 // A registry value as an ANSI reader sees it: string types (REG_SZ,
 // REG_EXPAND_SZ, REG_MULTI_SZ) arrive as UTF-16LE and become code page 437
 // byte for code unit, NULs kept; every other type is passed through.
