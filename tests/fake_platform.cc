@@ -207,8 +207,8 @@ struct FakePlatform::ServiceSet : ConsoleService,
     localMs = fake.LocalClockMs;
     return fake.ClockStatus;
   }
-  void PrepareServiceListing(const std::string& server) override {
-    fake.Calls.push_back("prepare EnumServicesStatusExW " + server);
+  void PrepareMoveFacts(const std::string& server) override {
+    fake.Calls.push_back("prepare " + server);
   }
   CallStatus ListServices(const std::string& server, std::vector<ServiceInfo>& services) override {
     fake.Calls.push_back("EnumServicesStatusExW " + server);

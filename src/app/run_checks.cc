@@ -33,9 +33,8 @@ std::uint16_t CheckReachedHost(RunEnv& env, const RunSettings& settings, const H
                                NetInfoRecords& records, std::string& uncServerName) {
   if (Verdict v = QueryNetInfo(env, settings, identity, records, uncServerName); v.EndsRun) return v.Code;
   // A host that answered its management calls is asked the facts after the
-  // checks; their longest wait, the service listing, may start now and go
-  // on beside the checks.
-  if (env.Findings.WantsMoveFacts()) env.System.Admin.PrepareServiceListing(uncServerName);
+  // checks; their longer waits may start now and go on beside the checks.
+  if (env.Findings.WantsMoveFacts()) env.System.Admin.PrepareMoveFacts(uncServerName);
   if (Verdict v = CheckNetBiosName(env, settings, identity, records); v.EndsRun) return v.Code;
   if (Verdict v = CheckDomain(env, settings, identity, records); v.EndsRun) return v.Code;
   ReportServerDetails(env, settings, records);

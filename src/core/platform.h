@@ -209,10 +209,10 @@ class HostAdminService {
   // The host's clock and ours at one instant, in milliseconds since 1970
   // (NetRemoteTOD, or a time the connection already carried).
   virtual CallStatus RemoteClock(const std::string& uncServerName, std::int64_t& hostMs, std::int64_t& localMs) = 0;
-  // Says the host's services will be listed: a backend that can ask while
-  // other calls go on over the same connection starts now. ListServices
-  // answers as it would have without.
-  virtual void PrepareServiceListing(const std::string& /*uncServerName*/) {}
+  // Says the calls below will be made of the host: a backend that can ask
+  // while other calls go on over the same connection starts the longer ones
+  // now. Each call answers as it would have without.
+  virtual void PrepareMoveFacts(const std::string& /*uncServerName*/) {}
   // Every Win32 service of the host, with its configuration
   // (OpenSCManagerW, EnumServicesStatusExW, QueryServiceConfigW).
   virtual CallStatus ListServices(const std::string& uncServerName, std::vector<ServiceInfo>& services) = 0;

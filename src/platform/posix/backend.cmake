@@ -6,8 +6,10 @@ add_library(quorvex_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/platform-posix.cc
   ${CMAKE_CURRENT_LIST_DIR}/resolver.cc
   ${CMAKE_CURRENT_LIST_DIR}/run_clock.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/account_chains.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/credentials.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/host_admin.cc
+  ${CMAKE_CURRENT_LIST_DIR}/samba/host_chain.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/service_control.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/ndr.cc
   ${CMAKE_CURRENT_LIST_DIR}/samba/samba_abi.cc

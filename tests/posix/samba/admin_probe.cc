@@ -7,8 +7,8 @@
 //
 //   clock          "clock HOST_MS LOCAL_MS"           RemoteClock
 //   tod            "tod HOST_MS LOCAL_MS"             NetRemoteTOD alone
-//   prepare        nothing; the listing starts beside  PrepareServiceListing
-//                  the calls that follow
+//   prepare        nothing; services, domains and        PrepareMoveFacts
+//                  administrators start beside the calls that follow
 //   services       "NAME|DISPLAY|ACCOUNT|START|STATE" ListServices, a line each
 //   service NAME   the same line for one service      QueryService
 //   admins         "SID DOMAIN\NAME (USE)"            LocalAdministrators
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     } else if (command == "tod") {
       ok = probe.TimeOfDay();
     } else if (command == "prepare") {
-      system->Services().Admin.PrepareServiceListing(args[0]);
+      system->Services().Admin.PrepareMoveFacts(args[0]);
       ok = true;
     } else if (command == "services") {
       ok = probe.Services();

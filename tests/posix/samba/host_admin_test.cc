@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/samba/account_chains.h"
 #include "platform/posix/samba/ndr.h"
 
 extern "C" {
@@ -15,6 +16,8 @@ extern "C" {
 #include <core/werror.h>
 #include <dcerpc.h>
 #include <gen_ndr/lsa.h>
+#include <gen_ndr/ndr_samr.h>
+#include <gen_ndr/samr.h>
 #include <gen_ndr/ndr_svcctl.h>
 #include <gen_ndr/svcctl.h>
 }
@@ -134,9 +137,9 @@ class ScriptedPool : public SessionPool {
     return Answer(iface, opnum, call);
   }
   // A chain runs when it is waited for, request by request through Answer.
-  int ChainsStarted = 0;
+  std::map<RpcInterface, int> ChainsStarted;
   void StartChain(const std::string&, RpcInterface iface, std::unique_ptr<CallChain> chain) override {
-    ++ChainsStarted;
+    ++ChainsStarted[iface];
     chains_[iface] = std::move(chain);
   }
   std::unique_ptr<CallChain> FinishChain(const std::string&, RpcInterface iface) override {
@@ -406,7 +409,7 @@ TEST(ServiceQueries, APreparedListingIsTheListing) {
     host.FailTransport = c.Transport;
     pool.Answer = [&](RpcInterface, std::uint16_t opnum, void* call) { return host.Answer(pool, opnum, call); };
     std::unique_ptr<HostAdminService> admin = MakeHostAdmin([&] { return &pool; });
-    admin->PrepareServiceListing("\\\\HOST");
+    admin->PrepareMoveFacts("\\\\HOST");
     if (c.QueryBetween) {
       ServiceInfo spooler;
       EXPECT_TRUE(admin->QueryService("\\\\HOST", "Spooler", spooler));
@@ -418,7 +421,104 @@ TEST(ServiceQueries, APreparedListingIsTheListing) {
     const std::vector<std::string> listed = {"Spooler", "WINS"};
     EXPECT_EQ(NamesOf(services), c.Status == 0 ? listed : std::vector<std::string>());
     EXPECT_EQ(host.Calls, c.Calls);
-    EXPECT_EQ(pool.ChainsStarted, c.Chains);
+    EXPECT_EQ(pool.ChainsStarted[RpcInterface::ServiceControl], c.Chains);
+  }
+}
+
+// The host's domains and its administrators' SIDs as the chains read the
+// replies, prepared beside the checks or asked on their own alike.
+TEST(AccountChains, WhatTheHostAnsweredOrRefused) {
+  const NTSTATUS ok = NT_STATUS_OK;
+  const struct {
+    const char* Case;
+    bool Prepared;
+    std::uint16_t RefusedOpnum;  // of lsarpc or samr
+    NTSTATUS Refusal;
+    bool NullInfo;     // the account domain level answered without information
+    bool NullMember;   // one member's SID pointer null
+    std::uint32_t Domains;  // HostDomains' status
+    std::string Dns;
+    std::uint32_t Members;  // LocalAdministrators' status
+    std::vector<std::string> Sids;
+  } cases[] = {
+      {"answered", false, 0xffff, ok, false, false, 0, "corp.example", 0, {"S-1-5-21-1-2-3-512", "S-1-5-32-545"}},
+      {"answered, prepared", true, 0xffff, ok, false, false, 0, "corp.example", 0,
+       {"S-1-5-21-1-2-3-512", "S-1-5-32-545"}},
+      {"no DNS domain", false, 0x1007, NT_STATUS_INVALID_INFO_CLASS, false, false, 0, "", 0,
+       {"S-1-5-21-1-2-3-512", "S-1-5-32-545"}},
+      {"DNS level refused", true, 0x1007, NT_STATUS_ACCESS_DENIED, false, false, 5, "", 0,
+       {"S-1-5-21-1-2-3-512", "S-1-5-32-545"}},
+      {"policy refused", true, OpLsaOpenPolicy2, NT_STATUS_ACCESS_DENIED, false, false, 5, "", 5, {}},
+      {"account level without information", false, 0xffff, ok, true, false, 13, "", 0,
+       {"S-1-5-21-1-2-3-512", "S-1-5-32-545"}},
+      {"alias refused", true, NDR_SAMR_OPENALIAS, NT_STATUS_ACCESS_DENIED, false, false, 0, "corp.example", 5, {}},
+      {"a member without a SID is left out", false, 0xffff, ok, false, true, 0, "corp.example", 0,
+       {"S-1-5-32-545"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Case);
+    ScriptedPool pool;
+    dom_sid account = *SidOf("S-1-5-21-1-2-3");
+    std::vector<dom_sid> members = {*SidOf("S-1-5-21-1-2-3-512"), *SidOf("S-1-5-32-545")};
+    std::vector<lsa_SidPtr> pointers = {{&members[0]}, {&members[1]}};
+    if (c.NullMember) pointers[0].sid = nullptr;
+    lsa_PolicyInformation accountInfo{};
+    accountInfo.account_domain.sid = &account;
+    lsa_PolicyInformation dnsInfo{};
+    dnsInfo.dns.dns_domain.string = "corp.example";
+    pool.Answer = [&](RpcInterface iface, std::uint16_t opnum, void* call) {
+      // The DNS level is told apart from the account domain's by 0x1000.
+      const bool dns = iface == RpcInterface::Policy && opnum == OpLsaQueryInfoPolicy &&
+                       static_cast<lsa_QueryInfoPolicy*>(call)->in.level == LSA_POLICY_INFO_DNS;
+      const bool refused = (dns ? opnum | 0x1000 : opnum) == c.RefusedOpnum;
+      const NTSTATUS result = refused ? c.Refusal : NT_STATUS_OK;
+      if (iface == RpcInterface::Policy && opnum == OpLsaOpenPolicy2) {
+        auto& r = *static_cast<lsa_OpenPolicy2*>(call);
+        pool.Opened(r.out.handle);
+        r.out.result = result;
+      } else if (iface == RpcInterface::Policy && opnum == OpLsaQueryInfoPolicy) {
+        auto& r = *static_cast<lsa_QueryInfoPolicy*>(call);
+        *r.out.info = refused || (!dns && c.NullInfo) ? nullptr : dns ? &dnsInfo : &accountInfo;
+        r.out.result = result;
+      } else if (iface == RpcInterface::Policy && opnum == OpLsaLookupSids) {
+        static_cast<lsa_LookupSids*>(call)->out.result = NT_STATUS_NONE_MAPPED;
+      } else if (iface == RpcInterface::Accounts && opnum == NDR_SAMR_GETMEMBERSINALIAS) {
+        auto& r = *static_cast<samr_GetMembersInAlias*>(call);
+        r.out.sids->num_sids = 2;
+        r.out.sids->sids = pointers.data();
+        r.out.result = result;
+      } else if (iface == RpcInterface::Accounts) {
+        auto* handle = opnum == NDR_SAMR_CONNECT2     ? static_cast<samr_Connect2*>(call)->out.connect_handle
+                       : opnum == NDR_SAMR_OPENDOMAIN ? static_cast<samr_OpenDomain*>(call)->out.domain_handle
+                                                      : static_cast<samr_OpenAlias*>(call)->out.alias_handle;
+        pool.Opened(handle);
+        if (opnum == NDR_SAMR_CONNECT2) static_cast<samr_Connect2*>(call)->out.result = result;
+        if (opnum == NDR_SAMR_OPENDOMAIN) static_cast<samr_OpenDomain*>(call)->out.result = result;
+        if (opnum == NDR_SAMR_OPENALIAS) static_cast<samr_OpenAlias*>(call)->out.result = result;
+      } else {
+        ADD_FAILURE() << "interface " << static_cast<int>(iface) << " opnum " << opnum;
+        return false;
+      }
+      return true;
+    };
+    std::unique_ptr<HostAdminService> admin = MakeHostAdmin([&] { return &pool; });
+    if (c.Prepared) admin->PrepareMoveFacts("\\\\HOST");
+    std::string sid;
+    std::string dnsDomain;
+    const CallStatus domains = admin->HostDomains("\\\\HOST", sid, dnsDomain);
+    EXPECT_EQ(domains.Status, c.Domains);
+    EXPECT_EQ(domains.Call, c.Domains == 0 ? "" : "LsaQueryInformationPolicy");
+    EXPECT_EQ(sid, c.Domains == 0 ? "S-1-5-21-1-2-3" : "");
+    EXPECT_EQ(dnsDomain, c.Dns);
+    std::vector<AccountInfo> admins;
+    const CallStatus listed = admin->LocalAdministrators("\\\\HOST", admins);
+    EXPECT_EQ(listed.Status, c.Members);
+    std::vector<std::string> sids;
+    for (const AccountInfo& a : admins) sids.push_back(a.Sid);
+    EXPECT_EQ(sids, c.Sids);
+    // A prepared chain is the answer, not made again.
+    EXPECT_EQ(pool.ChainsStarted[RpcInterface::Policy], 1);
+    EXPECT_EQ(pool.ChainsStarted[RpcInterface::Accounts], 1);
   }
 }
 

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "core/encoding.h"
+#include "platform/posix/samba/account_chains.h"
 #include "platform/posix/samba/ndr.h"
 #include "platform/posix/samba/samba_abi.h"
 #include "platform/posix/samba/service_control.h"
@@ -18,8 +20,6 @@ extern "C" {
 #include <core/werror.h>
 #include <dcerpc.h>
 #include <gen_ndr/lsa.h>
-#include <gen_ndr/ndr_samr.h>
-#include <gen_ndr/samr.h>
 #include <gen_ndr/security.h>
 }
 
@@ -29,21 +29,13 @@ namespace {
 // The Win32 calls each seam call stands for, as CallStatus names them.
 constexpr const char* LocalGroupMembers = "NetLocalGroupGetMembers";
 constexpr const char* LookupSidsCall = "LsaLookupSids";
-constexpr const char* QueryPolicy = "LsaQueryInformationPolicy";
 constexpr const char* RemoteTod = "NetRemoteTOD";
 
 using Win32::BadNetPath;
 using Win32::InvalidData;
 using Win32::InvalidSid;
-using Win32::MoreData;
 using Win32::RpcServerUnavailable;
 
-// lsarpc has no installed opnum header.
-constexpr std::uint16_t OpLsaQueryInfoPolicy = 7;
-constexpr std::uint16_t OpLsaLookupSids = 15;
-constexpr std::uint16_t OpLsaOpenPolicy2 = 44;
-
-constexpr std::uint32_t AdministratorsRid = 0x220;
 // What one LsaLookupSids request carries at most; the interface allows more,
 // a host's reply for them all in one piece need not.
 constexpr std::size_t LookupBatch = 1000;
@@ -51,27 +43,6 @@ constexpr std::size_t LookupBatch = 1000;
 std::int64_t WallClockMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
-}
-
-std::string SidTextOf(const dom_sid& sid) {
-  SidParts parts;
-  parts.Revision = sid.sid_rev_num;
-  for (std::uint8_t byte : sid.id_auth) parts.Authority = (parts.Authority << 8) | byte;
-  const auto count =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max<int>(sid.num_auths, 0)), MaxSubAuthorities);
-  parts.SubAuthorities.assign(sid.sub_auths, sid.sub_auths + count);
-  return SidText(parts);
-}
-
-std::optional<dom_sid> SidOf(const std::string& text) {
-  std::optional<SidParts> parts = ParseSid(text);
-  if (!parts) return std::nullopt;
-  dom_sid sid{};
-  sid.sid_rev_num = parts->Revision;
-  sid.num_auths = static_cast<std::int8_t>(parts->SubAuthorities.size());
-  for (int i = 5; i >= 0; --i) sid.id_auth[i] = static_cast<std::uint8_t>(parts->Authority >> (8 * (5 - i)));
-  std::copy(parts->SubAuthorities.begin(), parts->SubAuthorities.end(), sid.sub_auths);
-  return sid;
 }
 
 // The requests of one seam call on one host: the first one's session is
@@ -131,20 +102,11 @@ CallStatus AccountFailure(HostCalls& calls, bool sent, NTSTATUS result, std::str
 }
 
 CallStatus OpenPolicy(HostCalls& calls, HostHandle& policy, std::uint32_t access, std::string_view call) {
-  // What Samba's own client sends, which Windows hosts accept.
   lsa_QosInfo qos{};
-  qos.len = 0xc;
-  qos.impersonation_level = 2;
-  qos.context_mode = 1;
   lsa_ObjectAttribute attributes{};
-  attributes.len = 0x18;
-  attributes.sec_qos = &qos;
   policy_handle out{};
   lsa_OpenPolicy2 r{};
-  r.in.system_name = nullptr;
-  r.in.attr = &attributes;
-  r.in.access_mask = access;
-  r.out.handle = &out;
+  FillOpenPolicy(r, attributes, qos, access, &out);
   bool sent = calls.Invoke(RpcInterface::Policy, OpLsaOpenPolicy2, r);
   if (!sent || !NT_STATUS_IS_OK(r.out.result)) return AccountFailure(calls, sent, r.out.result, call);
   policy.Opened(r.out.handle);
@@ -194,76 +156,6 @@ CallStatus Translate(HostCalls& calls, std::vector<AccountInfo>& accounts, std::
   return {};
 }
 
-// The SIDs of BUILTIN\Administrators' members.
-CallStatus AdministratorSids(HostCalls& calls, std::vector<AccountInfo>& members) {
-  HostHandle connect;
-  policy_handle connectOut{};
-  samr_Connect2 c{};
-  c.in.system_name = nullptr;
-  c.in.access_mask = SAMR_ACCESS_CONNECT_TO_SERVER | SAMR_ACCESS_LOOKUP_DOMAIN;
-  c.out.connect_handle = &connectOut;
-  bool sent = calls.Invoke(RpcInterface::Accounts, NDR_SAMR_CONNECT2, c);
-  if (!sent || !NT_STATUS_IS_OK(c.out.result)) return AccountFailure(calls, sent, c.out.result, LocalGroupMembers);
-  connect.Opened(c.out.connect_handle);
-
-  HostHandle domain;
-  dom_sid builtin = *SidOf("S-1-5-32");
-  policy_handle domainOut{};
-  samr_OpenDomain d{};
-  d.in.connect_handle = connect.Get();
-  d.in.access_mask = SAMR_DOMAIN_ACCESS_OPEN_ACCOUNT;
-  d.in.sid = &builtin;
-  d.out.domain_handle = &domainOut;
-  sent = calls.Invoke(RpcInterface::Accounts, NDR_SAMR_OPENDOMAIN, d);
-  if (!sent || !NT_STATUS_IS_OK(d.out.result)) return AccountFailure(calls, sent, d.out.result, LocalGroupMembers);
-  domain.Opened(d.out.domain_handle);
-
-  HostHandle alias;
-  policy_handle aliasOut{};
-  samr_OpenAlias a{};
-  a.in.domain_handle = domain.Get();
-  a.in.access_mask = SAMR_ALIAS_ACCESS_GET_MEMBERS;
-  a.in.rid = AdministratorsRid;
-  a.out.alias_handle = &aliasOut;
-  sent = calls.Invoke(RpcInterface::Accounts, NDR_SAMR_OPENALIAS, a);
-  if (!sent || !NT_STATUS_IS_OK(a.out.result)) return AccountFailure(calls, sent, a.out.result, LocalGroupMembers);
-  alias.Opened(a.out.alias_handle);
-
-  lsa_SidArray sids{};
-  samr_GetMembersInAlias g{};
-  g.in.alias_handle = alias.Get();
-  g.out.sids = &sids;
-  sent = calls.Invoke(RpcInterface::Accounts, NDR_SAMR_GETMEMBERSINALIAS, g);
-  if (!sent || !NT_STATUS_IS_OK(g.out.result)) return AccountFailure(calls, sent, g.out.result, LocalGroupMembers);
-  if (g.out.sids == nullptr || (g.out.sids->num_sids != 0 && g.out.sids->sids == nullptr)) {
-    return {InvalidData, LocalGroupMembers};
-  }
-  for (std::uint32_t i = 0; i < g.out.sids->num_sids; ++i) {
-    const dom_sid* sid = g.out.sids->sids[i].sid;
-    if (sid == nullptr) continue;
-    AccountInfo member;
-    member.Sid = SidTextOf(*sid);
-    members.push_back(std::move(member));
-  }
-  return {};
-}
-
-// One level of the policy's information; null with the status when the
-// host refused it.
-CallStatus QueryPolicyInfo(HostCalls& calls, HostHandle& policy, lsa_PolicyInfo level, lsa_PolicyInformation*& info,
-                           NTSTATUS& result) {
-  info = nullptr;
-  lsa_QueryInfoPolicy r{};
-  r.in.handle = policy.Get();
-  r.in.level = level;
-  r.out.info = &info;
-  bool sent = calls.Invoke(RpcInterface::Policy, OpLsaQueryInfoPolicy, r);
-  if (!sent) return {calls.TransportFailure(), QueryPolicy};
-  result = r.out.result;
-  if (r.out.info != nullptr) info = *r.out.info;
-  return {};
-}
-
 class SambaHostAdmin : public HostAdminService {
  public:
   explicit SambaHostAdmin(std::function<SessionPool*()> pool) : pool_(std::move(pool)) {}
@@ -283,21 +175,31 @@ class SambaHostAdmin : public HostAdminService {
     return {};
   }
 
-  void PrepareServiceListing(const std::string& uncServerName) override {
+  // The services, the host's domains and its administrators' SIDs, each a
+  // chain on its own pipe, go on beside the checks; the calls below take
+  // what they found.
+  void PrepareMoveFacts(const std::string& uncServerName) override {
     std::optional<std::string> server = ServerNameOf(uncServerName);
     SessionPool* pool = pool_();
-    if (server && pool != nullptr) pool->StartChain(*server, RpcInterface::ServiceControl, ServiceListing());
+    if (!server || pool == nullptr) return;
+    pool->StartChain(*server, RpcInterface::ServiceControl, ServiceListing());
+    pool->StartChain(*server, RpcInterface::Policy, HostDomainsQuery());
+    pool->StartChain(*server, RpcInterface::Accounts, AdministratorSidsQuery());
   }
 
   CallStatus ListServices(const std::string& uncServerName, std::vector<ServiceInfo>& services) override {
     services.clear();
-    return RunServiceChain(uncServerName, ServiceListing(), services, true);
+    std::unique_ptr<ServiceChain> listing = RunChain(uncServerName, RpcInterface::ServiceControl, ServiceListing());
+    if (CallStatus status = listing->Status(); !status) return status;
+    services = listing->TakeServices();
+    return {};
   }
 
   CallStatus QueryService(const std::string& uncServerName, const std::string& name, ServiceInfo& service) override {
-    std::vector<ServiceInfo> found;
-    if (CallStatus status = RunServiceChain(uncServerName, ServiceQuery(name), found, false); !status) return status;
-    service = std::move(found.front());
+    std::unique_ptr<ServiceChain> query =
+        RunChain(uncServerName, RpcInterface::ServiceControl, ServiceQuery(name), false);
+    if (CallStatus status = query->Status(); !status) return status;
+    service = query->TakeServices().front();
     return {};
   }
 
@@ -306,11 +208,12 @@ class SambaHostAdmin : public HostAdminService {
     std::optional<std::string> server = ServerNameOf(uncServerName);
     SessionPool* pool = pool_();
     if (!server || pool == nullptr) return {BadNetPath, LocalGroupMembers};
+    std::unique_ptr<MembersChain> sids = RunChain(uncServerName, RpcInterface::Accounts, AdministratorSidsQuery());
+    if (CallStatus listed = sids->Status(); !listed) return listed;
+    Settle(*pool, *server, RpcInterface::Policy);
     HostCalls calls(*pool, *server);
-    std::vector<AccountInfo> found;
-    if (CallStatus listed = AdministratorSids(calls, found); !listed) return listed;
-    if (CallStatus named = Translate(calls, found, LocalGroupMembers); !named) return named;
-    members = std::move(found);
+    if (CallStatus named = Translate(calls, sids->Members, LocalGroupMembers); !named) return named;
+    members = std::move(sids->Members);
     return {};
   }
 
@@ -318,6 +221,7 @@ class SambaHostAdmin : public HostAdminService {
     std::optional<std::string> server = ServerNameOf(uncServerName);
     SessionPool* pool = pool_();
     if (!server || pool == nullptr) return {BadNetPath, LookupSidsCall};
+    Settle(*pool, *server, RpcInterface::Policy);
     HostCalls calls(*pool, *server);
     std::vector<AccountInfo> translated = accounts;
     if (CallStatus named = Translate(calls, translated, LookupSidsCall); !named) return named;
@@ -327,65 +231,51 @@ class SambaHostAdmin : public HostAdminService {
 
   CallStatus HostDomains(const std::string& uncServerName, std::string& accountDomainSid,
                          std::string& dnsDomain) override {
-    std::optional<std::string> server = ServerNameOf(uncServerName);
-    SessionPool* pool = pool_();
-    if (!server || pool == nullptr) return {BadNetPath, QueryPolicy};
-    HostCalls calls(*pool, *server);
-    HostHandle policy;
-    if (CallStatus opened = OpenPolicy(calls, policy, LSA_POLICY_VIEW_LOCAL_INFORMATION, QueryPolicy); !opened) {
-      return opened;
-    }
-    lsa_PolicyInformation* info = nullptr;
-    NTSTATUS result = NT_STATUS_OK;
-    if (CallStatus sent = QueryPolicyInfo(calls, policy, LSA_POLICY_INFO_ACCOUNT_DOMAIN, info, result); !sent) {
-      return sent;
-    }
-    if (!NT_STATUS_IS_OK(result)) return {Win32StatusOfResult(NT_STATUS_V(result)), QueryPolicy};
-    if (info == nullptr) return {InvalidData, QueryPolicy};
-    std::string sid = info->account_domain.sid != nullptr ? SidTextOf(*info->account_domain.sid) : std::string();
-
-    if (CallStatus sent = QueryPolicyInfo(calls, policy, LSA_POLICY_INFO_DNS, info, result); !sent) return sent;
-    std::string dns;
-    // A host that keeps no DNS domain information (Samba outside an AD
-    // domain) refuses the level: it belongs to no DNS domain.
-    if (NT_STATUS_IS_OK(result)) {
-      if (info == nullptr) return {InvalidData, QueryPolicy};
-      dns = Cp437OfUtf8(info->dns.dns_domain.string);
-    } else if (!NT_STATUS_EQUAL(result, NT_STATUS_INVALID_INFO_CLASS)) {
-      return {Win32StatusOfResult(NT_STATUS_V(result)), QueryPolicy};
-    }
-    accountDomainSid = std::move(sid);
-    dnsDomain = std::move(dns);
+    std::unique_ptr<DomainsChain> domains = RunChain(uncServerName, RpcInterface::Policy, HostDomainsQuery());
+    if (CallStatus status = domains->Status(); !status) return status;
+    accountDomainSid = std::move(domains->AccountDomainSid);
+    dnsDomain = std::move(domains->DnsDomain);
     return {};
   }
 
  private:
-  // Runs the chain to its end on the server's svcctl pipe. The listing
-  // prepared earlier, waited for first (it holds the pipe), answers a
-  // listing unless its session went before it ended: then the listing is
-  // made again, as it would have been made now.
-  CallStatus RunServiceChain(const std::string& uncServerName, std::unique_ptr<ServiceChain> chain,
-                             std::vector<ServiceInfo>& services, bool listing) {
+  // The chain's answer: the one prepared for this server and interface
+  // when `prepared` allows and it ended by the host's answer, else `fresh`
+  // run to its end now (a prepared chain whose session went is made again,
+  // as it would have been made now). A server name that cannot be used
+  // fails `fresh` as a host out of reach.
+  template <typename Chain>
+  std::unique_ptr<Chain> RunChain(const std::string& uncServerName, RpcInterface iface, std::unique_ptr<Chain> fresh,
+                                  bool prepared = true) {
     std::optional<std::string> server = ServerNameOf(uncServerName);
     SessionPool* pool = pool_();
-    if (!server || pool == nullptr) return {Win32::BadNetPath, "OpenSCManagerW"};
-    if (std::unique_ptr<CallChain> prepared = pool->FinishChain(*server, RpcInterface::ServiceControl)) {
-      prepared_ = {*server, std::unique_ptr<ServiceChain>(static_cast<ServiceChain*>(prepared.release()))};
+    if (!server || pool == nullptr) {
+      fresh->Failed({0, FailedStep::Connect});
+      return fresh;
     }
-    std::unique_ptr<ServiceChain> ended;
-    if (listing && prepared_.second && prepared_.first == *server && !prepared_.second->TransportFailed()) {
-      ended = std::move(prepared_.second);
-    } else {
-      pool->StartChain(*server, RpcInterface::ServiceControl, std::move(chain));
-      ended.reset(static_cast<ServiceChain*>(pool->FinishChain(*server, RpcInterface::ServiceControl).release()));
+    Settle(*pool, *server, iface);
+    auto kept = prepared_.find({*server, iface});
+    if (prepared && kept != prepared_.end() && !kept->second->TransportFailed()) {
+      if (dynamic_cast<Chain*>(kept->second.get()) != nullptr) {
+        std::unique_ptr<Chain> answer(static_cast<Chain*>(kept->second.release()));
+        prepared_.erase(kept);
+        return answer;
+      }
     }
-    if (CallStatus status = ended->Status(); !status) return status;
-    services = ended->TakeServices();
-    return {};
+    pool->StartChain(*server, iface, std::move(fresh));
+    return std::unique_ptr<Chain>(static_cast<Chain*>(pool->FinishChain(*server, iface).release()));
+  }
+
+  // Waits for the chain prepared on the interface's pipe, if one is under
+  // way, and keeps it: a call on that pipe then goes alone.
+  void Settle(SessionPool& pool, const std::string& server, RpcInterface iface) {
+    if (std::unique_ptr<CallChain> ended = pool.FinishChain(server, iface)) {
+      prepared_[{server, iface}].reset(static_cast<HostChain*>(ended.release()));
+    }
   }
 
   std::function<SessionPool*()> pool_;
-  std::pair<std::string, std::unique_ptr<ServiceChain>> prepared_;
+  std::map<std::pair<std::string, RpcInterface>, std::unique_ptr<HostChain>> prepared_;
 };
 
 }  // namespace

@@ -52,41 +52,21 @@ std::string Utf8Of(const std::u16string& text) {
 // the host's WERROR, which is a Win32 code already.
 class ServiceRequests : public ServiceChain {
  public:
-  ServiceRequests() : memory_(NewTalloc()) {}
-
-  void* ReplyMemory() override { return memory_.get(); }
-
-  void Failed(const CallFailure& failure) override {
-    transportFailed_ = true;
-    End({Win32StatusOf(failure, failure.Step == FailedStep::Call ? Win32::RpcServerUnavailable : Win32::BadNetPath),
-         call_});
-  }
-
-  CallStatus Status() const override { return ended_ ? status_ : CallStatus{Win32::RpcServerUnavailable, call_}; }
-
-  bool TransportFailed() const override { return transportFailed_; }
-
-  std::vector<ServiceInfo> TakeServices() override { return std::move(services_); }
+  ServiceRequests() : ServiceChain(OpenSCManager) {}
 
  protected:
-  // Ends the chain: no further request.
-  Request End(CallStatus status) {
-    ended_ = true;
-    status_ = status;
-    return {};
-  }
   Request Succeed(std::vector<ServiceInfo> services) {
     services_ = std::move(services);
-    return End({});
+    return HostChain::Succeed();
   }
   bool Refused(WERROR result) {
     if (W_ERROR_IS_OK(result)) return false;
-    End({W_ERROR_V(result), call_});
+    Fail(W_ERROR_V(result));
     return true;
   }
 
   Request AskManager() {
-    call_ = OpenSCManager;
+    Asking(OpenSCManager);
     openManager_ = {};
     openManager_.in.MachineName = nullptr;  // the pipe already names the host
     openManager_.in.DatabaseName = nullptr;
@@ -101,7 +81,7 @@ class ServiceRequests : public ServiceChain {
   }
 
   Request AskService(std::string utf8Name) {
-    call_ = OpenService;
+    Asking(OpenService);
     serviceName_ = std::move(utf8Name);
     openService_ = {};
     openService_.in.scmanager_handle = &manager_;
@@ -119,7 +99,7 @@ class ServiceRequests : public ServiceChain {
   // Start type, logon account and display name (kept when the host sends
   // none).
   Request AskConfig() {
-    call_ = QueryServiceConfig;
+    Asking(QueryServiceConfig);
     config_ = {};
     queryConfig_ = {};
     needed_ = 0;
@@ -133,7 +113,7 @@ class ServiceRequests : public ServiceChain {
     if (Refused(queryConfig_.out.result)) return false;
     const QUERY_SERVICE_CONFIG* config = queryConfig_.out.query;
     if (config == nullptr) {
-      End({Win32::InvalidData, call_});
+      Fail(Win32::InvalidData);
       return false;
     }
     info.StartType = static_cast<std::uint32_t>(config->start_type);
@@ -143,7 +123,7 @@ class ServiceRequests : public ServiceChain {
   }
 
   Request AskState() {
-    call_ = QueryServiceStatus;
+    Asking(QueryServiceStatus);
     state_ = {};
     queryState_ = {};
     queryState_.in.handle = &service_;
@@ -153,7 +133,7 @@ class ServiceRequests : public ServiceChain {
   bool TookState(ServiceInfo& info) {
     if (Refused(queryState_.out.result)) return false;
     if (queryState_.out.service_status == nullptr) {
-      End({Win32::InvalidData, call_});
+      Fail(Win32::InvalidData);
       return false;
     }
     info.State = static_cast<std::uint32_t>(queryState_.out.service_status->state);
@@ -164,7 +144,7 @@ class ServiceRequests : public ServiceChain {
   // EnumServicesStatusExW: every Windows answers it with the same records
   // but for the process, which nothing here needs, and Samba has no other.
   Request AskRound(std::uint32_t offered, std::uint32_t resume) {
-    call_ = EnumServices;
+    Asking(EnumServices);
     buffer_.assign(offered, 0);
     resume_ = resume;
     needed_ = 0;
@@ -184,13 +164,6 @@ class ServiceRequests : public ServiceChain {
   const svcctl_EnumServicesStatusW& Round() const { return enumerate_; }
 
  private:
-  TallocPtr<> memory_;
-  const char* call_ = OpenSCManager;
-  bool ended_ = false;
-  bool transportFailed_ = false;
-  CallStatus status_;
-  std::vector<ServiceInfo> services_;
-
   policy_handle manager_{};
   policy_handle service_{};
   std::string serviceName_;
@@ -247,7 +220,7 @@ class Listing final : public ServiceRequests {
     const std::uint32_t returned = r.out.services_returned != nullptr ? *r.out.services_returned : 0;
     auto decoded = DecodeServiceEntries(data, data != nullptr ? r.in.offered : 0, returned,
                                         ServiceRecordLayout::Status);
-    if (!decoded) return End({Win32::InvalidData, EnumServices});
+    if (!decoded) return Fail(Win32::InvalidData);
     entries_.insert(entries_.end(), decoded->begin(), decoded->end());
     if (!more) {
       found_.reserve(entries_.size());
@@ -257,7 +230,7 @@ class Listing final : public ServiceRequests {
     const std::uint32_t needed = r.out.needed != nullptr ? *r.out.needed : 0;
     if (++rounds_ >= MaxEnumerationRounds ||
         (returned == 0 && (offered_ >= LargestEnumerationSize || needed <= offered_))) {
-      return End({Win32::MoreData, EnumServices});
+      return Fail(Win32::MoreData);
     }
     offered_ = std::clamp(needed, offered_, LargestEnumerationSize);
     return AskRound(offered_, r.out.resume_handle != nullptr ? *r.out.resume_handle : 0);

@@ -9,24 +9,23 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "core/platform.h"
-#include "platform/posix/samba/session_pool.h"
+#include "platform/posix/samba/host_chain.h"
 
 namespace quorvex::samba {
 
-class ServiceChain : public CallChain {
+class ServiceChain : public HostChain {
  public:
-  // What the chain ended with: 0, or the status of the Win32 call that
-  // failed (also when the chain never ended).
-  virtual CallStatus Status() const = 0;
-  // Whether it ended because a request could not be made or did not come
-  // back (rather than by the host's answer).
-  virtual bool TransportFailed() const = 0;
+  using HostChain::HostChain;
   // What it found, once it ended well.
-  virtual std::vector<ServiceInfo> TakeServices() = 0;
+  std::vector<ServiceInfo> TakeServices() { return std::move(services_); }
+
+ protected:
+  std::vector<ServiceInfo> services_;
 };
 
 // Every Win32 service of the host with its start type, logon account and
