@@ -8,7 +8,8 @@
 # 1. Wall time of each, with hyperfine, and the ratio.
 # 2. What the fleet sweep's facts beyond the checks (clock, restart, services,
 #    administrators, profiles) add to a host's check: a sweep of the host
-#    with and without them (--checks-only), with hyperfine, and the ratio.
+#    with and without them (--checks-only), one of each in turn, medians and
+#    the ratio; and the same over the slow link of 3.
 # 3. Round trips per full check: every reply of the server is held back by
 #    DELAY_MS (netem on the server's link when the kernel has it; otherwise a
 #    relay in the server namespace that delays each reply chunk of TCP 445),
@@ -82,14 +83,27 @@ exec env USER='$QVX_USER' PASSWD='$QVX_PASSWORD' '$build/quorvex-sweep' --jobs 1
 EOF
 chmod +x "$work/sweep.sh"
 in_client "$work/sweep.sh" || [[ $? == 1 ]] || { echo "sweep failed" >&2; exit 1; }
-in_client hyperfine -N -i --warmup 3 --runs "$runs" --export-json "$work/facts.json" \
-  -n with-facts "$work/sweep.sh" -n checks-only "$work/sweep.sh --checks-only"
-python3 - "$work/facts.json" <<'EOF'
-import json, sys
-r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
-w, c = r["with-facts"], r["checks-only"]
-print(f"sweep of one host: with the move's facts {w*1000:.1f} ms, checks only {c*1000:.1f} ms, +{(w/c-1)*100:.0f}%")
+# One run of each in turn, so that the machine's drifts fall on both alike;
+# medians. Usage: facts_in_turn SWEEP_SCRIPT RUNS LABEL
+facts_in_turn() {
+  in_client python3 - "$@" <<'EOF'
+import statistics, subprocess, sys, time
+script, n, label = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+runs = {"with-facts": [script], "checks-only": [script, "--checks-only"]}
+times = {k: [] for k in runs}
+for i in range(n + 3):  # the first three warm the server's workers up
+    for name, command in runs.items():
+        start = time.perf_counter()
+        if subprocess.run(command).returncode != 0:
+            sys.exit(f"{name} failed")
+        if i >= 3:
+            times[name].append((time.perf_counter() - start) * 1000)
+w, c = (statistics.median(times[k]) for k in runs)
+print(f"sweep of one host{label} (medians of {n}, taken in turn): with the move's facts {w:.1f} ms, "
+      f"checks only {c:.1f} ms, +{(w / c - 1) * 100:.0f}%")
 EOF
+}
+facts_in_turn "$work/sweep.sh" "$((runs * 3))" ""
 
 # Round trips.
 target=qvxhost
@@ -174,24 +188,9 @@ done
 echo "round trips: quorvex ${trips[quorvex]}, stock tools ${trips[stock]}"
 
 # The facts beyond the checks over the same slow link, where a remote site's
-# hosts are: the service listing goes on beside the checks, so what the facts
-# add is less than their round trips.
+# hosts are: what the sweep asks beside the checks hides most of their round
+# trips.
 echo "$target" >"$work/slow-host"
-sweep_slow() {
-  in_client env USER="$QVX_USER" PASSWD="$QVX_PASSWORD" "$build/quorvex-sweep" --jobs 1 --no-progress "$@" \
-    "$work/slow-host" -- /I >/dev/null || true
-}
-best_sweep() {
-  local best= start t
-  for _ in 1 2 3 4 5; do
-    start=$(date +%s%N)
-    sweep_slow "$@"
-    t=$((($(date +%s%N) - start) / 1000000))
-    [[ -z $best || $t -lt $best ]] && best=$t
-  done
-  echo "$best"
-}
-with=$(best_sweep)
-without=$(best_sweep --checks-only)
-echo "sweep of one host with ${delay_ms} ms per reply: with the move's facts ${with} ms, checks only ${without} ms," \
-  "+$(((with - without) * 100 / without))%"
+sed "s|$work/one-host|$work/slow-host|" "$work/sweep.sh" >"$work/sweep-slow.sh"
+chmod +x "$work/sweep-slow.sh"
+facts_in_turn "$work/sweep-slow.sh" "$runs" " with ${delay_ms} ms per reply"
