@@ -157,6 +157,9 @@ std::optional<std::uintmax_t> SizeOf(const fs::path& path) {
   const fs::file_status status = fs::status(path, ec);
   if (ec || !fs::exists(status)) return std::nullopt;
   if (fs::is_directory(status)) return std::uintmax_t{1};  // refused as non-empty, then fails to open
+  // A device or a pipe (/dev/stdout, /dev/null) holds no records to lose or
+  // resume: it is written as it is.
+  if (!fs::is_regular_file(status)) return std::uintmax_t{0};
   const std::uintmax_t size = fs::file_size(path, ec);
   return ec ? std::uintmax_t{1} : size;
 }
@@ -318,7 +321,9 @@ std::string RecordsFiles::Finish() {
   // large sweep to the disk's pace. Before any rewrite too, so that a rewrite
   // that fails leaves the appended records on the disk.
   for (const fs::path* path : {&jsonlPath_, &csvPath_}) {
-    if (path->empty()) continue;
+    std::error_code ec;
+    // A device or a pipe has no disk for its bytes to reach.
+    if (path->empty() || !fs::is_regular_file(*path, ec)) continue;
     if (std::string failed = FlushFileToDisk(*path); !failed.empty()) {
       return Named(*path) + " cannot be flushed to disk: " + failed;
     }

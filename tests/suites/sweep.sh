@@ -272,6 +272,15 @@ check "second sweep on the same --csv refused (3, one line, no file made)" bash 
 check "--render reads records a sweep is writing" test "$render_rc" = 0
 check "the first sweep's records are whole" bash -c "test $first_rc = 1 && python3 '$work/once.py' '$work/l.jsonl' 2"
 
+# Records to a pipe or a device are written as they come: nothing there to
+# resume or lose, and no disk to flush them to.
+printf 'bad host\n' >"$work/bad-list"
+check "records to a pipe and to /dev/null" bash -c "
+  { '$sweep' --no-progress --jsonl /dev/stdout --csv /dev/null '$work/bad-list' 2>'$work/pipe.err'
+    echo \$? >'$work/pipe.rc'; } | cat >'$work/pipe.out'
+  test \$(cat '$work/pipe.rc') = 1 && grep -q '\"host\":\"bad host\"' '$work/pipe.out' && test ! -s '$work/pipe.err' &&
+  { '$sweep' --resume --no-progress --jsonl /dev/null '$work/bad-list' >/dev/null; test \$? = 1; }"
+
 # --retry-unreachable checks the dead hosts again and replaces their records.
 cp "$work/r.jsonl" "$work/before.jsonl"
 in_client "$sweep" --jobs 8 --deadline 5 --retry-unreachable --jsonl "$work/r.jsonl" --csv "$work/r.csv" \
