@@ -172,6 +172,28 @@ wait "$stall_run"
 ((${#stopped[@]})) && kill -CONT "${stopped[@]}"
 qvx_judge --min 10000 "a call that stalls ends at its bound" 1 16 "$stall_dir"
 
+# A listing prepared while the service control worker is stopped: its pipe's
+# open outlasts the connect's bound (5 s), and that is the answer, not asked
+# again on a new session.
+open_dir=$qvx_work/open-stall
+mkdir -p "$open_dir"
+qvx_want "$open_dir/want" <<EOF
+domains $host_sid|
+failed OpenSCManagerW 121
+EOF
+qvx_run "$open_dir" -- '\\qvxhost' domains wait-for "$open_dir/go" prepare services &
+open_run=$!
+for _ in $(seq 100); do [[ -s $open_dir/out ]] && break; sleep 0.1; done
+stopped=()
+for pid in $(ip netns pids "$QVX_SERVER_NS"); do
+  [[ $(cat "/proc/$pid/comm" 2>/dev/null) == rpcd_classic ]] && stopped+=("$pid")
+done
+((${#stopped[@]})) && kill -STOP "${stopped[@]}"
+touch "$open_dir/go"
+wait "$open_run"
+((${#stopped[@]})) && kill -CONT "${stopped[@]}"
+qvx_judge --min 5000 "a prepared listing whose pipe does not open ends at its bound" 1 9 "$open_dir"
+
 # --- Clock -----------------------------------------------------------------
 
 # The probe's clock and time of day as statements within 2 s of the offset

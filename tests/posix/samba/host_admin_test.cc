@@ -381,9 +381,9 @@ TEST(ServiceQueries, EveryPathAnswersWithoutARoundTripAHandle) {
 
 // A listing prepared while the checks go on answers the listing once; a
 // query of one service waits for it and goes on its own. A prepared listing
-// whose transport failed (its session went during the checks) is made again
-// when asked for, as it would have been made then; one the host refused is
-// the answer.
+// whose connection went under it (its session ended during the checks) is
+// made again when asked for, as it would have been made then; one the host
+// refused, or that ran out of time, is the answer.
 TEST(ServiceQueries, APreparedListingIsTheListing) {
   const struct {
     const char* Case;
@@ -397,6 +397,7 @@ TEST(ServiceQueries, APreparedListingIsTheListing) {
       {"prepared, then listed", false, 0xffff, NT_STATUS_OK, 0, 6, 1},
       {"a query while it is pending", true, 0xffff, NT_STATUS_OK, 0, 10, 2},
       {"its session went: listed again", false, NDR_SVCCTL_OPENSCMANAGERW, NT_STATUS_CONNECTION_DISCONNECTED, 0, 7, 2},
+      {"it ran out of time: the answer", false, NDR_SVCCTL_OPENSCMANAGERW, NT_STATUS_IO_TIMEOUT, 121, 1, 1},
       {"the host refused it", false, NDR_SVCCTL_OPENSCMANAGERW, NT_STATUS_OK, 5, 1, 1},
   };
   for (const auto& c : cases) {

@@ -240,10 +240,11 @@ class SambaHostAdmin : public HostAdminService {
 
  private:
   // The chain's answer: the one prepared for this server and interface
-  // when `prepared` allows and it ended by the host's answer, else `fresh`
-  // run to its end now (a prepared chain whose session went is made again,
-  // as it would have been made now). A server name that cannot be used
-  // fails `fresh` as a host out of reach.
+  // when `prepared` allows, else `fresh` run to its end now. A prepared
+  // chain whose connection went under it (a check's call that failed may
+  // have ended the session) is made again, as it would have been made now;
+  // one that ran out of time is the answer. A server name that cannot be
+  // used fails `fresh` as a host out of reach.
   template <typename Chain>
   std::unique_ptr<Chain> RunChain(const std::string& uncServerName, RpcInterface iface, std::unique_ptr<Chain> fresh,
                                   bool prepared = true) {
@@ -255,7 +256,7 @@ class SambaHostAdmin : public HostAdminService {
     }
     Settle(*pool, *server, iface);
     auto kept = prepared_.find({*server, iface});
-    if (prepared && kept != prepared_.end() && !kept->second->TransportFailed()) {
+    if (prepared && kept != prepared_.end() && !kept->second->ConnectionLost()) {
       if (dynamic_cast<Chain*>(kept->second.get()) != nullptr) {
         std::unique_ptr<Chain> answer(static_cast<Chain*>(kept->second.release()));
         prepared_.erase(kept);

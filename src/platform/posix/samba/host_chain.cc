@@ -7,7 +7,7 @@ namespace quorvex::samba {
 HostChain::HostChain(std::string_view firstCall) : memory_(NewTalloc()), call_(firstCall) {}
 
 void HostChain::Failed(const CallFailure& failure) {
-  transportFailed_ = true;
+  connectionLost_ = failure.NtStatus != NT_STATUS_V(NT_STATUS_IO_TIMEOUT);
   Fail(Win32StatusOf(failure, failure.Step == FailedStep::Call ? Win32::RpcServerUnavailable : Win32::BadNetPath));
 }
 

@@ -25,7 +25,10 @@ class HostChain : public CallChain {
   // 0 once the chain ended well; the failed call's status otherwise, also
   // when the chain never ended.
   CallStatus Status() const;
-  bool TransportFailed() const { return transportFailed_; }
+  // Whether the chain ended because its connection went under it, which
+  // another call's failure may have caused: asked again, it may be
+  // answered. A request that ran out of time is the host's answer.
+  bool ConnectionLost() const { return connectionLost_; }
 
  protected:
   // The request about to be sent stands for this call.
@@ -38,7 +41,7 @@ class HostChain : public CallChain {
   TallocPtr<> memory_;
   std::string_view call_;
   bool ended_ = false;
-  bool transportFailed_ = false;
+  bool connectionLost_ = false;
   CallStatus status_;
 };
 
