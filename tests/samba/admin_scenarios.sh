@@ -150,6 +150,26 @@ qvx_case "administrators of a server that stays silent" 1 8 -- '\\silent' admins
 failed NetLocalGroupGetMembers 121
 EOF
 
+# run_with_worker_stopped DIR ARGS...: runs the probe with ARGS into DIR in
+# the background; once it has written its first line, Samba's service
+# control worker is stopped, and the probe's `wait-for DIR/go` released; the
+# worker goes on again when the probe has ended.
+run_with_worker_stopped() {
+  local dir=$1 run
+  shift
+  qvx_run "$dir" -- "$@" &
+  run=$!
+  for _ in $(seq 100); do [[ -s $dir/out ]] && break; sleep 0.1; done
+  local -a stopped=()
+  for pid in $(ip netns pids "$QVX_SERVER_NS"); do
+    [[ $(cat "/proc/$pid/comm" 2>/dev/null) == rpcd_classic ]] && stopped+=("$pid")
+  done
+  ((${#stopped[@]})) && kill -STOP "${stopped[@]}"
+  touch "$dir/go"
+  wait "$run"
+  ((${#stopped[@]})) && kill -CONT "${stopped[@]}"
+}
+
 # A call the host stops answering in the middle of a session ends at its
 # bound (10 s): the service control worker is stopped between two calls,
 # the second a listing prepared before it is waited for.
@@ -159,17 +179,7 @@ qvx_want "$stall_dir/want" <<EOF
 $(net_service_line RemoteRegistry)
 failed OpenSCManagerW 121
 EOF
-qvx_run "$stall_dir" -- '\\qvxhost' service RemoteRegistry wait-for "$stall_dir/go" prepare services &
-stall_run=$!
-for _ in $(seq 100); do [[ -s $stall_dir/out ]] && break; sleep 0.1; done
-stopped=()
-for pid in $(ip netns pids "$QVX_SERVER_NS"); do
-  [[ $(cat "/proc/$pid/comm" 2>/dev/null) == rpcd_classic ]] && stopped+=("$pid")
-done
-((${#stopped[@]})) && kill -STOP "${stopped[@]}"
-touch "$stall_dir/go"
-wait "$stall_run"
-((${#stopped[@]})) && kill -CONT "${stopped[@]}"
+run_with_worker_stopped "$stall_dir" '\\qvxhost' service RemoteRegistry wait-for "$stall_dir/go" prepare services
 qvx_judge --min 10000 "a call that stalls ends at its bound" 1 16 "$stall_dir"
 
 # A listing prepared while the service control worker is stopped: its pipe's
@@ -181,17 +191,7 @@ qvx_want "$open_dir/want" <<EOF
 domains $host_sid|
 failed OpenSCManagerW 121
 EOF
-qvx_run "$open_dir" -- '\\qvxhost' domains wait-for "$open_dir/go" prepare services &
-open_run=$!
-for _ in $(seq 100); do [[ -s $open_dir/out ]] && break; sleep 0.1; done
-stopped=()
-for pid in $(ip netns pids "$QVX_SERVER_NS"); do
-  [[ $(cat "/proc/$pid/comm" 2>/dev/null) == rpcd_classic ]] && stopped+=("$pid")
-done
-((${#stopped[@]})) && kill -STOP "${stopped[@]}"
-touch "$open_dir/go"
-wait "$open_run"
-((${#stopped[@]})) && kill -CONT "${stopped[@]}"
+run_with_worker_stopped "$open_dir" '\\qvxhost' domains wait-for "$open_dir/go" prepare services
 qvx_judge --min 5000 "a prepared listing whose pipe does not open ends at its bound" 1 9 "$open_dir"
 
 # --- Clock -----------------------------------------------------------------

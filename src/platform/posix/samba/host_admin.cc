@@ -17,7 +17,6 @@
 
 extern "C" {
 #include <core/ntstatus.h>
-#include <core/werror.h>
 #include <dcerpc.h>
 #include <gen_ndr/lsa.h>
 #include <gen_ndr/security.h>
