@@ -1,6 +1,7 @@
 #include "app/run_checks.h"
 
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "cli/command_line.h"
@@ -27,10 +28,13 @@ namespace {
 
 // The stages that talk to the host itself. Returns CheckOutcome: the code of
 // the first early failure, or the sum of the late failures. Whatever records
-// the queries obtained stay in `records` for the caller to release, and
-// `uncServerName` names the host as the calls that answered addressed it.
+// the queries obtained stay in `records` for the caller to release,
+// `uncServerName` names the host as the calls that answered addressed it,
+// and `registryRoot` holds the registry connection the checks opened, if
+// any, for the facts beyond them.
 std::uint16_t CheckReachedHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
-                               NetInfoRecords& records, std::string& uncServerName) {
+                               NetInfoRecords& records, std::string& uncServerName,
+                               std::unique_ptr<RegistryKey>& registryRoot) {
   if (Verdict v = QueryNetInfo(env, settings, identity, records, uncServerName); v.EndsRun) return v.Code;
   // A host that answered its management calls is asked the facts after the
   // checks; their longer waits may start now and go on beside the checks.
@@ -45,8 +49,9 @@ std::uint16_t CheckReachedHost(RunEnv& env, const RunSettings& settings, const H
   checkOutcome = static_cast<std::uint16_t>(checkOutcome + role.Added);
   if (role.RootKey) {
     checkOutcome =
-        static_cast<std::uint16_t>(checkOutcome + CheckOsVersion(env, settings, identity, std::move(role.RootKey)));
+        static_cast<std::uint16_t>(checkOutcome + CheckOsVersion(env, settings, identity, role.RootKey.get()));
   }
+  registryRoot = std::move(role.RootKey);
   return checkOutcome;
 }
 
@@ -57,7 +62,8 @@ std::uint16_t Clamped(std::uint16_t checkOutcome) {
 std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
                               NetInfoRecords& records) {
   std::string uncServerName;
-  const std::uint16_t checkOutcome = CheckReachedHost(env, settings, identity, records, uncServerName);
+  std::unique_ptr<RegistryKey> registryRoot;
+  const std::uint16_t checkOutcome = CheckReachedHost(env, settings, identity, records, uncServerName, registryRoot);
   // Asked when every call that used the connection is done, and only of a
   // host that answered the first of them: one that never did has no
   // connection to tell of.
@@ -67,7 +73,7 @@ std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const Ho
   if (records.Workstation && checkOutcome != ExitCode::NoManagement && env.Findings.WantsMoveFacts()) {
     env.Findings.Checked(Clamped(checkOutcome));
     const std::string hostName = TrimSpaces(WideToAnsi(env.System.Net, records.Workstation->Info.ComputerName));
-    ReportMoveFacts(env, uncServerName, hostName);
+    ReportMoveFacts(env, uncServerName, hostName, registryRoot.get());
   }
   return checkOutcome;
 }

@@ -185,7 +185,8 @@ std::string TenthsOfSeconds(std::int64_t milliseconds) {
   return (negative ? "-" : "") + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
-void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::string& hostName) {
+void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::string& hostName,
+                     RegistryKey* registryRoot) {
   ReportClock(env, uncServerName);
   std::string ownDomainSid;
   std::string dnsDomain;
@@ -196,18 +197,21 @@ void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::s
     env.Findings.Text(Fact::DnsDomain, dnsDomain);
   }
 
-  std::unique_ptr<RegistryKey> root;
-  if (env.System.Registry.ConnectRegistry(uncServerName, root) != 0) {
+  std::unique_ptr<RegistryKey> ownRoot;
+  if (registryRoot == nullptr && env.System.Registry.ConnectRegistry(uncServerName, ownRoot) == 0 && ownRoot) {
+    registryRoot = ownRoot.get();
+  }
+  if (registryRoot == nullptr) {
     // The checks told the failed connection already; why it failed is what
     // the service control manager knows of the service behind it.
     ReportRemoteRegistry(env, uncServerName);
   } else {
-    ReportRebootPending(env, *root);
+    ReportRebootPending(env, *registryRoot);
     // Without the host's own domain, its local accounts' profiles cannot be
     // told from the domain's.
-    if (domains) ReportProfiles(env, uncServerName, *root, ownDomainSid);
+    if (domains) ReportProfiles(env, uncServerName, *registryRoot, ownDomainSid);
   }
-  root.reset();
+  ownRoot.reset();
   ReportServices(env, uncServerName, hostName);
   ReportAdministrators(env, uncServerName);
 }

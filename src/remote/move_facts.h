@@ -16,8 +16,10 @@ namespace quorvex {
 // Tells each fact to env.Findings; prints nothing and changes no code. A
 // query that fails is told as a failed call, and its fact stays unknown.
 // hostName is the NetBIOS name the host reported: its own accounts are not
-// domain accounts.
-void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::string& hostName);
+// domain accounts. registryRoot is the checks' registry connection, null
+// when they have none: the facts then connect themselves.
+void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::string& hostName,
+                     RegistryKey* registryRoot);
 
 // Whether a service's logon account belongs to a domain: not LocalSystem, a
 // built-in authority (NT AUTHORITY\, NT SERVICE\, ...), ".\name", the host's

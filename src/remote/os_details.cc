@@ -6,8 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "remote/registry_read.h"
-
 namespace quorvex {
 
 namespace {
@@ -73,10 +71,8 @@ void ReadDetail(RegistryKey& key, const DetailRow& row, FindingsSink& findings) 
 
 }  // namespace
 
-void ReadOsDetails(RegistryKey& rootKey, FindingsSink& findings) {
-  std::unique_ptr<RegistryKey> key;
-  if (rootKey.OpenKey(VersionKeyPath, key) != Success || !key) return;
-  for (const DetailRow& row : DetailRows) ReadDetail(*key, row, findings);
+void ReadOsDetails(RegistryKey& versionKey, FindingsSink& findings) {
+  for (const DetailRow& row : DetailRows) ReadDetail(versionKey, row, findings);
 }
 
 }  // namespace quorvex

@@ -8,10 +8,10 @@
 
 namespace quorvex {
 
-// Opens the version key once, reads every detail value and tells each one
+// Reads every detail value under the open version key and tells each one
 // that is present, of the expected type, and plain text where text is
 // expected. A value that is absent, of another type, overlong or holding
-// control characters is not told at all. The key is closed before returning.
-void ReadOsDetails(RegistryKey& rootKey, FindingsSink& findings);
+// control characters is not told at all.
+void ReadOsDetails(RegistryKey& versionKey, FindingsSink& findings);
 
 }  // namespace quorvex

@@ -39,12 +39,15 @@ VersionRow LookUpVersion(const std::string& version, bool allowNt4) {
 }  // namespace
 
 std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
-                             std::unique_ptr<RegistryKey> rootKey) {
+                             RegistryKey* rootKey) {
   env.Out.ShowStageTitle(identity.HostName, TitleHeading);
-  // The root key is closed when it goes out of scope, on every path.
+  // A caller that records the details keeps the version key open for them
+  // rather than opening it twice; it closes when it goes out of scope.
+  std::unique_ptr<RegistryKey> versionKey;
   RegistryRead read;
-  if (rootKey) {
-    read = ReadRemoteRegistryString(*rootKey, VersionKeyPath, VersionValue);
+  if (rootKey != nullptr) {
+    read = ReadRemoteRegistryString(*rootKey, VersionKeyPath, VersionValue,
+                                    env.Findings.WantsOsDetails() ? &versionKey : nullptr);
     ReportRegistryFailure(read, env.Findings);
   }
   if (!read.KeyOpened) {
@@ -54,7 +57,7 @@ std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const Hos
   if (read.Text != RegistryFailureMarker) env.Findings.Text(Fact::OsVersion, read.Text);
   const VersionRow row = LookUpVersion(read.Text, settings.AllowNt4);
   env.Out.PrintStatus(row.Line);
-  if (env.Findings.WantsOsDetails()) ReadOsDetails(*rootKey, env.Findings);
+  if (versionKey) ReadOsDetails(*versionKey, env.Findings);
   return row.Added;
 }
 

@@ -10,9 +10,10 @@
 
 namespace quorvex {
 
-// Returns 0, 64 or 128; the root key is closed on every path.
+// Returns 0, 64 or 128. rootKey (null when the role check left none) stays
+// the caller's.
 std::uint16_t CheckOsVersion(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
-                             std::unique_ptr<RegistryKey> rootKey);
+                             RegistryKey* rootKey);
 
 // Byte-string order: true when version sorts at or above "5.0".
 bool IsW2kOrGreater(const std::string& version);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace quorvex {
 
@@ -16,7 +17,8 @@ constexpr std::int32_t Success = 0;
 
 }  // namespace
 
-RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName) {
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName,
+                                      std::unique_ptr<RegistryKey>* keepKey) {
   RegistryRead read;
   std::unique_ptr<RegistryKey> subKey;
   read.OpenStatus = rootKey.OpenKey(keyPath, subKey);
@@ -33,6 +35,7 @@ RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& k
   std::uint32_t size = ValueBufferSize;
   read.QueryStatus = subKey->QueryValue(valueName, type, buffer.data(), size);
   if (read.QueryStatus == Success && size < ValueBufferSize) buffer[size] = 0;
+  if (keepKey != nullptr) *keepKey = std::move(subKey);
   subKey.reset();
 
   const auto end = std::find(buffer.begin(), buffer.end(), std::uint8_t{0});

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/findings.h"
@@ -24,6 +25,9 @@ struct RegistryRead {
 // Tells the findings which call of a read failed, and with what.
 void ReportRegistryFailure(const RegistryRead& read, FindingsSink& findings);
 
-RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName);
+// With keepKey, the key opened for the value is handed over there instead of
+// closed, for further reads.
+RegistryRead ReadRemoteRegistryString(RegistryKey& rootKey, const std::string& keyPath, const std::string& valueName,
+                                      std::unique_ptr<RegistryKey>* keepKey = nullptr);
 
 }  // namespace quorvex

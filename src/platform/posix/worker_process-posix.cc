@@ -16,25 +16,33 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/encoding.h"
 #include "core/worker_process.h"
 #include "platform/posix/local_services.h"
-#include "platform/posix/samba/samba_abi.h"
+#include "platform/posix/samba/session_pool.h"
 
 namespace quorvex::posix {
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
+// Set when a child may have ended; the sweep reaps only then, not on every
+// message a worker sends.
+volatile std::sig_atomic_t childEnded = 1;
 // Written by the signal handlers, read by Wait's poll: SIGCHLD and SIGINT
 // wake it at once instead of at its timeout.
 int wakeRead = -1;
@@ -53,7 +61,10 @@ void OnInterrupt(int) {
   Wake();
 }
 
-void OnChildEnd(int) { Wake(); }
+void OnChildEnd(int) {
+  childEnded = 1;
+  Wake();
+}
 
 bool OpenWakePipe() {
   if (wakeRead >= 0) return true;
@@ -78,6 +89,19 @@ constexpr char EndedMessage = 'E';     // the job ended; ready for the next
 constexpr char RetiringMessage = 'R';  // the job ended; the worker exits
 // Sent in pieces well below the socket's buffer, which bounds a message.
 constexpr std::size_t MessageData = 32 * 1024;
+// A worker sends each finding as it comes, some thirty a host. Woken for
+// each, the sweep spent more on a host than a third of what the worker did
+// (a wake is a context switch); reading at most this often lets them gather
+// in the sockets, and a host's deadline, in seconds, does not notice it.
+constexpr int NewsGapMs = 10;
+// Messages taken in one call: what a worker sends in a gap, mostly.
+constexpr std::size_t MessagesPerRead = 16;
+
+std::int64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 struct WorkerSocket {
   int Fd = -1;
@@ -146,9 +170,10 @@ class ForkedWorkers final : public WorkerProcesses {
  public:
   explicit ForkedWorkers(WorkerEntry entry) : entry_(entry) {
     // Asked here, once, the check of the loaded Samba (which loads one more
-    // library for its version) is inherited by every worker rather than
-    // made again in each.
-    samba::SambaUsable();
+    // library for its version) and Samba's security modules (a tenth of a
+    // worker's time, loaded with dlopen) are inherited by every worker
+    // rather than loaded again in each.
+    samba::SessionPool::LoadModules();
     OpenWakePipe();
     struct sigaction action {};
     action.sa_handler = OnChildEnd;
@@ -185,6 +210,7 @@ class ForkedWorkers final : public WorkerProcesses {
   }
 
   std::vector<WorkerNews> Wait(int timeoutMs) override {
+    timeoutMs -= RestSinceLastNews(timeoutMs);
     std::vector<pollfd> fds;
     std::vector<pid_t> pids;
     fds.push_back(pollfd{wakeRead, POLLIN, 0});
@@ -200,9 +226,10 @@ class ForkedWorkers final : public WorkerProcesses {
         if (fds[i].revents != 0) ReadFrom(workers_[pids[i - 1]], news);
       }
     }
-    ReapEnded(news);
+    if (childEnded) ReapEnded(news);
     std::vector<WorkerNews> list;
     for (auto& [id, item] : news) list.push_back(std::move(item));
+    if (!list.empty()) lastNewsMs_ = MonotonicMs();
     return list;
   }
 
@@ -282,51 +309,79 @@ class ForkedWorkers final : public WorkerProcesses {
     _exit(0);
   }
 
+  // Waits out what is left of the gap since the last news, at most
+  // timeoutMs; an interrupt or a child's end cuts it short. Returns the
+  // milliseconds waited.
+  int RestSinceLastNews(int timeoutMs) {
+    const std::int64_t start = MonotonicMs();
+    const int rest = static_cast<int>(std::min<std::int64_t>(timeoutMs, lastNewsMs_ + NewsGapMs - start));
+    if (rest <= 0 || interrupted) return 0;
+    pollfd wake{wakeRead, POLLIN, 0};
+    poll(&wake, 1, rest);
+    return static_cast<int>(MonotonicMs() - start);
+  }
+
   void DrainWakePipe() {
     char buffer[256];
     while (read(wakeRead, buffer, sizeof buffer) > 0) {
     }
   }
 
-  // Takes the messages there are without blocking; closes the socket at its
-  // end. A message that is not one of the three ends the worker: only a
-  // worker gone wrong sends one.
+  // Takes the messages there are without blocking, as many as a call
+  // holds; closes the socket at its end. A message that is not one of the
+  // three ends the worker: only a worker gone wrong sends one.
   void ReadFrom(Worker& worker, std::map<std::uint64_t, WorkerNews>& news) {
-    char buffer[MessageData + 1];
-    while (worker.Fd >= 0) {
-      const ssize_t got = recv(worker.Fd, buffer, sizeof buffer, MSG_TRUNC);
+    if (batch_.empty()) {
+      batch_.resize(MessagesPerRead * (MessageData + 1));
+      headers_.resize(MessagesPerRead);
+      pieces_.resize(MessagesPerRead);
+    }
+    for (;;) {
+      for (std::size_t i = 0; i < MessagesPerRead; ++i) {
+        pieces_[i] = {&batch_[i * (MessageData + 1)], MessageData + 1};
+        headers_[i] = {};
+        headers_[i].msg_hdr.msg_iov = &pieces_[i];
+        headers_[i].msg_hdr.msg_iovlen = 1;
+      }
+      const int got = recvmmsg(worker.Fd, headers_.data(), MessagesPerRead, MSG_DONTWAIT, nullptr);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-      if (got <= 0) {
-        close(worker.Fd);
-        worker.Fd = -1;
-        return;
+      if (got <= 0) return CloseSocket(worker);
+      for (int i = 0; i < got; ++i) {
+        const std::size_t size = headers_[i].msg_len;
+        if (size == 0) return CloseSocket(worker);  // its end: every message has its kind
+        const bool fits = (headers_[i].msg_hdr.msg_flags & MSG_TRUNC) == 0;
+        if (!worker.Busy || !fits) return Stop(worker);
+        const char* message = &batch_[static_cast<std::size_t>(i) * (MessageData + 1)];
+        WorkerNews& item = news[worker.Job];
+        item.Id = worker.Job;
+        const char kind = message[0];
+        if (kind == DataMessage) {
+          item.Bytes.append(message + 1, size - 1);
+        } else if (kind == EndedMessage || kind == RetiringMessage) {
+          item.Ended = true;
+          jobs_.erase(worker.Job);
+          worker.Busy = false;
+          worker.Retiring = worker.Retiring || kind == RetiringMessage;
+        } else {
+          return Stop(worker);
+        }
       }
-      const bool fits = static_cast<std::size_t>(got) <= sizeof buffer;
-      if (!worker.Busy || !fits) {
-        Stop(worker);
-        return;
-      }
-      WorkerNews& item = news[worker.Job];
-      item.Id = worker.Job;
-      const char kind = buffer[0];
-      if (kind == DataMessage) {
-        item.Bytes.append(buffer + 1, static_cast<std::size_t>(got) - 1);
-      } else if (kind == EndedMessage || kind == RetiringMessage) {
-        item.Ended = true;
-        jobs_.erase(worker.Job);
-        worker.Busy = false;
-        worker.Retiring = worker.Retiring || kind == RetiringMessage;
-      } else {
-        Stop(worker);
-        return;
-      }
+      // A short batch took what there was; whatever comes later wakes the
+      // next Wait.
+      if (static_cast<std::size_t>(got) < MessagesPerRead) return;
     }
+  }
+
+  void CloseSocket(Worker& worker) {
+    close(worker.Fd);
+    worker.Fd = -1;
   }
 
   // A worker that exited has written everything it will: what is in its
   // socket now is the rest, even if something it started still holds it.
   void ReapEnded(std::map<std::uint64_t, WorkerNews>& news) {
+    childEnded = 0;
     int status = 0;
     pid_t pid;
     while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
@@ -353,6 +408,11 @@ class ForkedWorkers final : public WorkerProcesses {
   WorkerEntry entry_;
   std::map<pid_t, Worker> workers_;
   std::map<std::uint64_t, pid_t> jobs_;
+  std::int64_t lastNewsMs_ = 0;
+  // ReadFrom's messages, kept from one read to the next.
+  std::vector<char> batch_;
+  std::vector<mmsghdr> headers_;
+  std::vector<iovec> pieces_;
 };
 
 }  // namespace

@@ -374,9 +374,9 @@ class SambaSessionPool : public SessionPool {
       return EndChain(run, {NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Call}, true);
     }
     run.InFlight = NewTalloc(memory_.get());
-    tevent_req* req = dcerpc_binding_handle_call_send(run.InFlight.get(), ev_, pipe->binding_handle, nullptr,
-                                                      &TableOf(run.Iface), request.Opnum, run.Chain->ReplyMemory(),
-                                                      request.Call);
+    tevent_req* req =
+        dcerpc_binding_handle_call_send(run.InFlight.get(), ev_, pipe->binding_handle, nullptr, &TableOf(run.Iface),
+                                        request.Opnum, run.Chain->ReplyMemory(), request.Call);
     if (req == nullptr || !tevent_req_set_endtime(req, ev_, TimevalOf(deadline))) {
       run.InFlight.reset();
       return EndChain(run, {NT_STATUS_V(NT_STATUS_NO_MEMORY), FailedStep::Call}, false);
@@ -390,8 +390,8 @@ class SambaSessionPool : public SessionPool {
     run.InFlight.reset();
     if (!NT_STATUS_IS_OK(status)) {
       dcerpc_pipe* pipe = run.On->Pipes[static_cast<std::size_t>(run.Iface)];
-      const bool gone = NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT) ||
-                        !dcerpc_binding_handle_is_connected(pipe->binding_handle);
+      const bool gone =
+          NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT) || !dcerpc_binding_handle_is_connected(pipe->binding_handle);
       return run.Pool->EndChain(run, {NT_STATUS_V(status), FailedStep::Call}, gone);
     }
     run.Pool->Send(run, run.Chain->Answered());
@@ -417,8 +417,7 @@ class SambaSessionPool : public SessionPool {
     opening.Request = c;
     opening.Bound = NewTalloc(session.Memory);
     CompositeWhenDone(c, &PipeOpened, &opening);
-    tevent_add_timer(ev_, opening.Bound.get(), TimevalOf(posix::WaitDeadline(ConnectBound)), &OpenOutlasted,
-                     &opening);
+    tevent_add_timer(ev_, opening.Bound.get(), TimevalOf(posix::WaitDeadline(ConnectBound)), &OpenOutlasted, &opening);
   }
 
   static void PipeOpened(composite_context* c) {
@@ -440,8 +439,7 @@ class SambaSessionPool : public SessionPool {
   // connect would; the request is left to end with the session.
   static void OpenOutlasted(tevent_context*, tevent_timer*, timeval, void* data) {
     auto& opening = *static_cast<PipeOpening*>(data);
-    opening.Pool->PipeSettled(*opening.On, opening.Iface,
-                              {NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Connect});
+    opening.Pool->PipeSettled(*opening.On, opening.Iface, {NT_STATUS_V(NT_STATUS_IO_TIMEOUT), FailedStep::Connect});
   }
 
   void PipeSettled(Session& session, RpcInterface iface, const CallFailure& failure) {
@@ -480,9 +478,8 @@ class SambaSessionPool : public SessionPool {
       // A chain's open of this pipe is under way: it is waited for, not
       // made twice.
       Session* waiting = session;
-      RunUntil(ev_, posix::WaitDeadline(ConnectBound), [waiting, index] {
-        return waiting->Opening[index].Request == nullptr;
-      });
+      RunUntil(ev_, posix::WaitDeadline(ConnectBound),
+               [waiting, index] { return waiting->Opening[index].Request == nullptr; });
     }
     if (session->Pipes[index] == nullptr) OpenSecondary(server, *session, iface);
     return session->Pipes[index];
@@ -634,6 +631,10 @@ std::unique_ptr<SessionPool> SessionPool::Open(const Logon& logon, const std::st
   cli_credentials* creds = memory ? NewCredentials(memory.get(), lp, logon, workstation) : nullptr;
   if (ev == nullptr || creds == nullptr) return nullptr;
   return std::make_unique<SambaSessionPool>(std::move(memory), ev, lp, creds);
+}
+
+void SessionPool::LoadModules() {
+  if (SambaUsable()) dcerpc_init();
 }
 
 }  // namespace quorvex::samba

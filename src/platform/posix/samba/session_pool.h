@@ -77,6 +77,10 @@ class SessionPool {
   // Null when Samba's client cannot be set up at all, or the loaded Samba is
   // not one this client can use (samba_abi.h).
   static std::unique_ptr<SessionPool> Open(const Logon& logon, const std::string& workstation);
+  // Loads the security modules Open would (a process does so once) without
+  // opening anything: a process that forks workers calls it first, so they
+  // inherit the modules instead of each loading them again.
+  static void LoadModules();
   virtual ~SessionPool() = default;
 
   // Sends one request stub to the interface on the named server (UTF-8) and
