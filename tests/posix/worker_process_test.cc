@@ -20,11 +20,21 @@ std::string BigBytes(const std::string& pid) {
   return bytes;
 }
 
+// More messages than the sweep takes in one read, each its own send.
+std::string ManyBytes(const std::string& pid) {
+  std::string bytes = pid + ";";
+  for (int i = 0; i < 100; ++i) bytes += std::to_string(i) + ",";
+  return bytes;
+}
+
 // A job is a word: what the worker does with its host.
 void Entry(std::string_view job, WorkerSend send, void* context) {
   const std::string pid = std::to_string(getpid()) + ";";
   if (job == "big") {
     send(context, BigBytes(std::to_string(getpid())));
+  } else if (job == "many") {
+    send(context, pid);
+    for (int i = 0; i < 100; ++i) send(context, std::to_string(i) + ",");
   } else if (job == "killed") {
     send(context, pid);
     raise(SIGKILL);
@@ -99,9 +109,9 @@ TEST(ForkedWorkers, HowAJobEndsAndWhetherItsWorkerServesTheNext) {
     bool SameWorkerAfter;
   };
   const Case cases[] = {
-      {"plain", false, false, true},  {"big", false, false, true},    {"thread", false, false, false},
-      {"child", false, false, false}, {"killed", false, true, false}, {"exit3", false, true, false},
-      {"exit0", false, false, false}, {"hang", true, true, false},
+      {"plain", false, false, true},   {"big", false, false, true},    {"many", false, false, true},
+      {"thread", false, false, false}, {"child", false, false, false}, {"killed", false, true, false},
+      {"exit3", false, true, false},   {"exit0", false, false, false}, {"hang", true, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Job);
@@ -111,6 +121,9 @@ TEST(ForkedWorkers, HowAJobEndsAndWhetherItsWorkerServesTheNext) {
     EXPECT_EQ(o.Killed, c.WantKilled);
     if (std::string(c.Job) == "big") {
       EXPECT_TRUE(o.Bytes == BigBytes(o.Pid()));
+    }
+    if (std::string(c.Job) == "many") {
+      EXPECT_EQ(o.Bytes, ManyBytes(o.Pid()));
     }
     const Outcome next = RunJob(*workers, 2, "next");
     ASSERT_TRUE(next.Ended);

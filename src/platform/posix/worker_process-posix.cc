@@ -91,8 +91,9 @@ constexpr char RetiringMessage = 'R';  // the job ended; the worker exits
 constexpr std::size_t MessageData = 32 * 1024;
 // A worker sends each finding as it comes, some thirty a host. Woken for
 // each, the sweep spent more on a host than a third of what the worker did
-// (a wake is a context switch); reading at most this often lets them gather
-// in the sockets, and a host's deadline, in seconds, does not notice it.
+// (a wake is a context switch); while several workers run, reading at most
+// this often lets their news gather in the sockets, and a host's deadline,
+// in seconds, does not notice it. One worker's news is read as it comes.
 constexpr int NewsGapMs = 10;
 // Messages taken in one call: what a worker sends in a gap, mostly.
 constexpr std::size_t MessagesPerRead = 16;
@@ -315,7 +316,7 @@ class ForkedWorkers final : public WorkerProcesses {
   int RestSinceLastNews(int timeoutMs) {
     const std::int64_t start = MonotonicMs();
     const int rest = static_cast<int>(std::min<std::int64_t>(timeoutMs, lastNewsMs_ + NewsGapMs - start));
-    if (rest <= 0 || interrupted) return 0;
+    if (rest <= 0 || interrupted || jobs_.size() < 2) return 0;
     pollfd wake{wakeRead, POLLIN, 0};
     poll(&wake, 1, rest);
     return static_cast<int>(MonotonicMs() - start);
