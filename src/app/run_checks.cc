@@ -73,7 +73,7 @@ std::uint16_t CheckRemoteHost(RunEnv& env, const RunSettings& settings, const Ho
   if (records.Workstation && checkOutcome != ExitCode::NoManagement && env.Findings.WantsMoveFacts()) {
     env.Findings.Checked(Clamped(checkOutcome));
     const std::string hostName = TrimSpaces(WideToAnsi(env.System.Net, records.Workstation->Info.ComputerName));
-    ReportMoveFacts(env, uncServerName, hostName, registryRoot.get());
+    ReportMoveFacts(env, uncServerName, hostName, std::move(registryRoot));
   }
   return checkOutcome;
 }

@@ -186,7 +186,7 @@ std::string TenthsOfSeconds(std::int64_t milliseconds) {
 }
 
 void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::string& hostName,
-                     RegistryKey* registryRoot) {
+                     std::unique_ptr<RegistryKey> registryRoot) {
   ReportClock(env, uncServerName);
   std::string ownDomainSid;
   std::string dnsDomain;
@@ -197,11 +197,8 @@ void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::s
     env.Findings.Text(Fact::DnsDomain, dnsDomain);
   }
 
-  std::unique_ptr<RegistryKey> ownRoot;
-  if (registryRoot == nullptr && env.System.Registry.ConnectRegistry(uncServerName, ownRoot) == 0 && ownRoot) {
-    registryRoot = ownRoot.get();
-  }
-  if (registryRoot == nullptr) {
+  if (!registryRoot && env.System.Registry.ConnectRegistry(uncServerName, registryRoot) != 0) registryRoot.reset();
+  if (!registryRoot) {
     // The checks told the failed connection already; why it failed is what
     // the service control manager knows of the service behind it.
     ReportRemoteRegistry(env, uncServerName);
@@ -211,7 +208,7 @@ void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::s
     // told from the domain's.
     if (domains) ReportProfiles(env, uncServerName, *registryRoot, ownDomainSid);
   }
-  ownRoot.reset();
+  registryRoot.reset();
   ReportServices(env, uncServerName, hostName);
   ReportAdministrators(env, uncServerName);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,9 +18,10 @@ namespace quorvex {
 // query that fails is told as a failed call, and its fact stays unknown.
 // hostName is the NetBIOS name the host reported: its own accounts are not
 // domain accounts. registryRoot is the checks' registry connection, null
-// when they have none: the facts then connect themselves.
+// when they have none: the facts then connect themselves. It is closed as
+// soon as the registry is read, so that its close is not the run's last wait.
 void ReportMoveFacts(RunEnv& env, const std::string& uncServerName, const std::string& hostName,
-                     RegistryKey* registryRoot);
+                     std::unique_ptr<RegistryKey> registryRoot);
 
 // Whether a service's logon account belongs to a domain: not LocalSystem, a
 // built-in authority (NT AUTHORITY\, NT SERVICE\, ...), ".\name", the host's
