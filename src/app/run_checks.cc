@@ -1,6 +1,7 @@
 #include "app/run_checks.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -35,10 +36,13 @@ namespace {
 std::uint16_t CheckReachedHost(RunEnv& env, const RunSettings& settings, const HostIdentity& identity,
                                NetInfoRecords& records, std::string& uncServerName,
                                std::unique_ptr<RegistryKey>& registryRoot) {
-  if (Verdict v = QueryNetInfo(env, settings, identity, records, uncServerName); v.EndsRun) return v.Code;
-  // A host that answered its management calls is asked the facts after the
-  // checks; their longer waits may start now and go on beside the checks.
-  if (env.Findings.WantsMoveFacts()) env.System.Admin.PrepareMoveFacts(uncServerName);
+  // A host that answers its management calls is asked the facts after the
+  // checks; their longer waits start as soon as it first answers and go on
+  // beside the server query and the checks.
+  std::function<void(const std::string&)> answered;
+  if (env.Findings.WantsMoveFacts())
+    answered = [&env](const std::string& unc) { env.System.Admin.PrepareMoveFacts(unc); };
+  if (Verdict v = QueryNetInfo(env, settings, identity, records, uncServerName, answered); v.EndsRun) return v.Code;
   if (Verdict v = CheckNetBiosName(env, settings, identity, records); v.EndsRun) return v.Code;
   if (Verdict v = CheckDomain(env, settings, identity, records); v.EndsRun) return v.Code;
   ReportServerDetails(env, settings, records);

@@ -67,7 +67,7 @@ void NetInfoRecords::Release() {
 }
 
 Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentity& identity, NetInfoRecords& records,
-                     std::string& uncServerName) {
+                     std::string& uncServerName, const std::function<void(const std::string&)>& answered) {
   NetManagementService& net = env.System.Net;
   uncServerName = UncPrefix + identity.NetBiosName;
   env.Out.ShowStageTitle(identity.NetBiosName, TitleHeading);
@@ -79,6 +79,7 @@ Verdict QueryNetInfo(RunEnv& env, const RunSettings& settings, const HostIdentit
       return Verdict::End(ExitCode::NoManagement);
     }
   }
+  if (answered) answered(uncServerName);
   env.Findings.Text(Fact::NetBiosName, TrimSpaces(WideToAnsi(net, records.Workstation->Info.ComputerName)));
   env.Findings.Text(Fact::Domain, TrimSpaces(WideToAnsi(net, records.Workstation->Info.LanGroup)));
 

@@ -140,6 +140,11 @@ domains $host_sid|
 EOF
 qvx_judge "every call in one session" 0 15 "$all_dir"
 
+# Prepared and not all asked for, as for a host whose server query fails
+# after its first answer: the run ends with the listing and the
+# administrators still under way and lets them go.
+qvx_case "prepared, then the domains only" 0 10 -- '\\qvxhost' prepare domains <<<"domains $host_sid|"
+
 # --- Failures --------------------------------------------------------------
 
 qvx_case "services with a wrong password" 1 10 PASSWD=not-the-password -- '\\qvxhost' services <<EOF
