@@ -9,7 +9,8 @@
 # 2. What the fleet sweep's facts beyond the checks (clock, restart, services,
 #    administrators, profiles) add to a host's check: a sweep of the host
 #    with and without them (--checks-only), one of each in turn, medians and
-#    the ratio; and the same over the slow link of 3.
+#    the ratio, and what each cost the server in CPU; and the same over the
+#    slow link of 3.
 # 3. Round trips per full check: every reply of the server is held back by
 #    DELAY_MS (netem on the server's link when the kernel has it; otherwise a
 #    relay in the server namespace that delays each reply chunk of TCP 445),
@@ -84,26 +85,56 @@ EOF
 chmod +x "$work/sweep.sh"
 in_client "$work/sweep.sh" || [[ $? == 1 ]] || { echo "sweep failed" >&2; exit 1; }
 # One run of each in turn, so that the machine's drifts fall on both alike;
-# medians. Usage: facts_in_turn SWEEP_SCRIPT RUNS LABEL
+# medians. With SERVER_NS, also the CPU the server's processes spent on each
+# (their own and their reaped children's, read from /proc after each run):
+# on a machine whose cores the server shares, what the facts cost the server
+# is a floor under the wall time they add. Usage:
+# facts_in_turn SWEEP_SCRIPT RUNS LABEL [SERVER_NS]
 facts_in_turn() {
   in_client python3 - "$@" <<'EOF'
-import statistics, subprocess, sys, time
+import os, statistics, subprocess, sys, time
 script, n, label = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+server_ns = sys.argv[4] if len(sys.argv) > 4 else None
+tick = os.sysconf("SC_CLK_TCK")
+
+def server_cpu_ms():
+    pids = subprocess.run(["ip", "netns", "pids", server_ns], capture_output=True, text=True).stdout.split()
+    ticks = 0
+    for pid in pids:
+        try:
+            fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        ticks += sum(int(x) for x in fields[11:15])  # utime, stime, cutime, cstime
+    return ticks * 1000 / tick
+
 runs = {"with-facts": [script], "checks-only": [script, "--checks-only"]}
 times = {k: [] for k in runs}
+server = {k: [] for k in runs}
 for i in range(n + 3):  # the first three warm the server's workers up
     for name, command in runs.items():
+        before = server_cpu_ms() if server_ns else 0
         start = time.perf_counter()
         if subprocess.run(command).returncode != 0:
             sys.exit(f"{name} failed")
+        took = (time.perf_counter() - start) * 1000
+        if server_ns:
+            time.sleep(0.05)  # the server reaps the connection's process
+            server[name].append(server_cpu_ms() - before)
         if i >= 3:
-            times[name].append((time.perf_counter() - start) * 1000)
+            times[name].append(took)
 w, c = (statistics.median(times[k]) for k in runs)
 print(f"sweep of one host{label} (medians of {n}, taken in turn): with the move's facts {w:.1f} ms, "
       f"checks only {c:.1f} ms, +{(w / c - 1) * 100:.0f}%")
+if server_ns:
+    sw, sc = (statistics.mean(server[k][3:]) for k in runs)
+    cores = os.cpu_count()
+    print(f"server CPU a sweep (means): with the move's facts {sw:.1f} ms, checks only {sc:.1f} ms; "
+          f"the facts' {sw - sc:.1f} ms on {cores} cores are at least {(sw - sc) / cores:.1f} ms "
+          f"(+{(sw - sc) / cores / c * 100:.0f}%) of wall time")
 EOF
 }
-facts_in_turn "$work/sweep.sh" "$((runs * 3))" ""
+facts_in_turn "$work/sweep.sh" "$((runs * 3))" "" "$QVX_SERVER_NS"
 
 # Round trips.
 target=qvxhost
